@@ -1,0 +1,13 @@
+# tidewell_test(name SOURCES ... LIBS ...): one GoogleTest executable, registered with CTest.
+# In the cross tree CTest runs it through the Wine emulator.
+function(tidewell_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main ${TIDEWELL_STATIC_LINK})
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
