@@ -1,16 +1,40 @@
-# Sourced by the scripts: the Wine prefix lives inside the build folder.
+# Sourced by the scripts: Wine prefixes live inside the build folder.
 TIDEWELL_ROOT=${TIDEWELL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
-export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
+export WINEARCH=${WINEARCH:-win32}
+TIDEWELL_WINE=${TIDEWELL_WINE:-wine}
 
-# Creates the prefix once (no Mono, no Gecko).
+# The 64-bit Wine and its own prefix.
+tidewell_use_wine64() {
+  export WINEPREFIX=$TIDEWELL_ROOT/build/wine64-prefix
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  export WINESERVER=/usr/lib/wine/wineserver64
+  TIDEWELL_WINE=/usr/lib/wine/wine64
+}
+
+# True when the file is a PE32+ image (optional-header magic 0x20b).
+tidewell_is_pe64() {
+  [ -f "$1" ] || return 1
+  local peoff magic
+  peoff=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  magic=$(od -An -tx2 -j$((peoff + 24)) -N2 "$1" | tr -d ' ')
+  [ "$magic" = "020b" ]
+}
+
+# True when this kernel runs 32-bit x86 programs natively (32-bit Wine needs that).
+tidewell_can_run_32bit() {
+  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+}
+
+# Creates the current prefix once (no Mono, no Gecko).
 tidewell_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w || true
+    "$TIDEWELL_WINE" wineboot -i >/dev/null 2>&1 || true
+    "${WINESERVER:-wineserver}" -w || true
   fi
 }
 

@@ -10,11 +10,13 @@ namespace {
 const wchar_t kPanelClass[] = L"TPanel";
 
 void RegisterClassOnce(const std::wstring &name, WNDPROC proc, HBRUSH background) {
-  WNDCLASSEXW existing{sizeof(existing)};
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof(existing);
   HINSTANCE instance = GetModuleHandleW(nullptr);
   if (GetClassInfoExW(instance, name.c_str(), &existing))
     return;
-  WNDCLASSEXW wc{sizeof(wc)};
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = proc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -34,7 +36,9 @@ void TControl::SetText(const std::string &text) { SetWindowTextW(FHandle, Widen(
 
 TForm::TForm(const std::string &windowClass, const std::string &caption, int clientWidth,
              int clientHeight) {
-  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof(icc);
+  icc.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
   InitCommonControlsEx(&icc);
   HBRUSH face = GetSysColorBrush(COLOR_BTNFACE);
   RegisterClassOnce(Widen(windowClass), FormProc, face);
@@ -99,7 +103,7 @@ T *TForm::Add(TControl *parent, int id, TBounds bounds, const wchar_t *windowCla
 }
 
 TLabel *TForm::AddLabel(TControl *parent, int id, TBounds bounds, const std::string &caption) {
-  return Add<TLabel>(parent, id, bounds, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, 0);
+  return Add<TLabel>(parent, id, bounds, L"STATIC", caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0);
 }
 
 TButton *TForm::AddButton(TControl *parent, int id, TBounds bounds, const std::string &caption) {
