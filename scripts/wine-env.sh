@@ -25,8 +25,10 @@ tidewell_is_pe64() {
 }
 
 # True when this kernel runs 32-bit x86 programs natively (32-bit Wine needs that).
+# An emulator registered for 32-bit programs (qemu through binfmt_misc) does not count: Wine
+# under it takes minutes per process.
 tidewell_can_run_32bit() {
-  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+  [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && timeout 10 /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
 }
 
 # Creates the current prefix once (no Mono, no Gecko).
