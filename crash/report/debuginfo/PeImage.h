@@ -1,0 +1,56 @@
+#pragma once
+// Read-only view of a 32-bit PE image given as bytes (the file, or just its headers). Every
+// field is read with bounds checks; a malformed image gives nullopt instead of a fault.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace debuginfo {
+
+struct PeSection {
+  std::string Name; // short name as stored (8 bytes, or "/nnn" into the COFF string table)
+  uint32_t VirtualSize = 0;
+  uint32_t VirtualAddress = 0;
+  uint32_t SizeOfRawData = 0;
+  uint32_t PointerToRawData = 0;
+  uint32_t Characteristics = 0;
+};
+
+inline constexpr uint32_t kSectionCode = 0x20;
+inline constexpr uint32_t kResourceTypeRcData = 10;
+
+struct PeImage {
+  uint32_t TimeDateStamp = 0;
+  uint32_t PointerToSymbolTable = 0;
+  uint32_t NumberOfSymbols = 0;
+  uint32_t SizeOfCode = 0;
+  uint32_t SizeOfInitializedData = 0;
+  uint32_t SizeOfUninitializedData = 0;
+  uint32_t AddressOfEntryPoint = 0;
+  uint32_t BaseOfCode = 0;
+  uint32_t BaseOfData = 0;
+  uint32_t ImageBase = 0;
+  uint32_t CheckSum = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
+  std::vector<PeSection> Sections;
+
+  // Parses the DOS and PE headers and the section table. Only PE32 (not PE32+) is accepted.
+  static std::optional<PeImage> Parse(const uint8_t *data, size_t size);
+
+  // File offset of an RVA that lies in a section's raw data.
+  std::optional<uint32_t> FileOffsetOfRva(uint32_t rva) const;
+
+  // The section that holds a file's raw bytes for the given name; nullptr when absent.
+  const PeSection *FindSection(std::string_view name) const;
+
+  // Locates a resource of the given numeric type whose name equals `name` (case-insensitive,
+  // ASCII) in the image file `data`; returns (file offset, size) of its first language.
+  std::optional<std::pair<uint32_t, uint32_t>> FindResource(const uint8_t *data, size_t size,
+                                                            uint32_t type,
+                                                            std::string_view name) const;
+};
+
+} // namespace debuginfo
