@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts the tool under Wine.
-#   scripts/run.sh          the tool
+#   scripts/run.sh          the tool with a simulated station (TidewellSim.exe)
+#   scripts/run.sh --real   the tool with the system's HID devices (Tidewell.exe)
 # Without a display the tool runs on a private Xvfb display for a few seconds and a
 # screenshot of its window is saved to build/screenshots/tidewell.png.
 set -euo pipefail
@@ -8,10 +9,12 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 source scripts/wine-env.sh
 
-exe=build/win32/app/Tidewell.exe
+name=TidewellSim
+if [ "${1:-}" = "--real" ]; then name=Tidewell; fi
+exe=build/win32/app/$name.exe
 if ! tidewell_can_run_32bit; then
   echo "note: this kernel cannot run 32-bit programs; running the 64-bit build of the same code"
-  exe=build/win64/app/Tidewell.exe
+  exe=build/win64/app/$name.exe
   tidewell_use_wine64
 fi
 tidewell_wine_prefix

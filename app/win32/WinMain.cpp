@@ -1,19 +1,6 @@
-// Program start-up: the units' initialisation in order, the application object, the main
-// window and the message loop.
-#include "../../runtime/win32/Application.h"
-#include "MainUnit.h"
+// Tidewell.exe: the tool with the system's HID devices.
+#include "Startup.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  TApplication application;
-  Application = &application;
+#include <windows.h>
 
-  MainUnitInitialization();
-
-  Application->Initialize();
-  Application->SetMainFormOnTaskBar(true);
-  TForm1 form;
-  Form1 = &form;
-  Application->Run();
-  Form1 = nullptr;
-  return 0;
-}
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunTidewell(); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 class TJvHidDevice;
+class TJvHidDeviceController;
 
 template <class Fn> struct THidEvent {
   Fn *Code = nullptr;
@@ -14,3 +15,7 @@ template <class Fn> struct THidEvent {
 using TJvHidPlugEvent = THidEvent<void(void *context, TJvHidDevice *HidDev)>;
 using TJvHidDataEvent =
     THidEvent<void(void *context, TJvHidDevice *HidDev, uint8_t ReportID, const void *Data, uint16_t Size)>;
+using TJvHidDataErrorEvent = THidEvent<void(void *context, TJvHidDevice *HidDev, uint32_t Error)>;
+using TJvHidEnumerateEvent = THidEvent<bool(void *context, TJvHidDevice *HidDev, int Idx)>;
+using TNotifyEvent = THidEvent<void(void *context, void *Sender)>;
+using TJvHidCheckCallback = bool (*)(TJvHidDevice *HidDev);

@@ -3,11 +3,12 @@
 #include "../ClassInfo.h"
 #include "../Exception.h"
 #include "Forms.h"
+#include "Thread.h"
 #include "WideText.h"
 
 TApplication *Application = nullptr;
 
-TApplication::TApplication() : FInstance(GetModuleHandleW(nullptr)) {}
+TApplication::TApplication() : FInstance(GetModuleHandleW(nullptr)) { InitThreadSynchronization(); }
 
 void TApplication::Initialize() {
   wchar_t path[MAX_PATH] = {};

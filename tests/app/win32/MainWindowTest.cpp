@@ -182,8 +182,8 @@ TEST_F(MainWindowTest, FormShowDisablesReadSetAndNew) {
   EXPECT_FALSE(Enabled(idEdtCurrent));
   EXPECT_EQ(Text(idLblErrorMessage), "");
   EXPECT_EQ(form->Session.SessionState, ssIdle);
-  EXPECT_TRUE(HidCtl->OnDeviceData) << "the data handler is installed";
-  EXPECT_TRUE(HidCtl->OnArrival && HidCtl->OnRemoval && HidCtl->OnDeviceUnplug);
+  EXPECT_TRUE(HidCtl->OnDeviceData()) << "the data handler is installed";
+  EXPECT_TRUE(HidCtl->OnArrival() && HidCtl->OnRemoval() && HidCtl->OnDeviceUnplug());
 }
 
 TEST_F(MainWindowTest, ConnectWithoutStationChangesNothing) {
