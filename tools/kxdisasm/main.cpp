@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "tidewell/disasm/Decoder.h"
+#include "tidewell/disasm/Disassembly.h"
+#include "tidewell/disasm/FunctionAnalysis.h"
 #include "tidewell/disasm/PeImage.h"
 
 using namespace tidewell::disasm;
@@ -56,11 +58,39 @@ void Linear(const MemoryReader& mem, uint32_t begin, uint32_t end) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// The analysis of the function at `entry`, then its disassembly text.
+int Function(const MemoryReader& mem, uint32_t entry, uint32_t imageBase, uint32_t mark, int limit, bool format) {
+    DisassemblyOptions options;
+    auto range = ModuleCodeRange(mem, imageBase);
+    options.analysis.rangeBegin = range.first;
+    options.analysis.rangeEnd = range.second;
+    FunctionInfo f = ParseFunction(mem, entry, options.analysis);
+    std::printf("; function %s: %s", Hex8(entry).c_str(), f.IsValid ? "valid" : "invalid");
+    if (!f.IsValid) {
+        std::printf(" (error %u at %s: %s)\n", f.LastErrorNo, Hex8(f.LastErrorAddr).c_str(), f.LastErrorStr.c_str());
+        return 1;
+    }
+    std::printf(", code %s +%u, copy buffer %u, %sinterceptable\n", Hex8(f.CodeBegin).c_str(), f.CodeLen,
+                f.Copy.BufferLen, f.Interceptable ? "" : "not ");
+    for (const auto& a : f.CodeAreas)
+        std::printf(";   area %s-%s%s%s%s\n", Hex8(a.AreaBegin).c_str(), Hex8(a.AreaEnd).c_str(),
+                    a.CaseBlock ? " case table" : "", a.OnExceptBlock ? " exception table" : "",
+                    a.CalledFrom ? (" from " + Hex8(a.CalledFrom)).c_str() : "");
+    for (const auto& c : f.FarCalls)
+        std::printf(";   far %s at %s to %s\n", c.Call ? "call" : "jump", Hex8(c.CodeAddr1).c_str(),
+                    Hex8(c.Target).c_str());
+    for (const auto& u : f.UnknownTargets)
+        std::printf(";   unknown %s at %s\n", u.Call ? "call" : "jump", Hex8(u.CodeAddr1).c_str());
+    std::string text = DisassembleFunction(mem, entry, mark, limit, format, options);
+    std::printf("%s\n", text.c_str());
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: kxdisasm --raw FILE BASE\n"
                  "       kxdisasm PEFILE [SECTION]\n"
-                 "       kxdisasm PEFILE --function ADDR | --entry\n");
+                 "       kxdisasm PEFILE --function ADDR | --entry [--mark ADDR] [--limit N] [--format]\n");
     return 2;
 }
 
@@ -102,5 +132,18 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    return Usage();
+    std::string mode = argv[2];
+    uint32_t entry = 0, mark = 0;
+    int limit = 0;
+    bool format = false;
+    if (mode == "--entry") entry = pe->imageBase + pe->entryPoint;
+    else if (mode != "--function" || argc < 4 || !ParseHex(argv[3], entry)) return Usage();
+    for (int i = mode == "--entry" ? 3 : 4; i < argc; ++i) {
+        std::string opt = argv[i];
+        if (opt == "--format") format = true;
+        else if (opt == "--mark" && i + 1 < argc && ParseHex(argv[i + 1], mark)) ++i;
+        else if (opt == "--limit" && i + 1 < argc) limit = std::atoi(argv[++i]);
+        else return Usage();
+    }
+    return Function(mem, entry, pe->imageBase, mark ? mark : entry, limit, format);
 }

@@ -33,7 +33,8 @@ std::optional<PeImage> PeImage::Parse(const std::vector<uint8_t>& f) {
     const size_t opt = coff + 20;
     PeImage pe;
     if (!Get16(f, opt, magic) || magic != 0x10B || !Get32(f, opt + 16, pe.entryPoint) ||
-        !Get32(f, opt + 28, pe.imageBase) || !Get32(f, opt + 56, pe.sizeOfImage))
+        !Get32(f, opt + 28, pe.imageBase) || !Get32(f, opt + 56, pe.sizeOfImage) ||
+        !Get32(f, opt + 60, pe.sizeOfHeaders))
         return std::nullopt;
     size_t at = opt + optSize;
     for (uint16_t i = 0; i < count; ++i, at += 40) {
@@ -56,6 +57,8 @@ std::vector<uint8_t> PeImage::MapImage(const std::vector<uint8_t>& file) const {
     // Cap the image at 256 MiB: a hostile header must not make us allocate without limit.
     const uint32_t size = std::min<uint32_t>(sizeOfImage, 256u << 20);
     std::vector<uint8_t> image(size, 0);
+    const uint64_t headers = std::min<uint64_t>({sizeOfHeaders, file.size(), size});
+    std::memcpy(image.data(), file.data(), static_cast<size_t>(headers));
     for (const auto& s : sections) {
         if (s.rawOffset >= file.size() || s.virtualAddress >= size) continue;
         uint64_t n = std::min<uint64_t>(s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize);

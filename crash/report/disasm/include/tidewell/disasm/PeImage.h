@@ -25,6 +25,7 @@ struct PeImage {
     uint32_t imageBase = 0;
     uint32_t entryPoint = 0;  // relative
     uint32_t sizeOfImage = 0;
+    uint32_t sizeOfHeaders = 0;
     std::vector<PeSection> sections;
 
     // Parses the headers of a PE32 (i386) file; nullopt for anything else or truncated data.

@@ -1,0 +1,85 @@
+// Function analysis over real 32-bit code: every target of a direct call in the code sections
+// of some of Wine's i386 DLLs (and of Tidewell.exe when it has been built) is analysed. The
+// analysis must terminate, keep its areas apart and cover the entry point; almost every
+// compiler-generated function must come out valid.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "tidewell/disasm/FunctionAnalysis.h"
+#include "tidewell/disasm/PeImage.h"
+
+using namespace tidewell::disasm;
+
+namespace {
+
+bool LoadFile(const std::string& path, std::vector<uint8_t>& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+TEST(DisasmRealCode, AnalysesEveryCalledFunction) {
+    std::vector<std::string> files;
+    for (const char* dll : {"msvcrt.dll", "kernelbase.dll", "comctl32.dll"}) {
+        std::string path = std::string("/usr/lib/i386-linux-gnu/wine/i386-windows/") + dll;
+        if (std::filesystem::exists(path)) files.push_back(path);
+    }
+#ifdef TIDEWELL_EXE
+    if (std::filesystem::exists(TIDEWELL_EXE)) files.push_back(TIDEWELL_EXE);
+#endif
+    if (files.empty()) GTEST_SKIP() << "no 32-bit PE files found";
+    size_t functions = 0, valid = 0;
+    for (const auto& path : files) {
+        std::vector<uint8_t> file;
+        ASSERT_TRUE(LoadFile(path, file));
+        auto pe = PeImage::Parse(file);
+        ASSERT_TRUE(pe);
+        std::vector<uint8_t> image = pe->MapImage(file);
+        BufferMemory mem(pe->imageBase, image);
+        AnalysisOptions options;
+        auto range = ModuleCodeRange(mem, pe->imageBase);
+        ASSERT_NE(range.second, 0u) << path;
+        options.rangeBegin = range.first;
+        options.rangeEnd = range.second;
+        std::set<uint32_t> entries;
+        for (const auto& s : pe->sections) {
+            if (!s.IsCode()) continue;
+            uint32_t a = pe->imageBase + s.virtualAddress, end = a + std::min(s.virtualSize, s.rawSize);
+            while (a < end) {
+                DecodedInstruction d = ParseCode(mem, a, false);
+                if (d.IsValid && d.Call && d.RelTarget && d.Target >= pe->imageBase + s.virtualAddress &&
+                    d.Target < end)
+                    entries.insert(d.Target);
+                a = d.IsValid ? d.Next : a + 1;
+            }
+        }
+        for (uint32_t entry : entries) {
+            FunctionInfo f = ParseFunction(mem, entry, options);
+            ++functions;
+            if (!f.IsValid) {
+                EXPECT_EQ(f.LastErrorNo, kErrorInvalidCode);
+                continue;
+            }
+            ++valid;
+            ASSERT_FALSE(f.CodeAreas.empty());
+            EXPECT_LE(f.CodeBegin, entry);
+            EXPECT_LT(entry - f.CodeBegin, f.CodeLen);
+            for (size_t i = 1; i < f.CodeAreas.size(); ++i)
+                ASSERT_GT(f.CodeAreas[i].AreaBegin, f.CodeAreas[i - 1].AreaEnd)
+                    << path << " function " << std::hex << entry << " area " << f.CodeAreas[i].AreaBegin;
+            EXPECT_GE(f.Copy.BufferLen, f.CodeLen + 4);
+        }
+    }
+    std::printf("functions: %zu, valid: %zu\n", functions, valid);
+    ASSERT_GT(functions, 1000u);
+    EXPECT_GT(static_cast<double>(valid), 0.98 * static_cast<double>(functions));
+}
+
+}  // namespace
