@@ -1,5 +1,6 @@
 #include "KXProperty.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "KXText.h"
@@ -34,6 +35,7 @@ std::u16string TKXProperty::WideText() const {
 
 void TKXProperty::SetText(std::string_view text) {
   vStr.clear();
+  text = text.substr(0, text.find('\0')); // the block holds a NUL-terminated text
   if (text.empty())
     return;
   vStr.assign(text.begin(), text.end());
@@ -42,9 +44,11 @@ void TKXProperty::SetText(std::string_view text) {
 
 void TKXProperty::SetWideText(std::u16string_view text) {
   vStr.clear();
+  text = text.substr(0, text.find(u'\0'));
   if (text.empty())
     return;
   std::string narrow = NarrowUtf16(text);
+  narrow.resize(std::min(narrow.size(), narrow.find('\0')));
   vStr.reserve(narrow.size() + 1 + 2 * (text.size() + 1));
   vStr.assign(narrow.begin(), narrow.end());
   vStr.push_back('\0');

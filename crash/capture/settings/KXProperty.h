@@ -26,7 +26,8 @@ struct TKXProperty {
   bool HasWideText() const;
   // The UTF-16 copy when the block carries one, else the 8-bit text widened.
   std::u16string WideText() const;
-  // Replaces the block with the 8-bit text (an empty text stores no block).
+  // Replaces the block with the 8-bit text (an empty text stores no block). The block holds a
+  // NUL-terminated text: anything after an embedded NUL is dropped, here and in SetWideText.
   void SetText(std::string_view text);
   // Replaces the block with the 8-bit conversion, its NUL, the UTF-16 text and its NUL
   // (3·n + 3 bytes for n characters that all convert one to one).

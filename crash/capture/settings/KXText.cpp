@@ -1,31 +1,27 @@
 #include "KXText.h"
 
+#include <atomic>
+
 namespace kx {
 
 namespace {
 
-void AppendCodePoint(std::string &out, uint32_t cp) { out.push_back(cp < 256 ? char(uint8_t(cp)) : '?'); }
+std::atomic<KXNarrowFn> gNarrow{nullptr};
+std::atomic<KXWidenFn> gWiden{nullptr};
 
-} // namespace
-
-std::string NarrowUtf16(std::u16string_view text) {
+std::string BuiltInNarrow(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
       ++i; // a pair is one code point, always above 255
-      out.push_back('?');
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      out.push_back('?');
-    } else {
-      AppendCodePoint(out, u);
-    }
+    out.push_back(u < 256 ? char(uint8_t(u)) : '?');
   }
   return out;
 }
 
-std::u16string WidenToUtf16(std::string_view text) {
+std::u16string BuiltInWiden(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (char c : text)
@@ -33,14 +29,41 @@ std::u16string WidenToUtf16(std::string_view text) {
   return out;
 }
 
+void AppendUtf16(std::u16string &out, uint32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(char16_t(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(char16_t(0xD800 + (cp >> 10)));
+    out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+} // namespace
+
+void SetCodePageConversion(KXNarrowFn narrow, KXWidenFn widen) {
+  gNarrow = narrow;
+  gWiden = widen;
+}
+
+std::string NarrowUtf16(std::u16string_view text) {
+  KXNarrowFn narrow = gNarrow;
+  return narrow ? narrow(text) : BuiltInNarrow(text);
+}
+
+std::u16string WidenToUtf16(std::string_view text) {
+  KXWidenFn widen = gWiden;
+  return widen ? widen(text) : BuiltInWiden(text);
+}
+
 std::string NarrowUtf8(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
+  std::u16string wide;
+  wide.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
     uint8_t b = uint8_t(utf8[i]);
     if (b < 0x80) {
-      out.push_back(char(b));
+      wide.push_back(b);
       ++i;
       continue;
     }
@@ -53,7 +76,7 @@ std::string NarrowUtf8(std::string_view utf8) {
     } else if ((b & 0xF8) == 0xF0) {
       need = 3, cp = b & 0x07, min = 0x10000;
     } else {
-      out.push_back('?');
+      wide.push_back(0xFFFD);
       ++i;
       continue;
     }
@@ -65,14 +88,14 @@ std::string NarrowUtf8(std::string_view utf8) {
       cp = (cp << 6) | (c & 0x3F);
     }
     if (j <= need || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back('?'); // malformed: skip the lead byte and the continuation bytes seen
+      wide.push_back(0xFFFD); // malformed: skip the lead byte and the continuation bytes seen
       i += j;
       continue;
     }
-    AppendCodePoint(out, cp);
+    AppendUtf16(wide, cp);
     i += need + 1;
   }
-  return out;
+  return NarrowUtf16(wide);
 }
 
 char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }

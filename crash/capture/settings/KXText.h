@@ -13,13 +13,19 @@
 
 namespace kx {
 
-// UTF-16 to 8-bit text: one character per code point (a valid surrogate pair is one code point),
-// code points above 255 and unpaired surrogates become '?'.
+// UTF-16 to 8-bit text. Built in: one character per code point (a valid surrogate pair is one
+// code point), code points above 255 and unpaired surrogates become '?'.
 std::string NarrowUtf16(std::u16string_view text);
-// 8-bit text to UTF-16, one unit per byte.
+// 8-bit text to UTF-16. Built in: one unit per byte.
 std::u16string WidenToUtf16(std::string_view text);
-// UTF-8 bytes to 8-bit text; malformed sequences become '?'.
+// UTF-8 bytes to 8-bit text (through UTF-16); malformed sequences become U+FFFD first.
 std::string NarrowUtf8(std::string_view utf8);
+
+// Replaces the two conversions above for the whole process (the Win32 shell installs the system
+// code page at start-up, before any settings are read); null restores the built-in ones.
+using KXNarrowFn = std::string (*)(std::u16string_view);
+using KXWidenFn = std::u16string (*)(std::string_view);
+void SetCodePageConversion(KXNarrowFn narrow, KXWidenFn widen);
 
 // ASCII letter case folding, as the names of keys, variables and plug-ins need it.
 char FoldCase(char c);

@@ -143,6 +143,8 @@ TEST_F(SettingsTest, LibraryWithoutItsOwnValueReadsTheExecutables) {
   EXPECT_TRUE(other->IsValid());
   EXPECT_FALSE(other->GetAutoSave());
   EXPECT_EQ(other->GetAutoDelay(), 5u);
+  EXPECT_EQ(other->GetFilter1ShowSetting(), TKXShowSetting::ssFullBox);
+  EXPECT_EQ(other->GetDupExceptDef(), TKXDupDef::ddCrashStackIdentical);
   EXPECT_EQ(main->GetAutoDelay(), 60u);
   // Once the main settings object is gone, every object is primary again.
   main.reset();

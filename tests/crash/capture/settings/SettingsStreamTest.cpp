@@ -236,6 +236,14 @@ TEST(PropertyList, WideTextBlockLayout) {
   EXPECT_EQ(p.Text(), "??x");
   EXPECT_EQ(p.WideText(), u"\u4e2d\U0001F600x");
 
+  // An embedded NUL ends the text; the rest is never mistaken for a UTF-16 copy.
+  p.SetText(std::string("a\0bcdefgh", 9));
+  EXPECT_EQ(p.vStr.size(), 2u);
+  EXPECT_EQ(p.WideText(), u"a");
+  p.SetWideText(std::u16string(u"x\0yz", 4));
+  EXPECT_EQ(p.vStr.size(), 6u);
+  EXPECT_EQ(p.WideText(), u"x");
+
   p.SetText("plain");
   EXPECT_EQ(p.vStr.size(), 6u);
   EXPECT_FALSE(p.HasWideText());
@@ -251,4 +259,24 @@ TEST(TextHelpers, Base64) {
   EXPECT_EQ(Base64Decode("Zm9v\r\nYg=="), "foob");
   EXPECT_EQ(Base64Decode("Zm9=v"), std::nullopt);
   EXPECT_EQ(Base64Decode("Z"), std::nullopt);
+}
+
+namespace {
+std::string UpperNarrow(std::u16string_view t) {
+  std::string s;
+  for (char16_t c : t)
+    s += c == u'\u20ac' ? '\x80' : char(c < 256 ? c : '_');
+  return s;
+}
+std::u16string PlainWiden(std::string_view t) { return std::u16string(t.begin(), t.end()); }
+} // namespace
+
+TEST(TextHelpers, TheShellCanInstallItsCodePage) {
+  SetCodePageConversion(UpperNarrow, PlainWiden);
+  TKXPropertyList list;
+  ReadSettingsStream(Utf8Stream("U", "\xE2\x82\xAC\xE4\xB8\xAD"), list);
+  SetCodePageConversion(nullptr, nullptr);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list[0].Text(), "\x80_");
+  EXPECT_EQ(NarrowUtf16(u"\u20ac"), "?");
 }
