@@ -258,7 +258,10 @@ int32_t TMapFile::FindLine(uint32_t address, uint32_t &next) const {
   const TMfLine &line = *(it - 1);
   if (!Contains(segment, line.Address))
     return 0;
-  next = it != FLItems.end() ? it->Address : segment.StartAddress + segment.Length;
+  // The line's range ends at the next line or at the end of the segment, whichever is first,
+  // so it never reaches into code that has no lines of its own.
+  const uint32_t segmentEnd = segment.StartAddress + segment.Length;
+  next = it != FLItems.end() && it->Address < segmentEnd ? it->Address : segmentEnd;
   if (next <= address)
     next = address + 1;
   return line.Line;
@@ -290,13 +293,18 @@ void TMapFile::AddSegment(bool code, uint32_t start, uint32_t length, std::strin
   Append(FSItems, FSCapacity, TMfSegment{true, code, start, length, std::move(unit_), lineNumbers});
 }
 
-void TMapFile::AddPublic(bool code, const std::string &rawName, uint32_t address) {
+void TMapFile::AddPublic(bool code, const std::string &rawName, uint32_t address,
+                         bool applyNameRules) {
   if (!code && FCodeOnly)
     return;
   // Compiler type-information names: "@$x" + one character + "$"...
   if (rawName.size() >= 6 && rawName[0] == '@' && rawName[1] == '$' && rawName[2] == 'x' &&
       rawName[4] == '$')
     return;
+  if (!applyNameRules) {
+    Append(FPItems, FPCapacity, TMfPublic{true, code, rawName, address});
+    return;
+  }
   TDemangledName dm = FDemangler ? FDemangler(rawName) : TDemangledName{{}, rawName};
   std::string name = std::move(dm.Name);
   if (name.compare(0, 2, "@@") == 0)
@@ -489,8 +497,11 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
   for (Seg &s : segs)
     AddSegment(true, s.start, s.length, std::move(s.unit), s.lines);
   SortSegments();
+  // Stored names are already in the model's form (Export writes them so): qualifying them
+  // again would turn "Exception.Exception" of unit Exception into "Exception", and then into
+  // "initialization" on the next round.
   for (auto &p : pubs)
-    AddPublic(true, p.first, p.second);
+    AddPublic(true, p.first, p.second, false);
   SortPublics();
   for (const TMfLine &l : lines)
     AddLine(l.Line, l.Address);

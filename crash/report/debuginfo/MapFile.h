@@ -106,7 +106,9 @@ public:
                   bool lineNumbers = false);
   // Adds a public after the name rules (drops data publics when code-only, drops compiler
   // type-information names, demangles, and qualifies the name below its segment's unit).
-  void AddPublic(bool code, const std::string &name, uint32_t address);
+  // Without applyNameRules the name is taken as it is (names already in the model's form);
+  // only the dropping rules apply.
+  void AddPublic(bool code, const std::string &name, uint32_t address, bool applyNameRules = true);
   void AddLine(int32_t line, uint32_t address);
   void SortSegments();
   void SortPublics();

@@ -44,7 +44,7 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
       !Get32(data, size, oh + 12, img.SizeOfUninitializedData) ||
       !Get32(data, size, oh + 16, img.AddressOfEntryPoint) ||
       !Get32(data, size, oh + 20, img.BaseOfCode) || !Get32(data, size, oh + 24, img.BaseOfData) ||
-      !Get32(data, size, oh + 28, img.ImageBase) || !Get32(data, size, oh + 64, img.CheckSum) ||
+      !Get32(data, size, oh + 28, img.ImageBase) || !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 64, img.CheckSum) ||
       !Get32(data, size, oh + 92, dirCount))
     return std::nullopt;
   dirCount = std::min<uint32_t>(dirCount, (optSize - 96) / 8);

@@ -33,6 +33,7 @@ struct PeImage {
   uint32_t BaseOfCode = 0;
   uint32_t BaseOfData = 0;
   uint32_t ImageBase = 0;
+  uint32_t SizeOfImage = 0;
   uint32_t CheckSum = 0;
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;

@@ -79,7 +79,9 @@ TEST(Lookup, LinesWithNextAndSegmentCheck) {
   gap.AddSegment(true, 0x1000, 0x100, "A");
   gap.AddSegment(true, 0x1200, 0x100, "B");
   gap.AddLine(7, 0x1000);
-  EXPECT_EQ(gap.FindLine(0x10FF), 7);
+  gap.AddLine(9, 0x1280);
+  EXPECT_EQ(gap.FindLine(0x10FF, next), 7);
+  EXPECT_EQ(next, 0x1100u); // the segment ends before B's first line
   EXPECT_EQ(gap.FindLine(0x1100), 0);
   EXPECT_EQ(gap.FindLine(0x1250), 0);
   EXPECT_EQ(gap.FindLine(0x0800), 0);

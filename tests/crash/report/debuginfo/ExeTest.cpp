@@ -1,0 +1,210 @@
+// The build step and the address tool against a real executable: kesgen's model of the exe
+// answers like i686-w64-mingw32-addr2line, and kxaddr prints the expected lines. Skipped when
+// the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
+#include "ExeDebugInfo.h"
+#include "MapFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char *name, const char *fallback) {
+  const char *v = std::getenv(name);
+  return v && *v ? v : fallback;
+}
+
+const std::string kExe = Env("TIDEWELL_DEBUGINFO_EXE", TIDEWELL_DEBUGINFO_EXE);
+const std::string kAddr2Line = ADDR2LINE;
+const std::string kSourceRoot = SOURCE_ROOT;
+
+std::string Shell(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+      out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// addr2line prints a COFF symbol without its leading i386 underscore, or the bare name the
+// DWARF information gives (no parameter list).
+std::string Addr2LineName(const std::string &name) {
+  if (name.starts_with("_Z"))
+    return kesgen::FunctionDisplayName(kesgen::DemangleSymbol("_" + name));
+  return kesgen::DemangleSymbol("_" + name);
+}
+
+class RealExe : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!fs::exists(kExe))
+      GTEST_SKIP() << "no executable at " << kExe << " (set TIDEWELL_DEBUGINFO_EXE)";
+    exe_ = *FileModuleFiles::Instance().ReadFile(kExe);
+    kesgen::Options options;
+    options.SourceRoot = kSourceRoot;
+    std::string error;
+    ASSERT_TRUE(kesgen::BuildModel(exe_, options, model_, stats_, error)) << error;
+  }
+  std::vector<uint8_t> exe_;
+  TMapFile model_;
+  kesgen::Stats stats_;
+};
+
+TEST_F(RealExe, AgreesWithAddr2Line) {
+  if (!fs::exists(kAddr2Line))
+    GTEST_SKIP() << "no " << kAddr2Line;
+  // Every line start of our code, and one address inside each line's range.
+  std::vector<uint32_t> sample;
+  std::mt19937 rng(8);
+  const auto &lines = model_.Lines();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    sample.push_back(lines[i].Address);
+    uint32_t next = 0;
+    model_.FindLine(lines[i].Address, next);
+    if (next > lines[i].Address + 1)
+      sample.push_back(lines[i].Address + 1 + rng() % (next - lines[i].Address - 1));
+  }
+  ASSERT_GT(sample.size(), 1000u);
+  // addr2line is asked for each sample and for the start of the function we name for it.
+  std::vector<uint32_t> queries = sample;
+  for (uint32_t a : sample)
+    queries.push_back(model_.FindPublic(a).Address);
+  fs::path input = fs::temp_directory_path() / ("kx_addr_" + std::to_string(getpid()));
+  {
+    std::ofstream out(input);
+    for (uint32_t a : queries)
+      out << std::hex << a << "\n";
+  }
+  std::istringstream answers(Shell(kAddr2Line + " -f -e '" + kExe + "' < '" + input.string() + "'"));
+  fs::remove(input);
+  std::vector<std::pair<std::string, std::string>> replies; // function, file:line
+  for (size_t i = 0; i < queries.size(); ++i) {
+    std::string function, location;
+    ASSERT_TRUE(std::getline(answers, function) && std::getline(answers, location));
+    replies.emplace_back(function, location);
+  }
+
+  // A function agrees when addr2line names it as we do, or (for names spelt differently, such
+  // as template arguments through typedefs) gives the sample the same function as the start
+  // of ours. Where addr2line knows no function ("??") only the line is compared.
+  int functionAgree = 0, lineAgree = 0, both = 0, unknown = 0, sameName = 0;
+  std::vector<std::string> differences;
+  for (size_t i = 0; i < sample.size(); ++i) {
+    const uint32_t a = sample[i];
+    const auto &[function, location] = replies[i];
+    const std::string &startFunction = replies[sample.size() + i].first;
+    int line = std::atoi(location.substr(location.rfind(':') + 1).c_str());
+    TMfPublic pub = model_.FindPublic(a);
+    int ours = model_.FindLine(a);
+    const std::string theirs = Addr2LineName(function);
+    bool named = pub.IsValid && (pub.Name == theirs || pub.Name.ends_with("." + theirs));
+    bool f = function == "??" || named || (pub.IsValid && function == startFunction);
+    bool l = ours == line;
+    unknown += function == "??";
+    sameName += named;
+    functionAgree += f;
+    lineAgree += l;
+    both += f && l;
+    if (!(f && l) && differences.size() < 10) {
+      char buf[512];
+      std::snprintf(buf, sizeof buf, "%08x ours %s:%d addr2line %s %s", a, pub.Name.c_str(), ours,
+                    theirs.c_str(), location.c_str());
+      differences.push_back(buf);
+    }
+  }
+  const double n = double(sample.size());
+  std::printf("%zu addresses: function agrees %d (%.2f%%; same name %d, addr2line unknown %d), "
+              "line %d (%.2f%%), both %d (%.2f%%)\n",
+              sample.size(), functionAgree, 100 * functionAgree / n, sameName, unknown, lineAgree,
+              100 * lineAgree / n, both, 100 * both / n);
+  for (const auto &d : differences)
+    std::printf("  %s\n", d.c_str());
+  EXPECT_GE(both, 0.99 * n);
+  EXPECT_GE(sameName, 0.85 * n);
+}
+
+TEST_F(RealExe, KesgenAndKxaddr) {
+  // btnSetClick's first statement: the first line after the one the function starts on.
+  uint32_t start = model_.FindPublic(true, "MainUnit", "TForm1.btnSetClick", true);
+  ASSERT_NE(start, 0u);
+  uint32_t next = 0;
+  int32_t headerLine = model_.FindLine(start, next);
+  ASSERT_GT(headerLine, 0);
+  const int32_t firstStatement = model_.FindLine(next);
+  EXPECT_EQ(firstStatement, headerLine + 1);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", next);
+  EXPECT_NE(Shell(kAddr2Line + " -e '" + kExe + "' " + hex).find(":" + std::to_string(firstStatement) + "\n"),
+            std::string::npos);
+
+  fs::path dir = fs::temp_directory_path() / ("kx_tools_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::copy_file(kExe, dir / "Tidewell.exe", fs::copy_options::overwrite_existing);
+  std::string exe = (dir / "Tidewell.exe").string();
+  std::string log = Shell(std::string(KESGEN) + " --source-root '" + kSourceRoot + "' '" + exe + "' '" +
+                        (dir / "Tidewell.kes").string() + "' 2>&1");
+  ASSERT_TRUE(fs::exists(dir / "Tidewell.kes")) << log;
+
+  char args[64];
+  std::snprintf(args, sizeof args, " %x %X 10 zz", next, start);
+  std::string out = Shell(std::string(KXADDR) + " '" + exe + "'" + args + " 2>/dev/null");
+  char expected[256];
+  std::snprintf(expected, sizeof expected,
+                "%08x\tTidewell.exe\tMainUnit\t%d\tTForm1.btnSetClick\n"
+                "%08x\tTidewell.exe\tMainUnit\t%d\tTForm1.btnSetClick\n"
+                "00000010\t\t\t0\t\n",
+                next, firstStatement, start, headerLine);
+  EXPECT_EQ(out, expected);
+
+  // The container read back through the model's own source order equals kesgen's model.
+  TMapFile loaded(true, exe, model_.HInstance(), false, true);
+  ASSERT_TRUE(loaded.IsValid());
+  // The container does not carry the line-table flag, and names are cut to 255 bytes.
+  auto segments = model_.Segments();
+  for (auto &s : segments)
+    s.LineNumbers = false;
+  EXPECT_TRUE(loaded.Segments() == segments);
+  auto publics = model_.Publics();
+  for (auto &p : publics)
+    p.Name.resize(std::min<size_t>(p.Name.size(), 255));
+  ASSERT_EQ(loaded.Publics().size(), publics.size());
+  for (size_t i = 0; i < publics.size(); ++i)
+    ASSERT_TRUE(loaded.Publics()[i] == publics[i]) << i << " " << publics[i].Name << " " << loaded.Publics()[i].Name;
+  EXPECT_TRUE(loaded.Lines() == model_.Lines());
+
+  // Without the container the tool says so and still answers every address.
+  fs::remove(dir / "Tidewell.kes");
+  std::string bare = Shell(std::string(KXADDR) + " '" + exe + "' 10 2>&1");
+  EXPECT_NE(bare.find("no debug information"), std::string::npos) << bare;
+  EXPECT_NE(bare.find("00000010\t\t\t0\t\n"), std::string::npos) << bare;
+  fs::remove_all(dir);
+}
+
+TEST(FunctionNames, DemangledFormsBecomeDottedNames) {
+  EXPECT_EQ(kesgen::FunctionDisplayName(kesgen::DemangleSymbol("__ZN6TForm111btnSetClickEv")), "TForm1.btnSetClick");
+  EXPECT_EQ(kesgen::DemangleSymbol("_WinMain@16"), "WinMain");
+  EXPECT_EQ(kesgen::DemangleSymbol("_main"), "main");
+  EXPECT_EQ(kesgen::FunctionDisplayName("TForm1::TForm1()::{lambda()#1}::operator()() const"),
+            "TForm1.TForm1().{lambda()#1}.operator()");
+  EXPECT_EQ(kesgen::FunctionDisplayName("void std::vector<int, std::allocator<int> >::_M_insert<int const&>(int const&)"),
+            "std.vector<int, std::allocator<int> >._M_insert<int const&>"); // template arguments keep "::"
+  EXPECT_EQ(kesgen::FunctionDisplayName("(anonymous namespace)::Helper(char const*, int)"), "Helper");
+  EXPECT_EQ(kesgen::FunctionDisplayName("Foo::operator<(Foo const&) const"), "Foo.operator<");
+  EXPECT_EQ(kesgen::FunctionDisplayName("plain"), "plain");
+  EXPECT_EQ(kesgen::FunctionDisplayName("A::f(int) const::{lambda()#1}::operator()() const"),
+            "A.f(int) const.{lambda()#1}.operator()");
+  EXPECT_EQ(kesgen::NormalisePath("/a/./b/../c//d.cpp"), "/a/c/d.cpp");
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#pragma once
+// Reads the debug information of a linked 32-bit PE executable built by GCC: the COFF symbol
+// table (function names and addresses) and the DWARF line tables (versions 2 to 5), and turns
+// them into the reporter's debug-information model: one unit per source file of our own code
+// (named after the file without its extension), functions named "Class.Method", and the line
+// numbers of our sources. Functions outside our sources are kept as publics without a unit, so
+// an address in library code is never credited to a neighbouring function of ours.
+#include "MapFile.h"
+#include "PeImage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kesgen {
+
+struct LineRow {
+  uint32_t Address = 0;
+  uint32_t File = 0;
+  int32_t Line = 0;
+  bool IsStmt = true;
+  bool EndSequence = false;
+};
+
+struct LineProgram {
+  std::vector<std::string> Files; // normalised full paths, indexed as in the program
+  std::vector<LineRow> Rows;
+};
+
+struct Sections {
+  const uint8_t *Line = nullptr;
+  size_t LineSize = 0;
+  const uint8_t *LineStr = nullptr;
+  size_t LineStrSize = 0;
+  const uint8_t *Str = nullptr;
+  size_t StrSize = 0;
+};
+
+// Every line program of .debug_line. A malformed program ends the walk; error says why.
+std::vector<LineProgram> ReadLinePrograms(const Sections &sections, std::string &error);
+
+struct CoffFunction {
+  uint32_t Address = 0;
+  std::string Symbol; // as stored
+};
+
+// Function symbols of the image's code sections, sorted by address.
+std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size,
+                                            const debuginfo::PeImage &pe);
+
+// Section names longer than eight characters live in the COFF string table ("/123").
+std::string SectionName(const uint8_t *file, size_t size, const debuginfo::PeImage &pe,
+                        const debuginfo::PeSection &section);
+
+// The demangled form of a COFF symbol (i386 symbols carry an extra leading underscore;
+// stdcall names lose their "@n" suffix).
+std::string DemangleSymbol(const std::string &symbol);
+
+// "ns::Class::Method(int) const" -> "ns.Class.Method"; anonymous namespaces are dropped.
+std::string FunctionDisplayName(const std::string &demangled);
+
+std::string NormalisePath(const std::string &path);
+
+struct Options {
+  std::string SourceRoot;      // our sources live below this folder
+  bool StatementsOnly = false; // keep only rows that begin a statement
+};
+
+struct Stats {
+  int Units = 0;
+  int OwnFunctions = 0;
+  int Functions = 0;
+  int Lines = 0;
+};
+
+// Fills model (bounds, segments, publics, lines, entry point) from the image file.
+bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFile &model,
+                Stats &stats, std::string &error);
+
+// Checksums for the container header: CRC-32 of the first code section's raw bytes, and the
+// image's link time stamp.
+std::pair<uint32_t, uint32_t> ImageChecksums(const std::vector<uint8_t> &exe);
+
+} // namespace kesgen
