@@ -6,6 +6,20 @@
 
 namespace kx {
 
+std::string KXProcessSuffix(uint32_t processId) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  do {
+    hex.insert(hex.begin(), digits[processId & 15]);
+    processId >>= 4;
+  } while (processId != 0);
+  return "$" + hex;
+}
+
+std::string KXSettingsBufferName(uint32_t processId) { return "KestrelixSettingsBuf2" + KXProcessSuffix(processId); }
+
+std::string KXSettingsMutexName(uint32_t processId) { return "KestrelixSettingsMtx" + KXProcessSuffix(processId); }
+
 // --- registry ----------------------------------------------------------------------------------
 
 namespace {

@@ -25,6 +25,14 @@ struct TKXSettingsModule {
   std::mutex valueLock;
 };
 
+// The suffix of the process-wide named objects: "$" and the process id in lower-case hexadecimal
+// without leading zeros (process id 6700 gives "$1a2c").
+std::string KXProcessSuffix(uint32_t processId);
+// "KestrelixSettingsBuf2" + suffix and "KestrelixSettingsMtx" + suffix: the shared-memory object
+// that holds the registry's address and the mutex that serialises its creation.
+std::string KXSettingsBufferName(uint32_t processId);
+std::string KXSettingsMutexName(uint32_t processId);
+
 // The chain of module property lists of a process. The Win32 shell keeps one per process, shared
 // by every module through a named shared-memory object.
 class KXSettingsRegistry {
@@ -193,7 +201,8 @@ public:
   const std::shared_ptr<KXSettingsContext> &Context() const { return FContext; }
 
 protected:
-  // Hooks for the exception object.
+  // Hooks for the exception object. LockValues holds every list that FindProp may touch; an
+  // override that adds its own list locks that one first and the module's list second.
   virtual KXValueGuard LockValues();
   virtual KXExpandArgs ExpandArgs();
   virtual bool TakesScreenShot();

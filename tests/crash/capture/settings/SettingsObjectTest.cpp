@@ -245,6 +245,12 @@ TEST_F(SettingsTest, RegistryCountsEveryListReference) {
   EXPECT_EQ(Create(kExe)->GetAutoDelay(), 10u) << "the last release freed the list and its changes";
 }
 
+TEST(SettingsRegistryNames, EndInTheLowerCaseHexadecimalProcessId) {
+  EXPECT_EQ(KXSettingsBufferName(6700), "KestrelixSettingsBuf2$1a2c");
+  EXPECT_EQ(KXSettingsMutexName(0xFFFFFFFF), "KestrelixSettingsMtx$ffffffff");
+  EXPECT_EQ(KXProcessSuffix(0), "$0");
+}
+
 TEST_F(SettingsTest, PluginList) {
   platform.streams[kExe] = StreamBuilder().Text("Plugins", "modules|processes|hardware").End();
   auto s = StartMain();

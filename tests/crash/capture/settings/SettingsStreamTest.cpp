@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "FakePlatform.h"
 #include "KXSettingsStream.h"
 #include "KXText.h"
@@ -279,4 +281,42 @@ TEST(TextHelpers, TheShellCanInstallItsCodePage) {
   ASSERT_EQ(list.Count(), 1u);
   EXPECT_EQ(list[0].Text(), "\x80_");
   EXPECT_EQ(NarrowUtf16(u"\u20ac"), "?");
+}
+
+// Random mutations of a stream with every value type: the reader must stop cleanly, within the
+// data, and keep only whole properties (the sanitizers watch the reads).
+TEST(SettingsStream, SurvivesRandomMutations) {
+  StreamBuilder b;
+  b.Name("I8").Byte(kStreamInt8).Byte(1).Name("I16").Byte(kStreamInt16).U16(2).Int("I32", 3);
+  b.Name("S6").Byte(kStreamString).Byte(2).Raw("ab").Bool("F", false).Bool("T", true).Text("S12", "text");
+  b.Name("W").Byte(kStreamWString).U32(2).U16('x').U16(0xD800);
+  b.Name("U").Byte(kStreamUtf8String).U32(3).Raw("\xE2\x82\xAC");
+  const std::vector<uint8_t> seed = b.End();
+  const size_t header = SettingsStreamSignature().size();
+  std::mt19937 rng(4242);
+  for (int iteration = 0; iteration < 20000; ++iteration) {
+    std::vector<uint8_t> data = seed;
+    int edits = 1 + int(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      size_t at = header + rng() % (data.size() - header);
+      switch (rng() % 3) {
+      case 0:
+        data[at] = uint8_t(rng());
+        break;
+      case 1:
+        data.erase(data.begin() + std::ptrdiff_t(at), data.end());
+        data.push_back(uint8_t(rng()));
+        break;
+      default:
+        data.insert(data.begin() + std::ptrdiff_t(at), uint8_t(rng()));
+        break;
+      }
+    }
+    TKXPropertyList list;
+    StreamReadResult r = ReadSettingsStream(data, list);
+    ASSERT_TRUE(r.signatureOk);
+    ASSERT_TRUE(r.complete || !r.error.empty());
+    for (size_t i = 0; i < list.Count(); ++i)
+      (void)list[i].WideText();
+  }
 }
