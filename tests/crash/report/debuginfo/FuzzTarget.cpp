@@ -1,0 +1,82 @@
+// Fuzz entry for the debug-information readers: the first byte picks the reader, the rest is
+// its input. Builds as a libFuzzer target (clang -fsanitize=fuzzer) or with FuzzDriver.cpp.
+#include "ByteStream.h"
+#include "Deflate.h"
+#include "MapFile.h"
+#include "PeImage.h"
+#include "Scrambler.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// Exercises every lookup so the sanitizers see reads of whatever the reader produced.
+void Probe(const TMapFile &m, const uint8_t *data, size_t size) {
+  uint32_t probe = 0;
+  if (size >= 4)
+    std::memcpy(&probe, data, 4);
+  for (uint32_t a : {probe, m.BaseOfCode(), m.TopOfCode(), 0u, 0xFFFFFFFFu}) {
+    uint32_t next = 0;
+    m.FindLine(a, next);
+    m.FindSegment(true, a);
+    m.FindSegment(false, a);
+    m.FindPublic(a);
+  }
+  if (m.SegmentCount() > 0) {
+    TMfSegment s = m.FindSegmentAt(0);
+    m.FindPublic(true, s.Unit_, "x", false);
+    m.FindAddress(s.Unit_, "x");
+  }
+  if (m.SegmentCount() + m.PublicCount() + m.LineCount() > 0)
+    m.Export(true, false, true);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 1)
+    return 0;
+  const uint8_t mode = data[0] % 5;
+  ++data;
+  --size;
+  TMapFile m;
+  m.SetBounds(0x401000, 0x500000, 0x600000, 0x700000);
+  switch (mode) {
+  case 0: // a whole container
+    m.LoadContainer(data, size);
+    break;
+  case 1: { // a debug stream inside a well-formed container, so the stream parser is reached
+    std::vector<uint8_t> payload = debuginfo::CompressBlock(data, size);
+    debuginfo::ScramblePayload(payload.data(), payload.size());
+    debuginfo::ByteWriter w;
+    w.Raw("Tidewell debug", 14);
+    w.U32(uint32_t(payload.size()));
+    w.U32(3);
+    w.U32(0);
+    w.U32(0);
+    w.U32(size > 0 ? data[0] & 1 : 0); // minimal or full
+    w.Raw(payload.data(), payload.size());
+    m.LoadContainer(w.Bytes.data(), w.Bytes.size());
+    break;
+  }
+  case 2:
+    m.LoadTextMap(std::string_view(reinterpret_cast<const char *>(data), size));
+    break;
+  case 3:
+    if (auto pe = debuginfo::PeImage::Parse(data, size)) {
+      m.SetBounds(*pe, pe->ImageBase);
+      pe->FindResource(data, size, debuginfo::kResourceTypeRcData, kDebugInfoResourceName);
+      for (uint32_t rva : {0u, 0x1000u, pe->AddressOfEntryPoint})
+        pe->FileOffsetOfRva(rva);
+    }
+    break;
+  case 4:
+    debuginfo::DecompressBlock(data, size);
+    break;
+  }
+  Probe(m, data, size);
+  return 0;
+}
