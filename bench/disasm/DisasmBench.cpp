@@ -1,0 +1,149 @@
+// Instructions decoded per second: our decoder against Capstone over the same code, decoded
+// linearly (length and validity only on both sides; Capstone without detail). The code is
+// Tidewell.exe's code section when the cross tree has been built, else Wine's msvcrt.dll.
+// The last line prints the ratio ours / Capstone.
+#include <benchmark/benchmark.h>
+#include <capstone/capstone.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tidewell/disasm/Decoder.h"
+#include "tidewell/disasm/PeImage.h"
+
+using namespace tidewell::disasm;
+
+namespace {
+
+struct Code {
+    std::string source;
+    uint32_t address = 0;
+    std::vector<uint8_t> bytes;
+};
+
+const Code& TheCode() {
+    static const Code code = [] {
+        Code c;
+        for (std::string path : {std::string(TIDEWELL_EXE), std::string("/usr/lib/i386-linux-gnu/wine/i386-windows/msvcrt.dll")}) {
+            std::ifstream in(path, std::ios::binary);
+            if (!in) continue;
+            std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            auto pe = PeImage::Parse(file);
+            if (!pe) continue;
+            for (const auto& s : pe->sections) {
+                if (!s.IsCode() || s.rawOffset >= file.size()) continue;
+                size_t n = std::min<size_t>({s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize, file.size() - s.rawOffset});
+                c.source = path + " " + s.name;
+                c.address = pe->imageBase + s.virtualAddress;
+                c.bytes.assign(file.begin() + s.rawOffset, file.begin() + s.rawOffset + static_cast<long>(n));
+                return c;
+            }
+        }
+        return c;
+    }();
+    return code;
+}
+
+void Ours(benchmark::State& state) {
+    const Code& code = TheCode();
+    if (code.bytes.empty()) {
+        state.SkipWithError("no code found");
+        return;
+    }
+    BufferMemory mem(code.address, code.bytes);
+    const uint32_t end = code.address + static_cast<uint32_t>(code.bytes.size());
+    int64_t count = 0;
+    for (auto _ : state) {
+        for (uint32_t a = code.address; a < end;) {
+            DecodedInstruction d = ParseCode(mem, a, false);
+            benchmark::DoNotOptimize(d);
+            a = d.IsValid ? d.Next : a + 1;
+            ++count;
+        }
+    }
+    state.SetItemsProcessed(count);
+}
+
+// With the instruction text, which is closer to what Capstone always produces.
+void OursWithText(benchmark::State& state) {
+    const Code& code = TheCode();
+    if (code.bytes.empty()) {
+        state.SkipWithError("no code found");
+        return;
+    }
+    BufferMemory mem(code.address, code.bytes);
+    const uint32_t end = code.address + static_cast<uint32_t>(code.bytes.size());
+    int64_t count = 0;
+    InstructionText text;
+    for (auto _ : state) {
+        for (uint32_t a = code.address; a < end;) {
+            DecodedInstruction d = ParseCode(mem, a, nullptr, text, false);
+            benchmark::DoNotOptimize(text);
+            a = d.IsValid ? d.Next : a + 1;
+            ++count;
+        }
+    }
+    state.SetItemsProcessed(count);
+}
+
+void Capstone(benchmark::State& state) {
+    const Code& code = TheCode();
+    csh cs;
+    if (code.bytes.empty() || cs_open(CS_ARCH_X86, CS_MODE_32, &cs) != CS_ERR_OK) {
+        state.SkipWithError("no code or no capstone");
+        return;
+    }
+    cs_insn* insn = cs_malloc(cs);
+    int64_t count = 0;
+    for (auto _ : state) {
+        size_t pos = 0;
+        while (pos < code.bytes.size()) {
+            const uint8_t* p = code.bytes.data() + pos;
+            size_t left = code.bytes.size() - pos;
+            uint64_t addr = code.address + pos;
+            bool ok = cs_disasm_iter(cs, &p, &left, &addr, insn);
+            pos += ok ? insn->size : 1;
+            ++count;
+        }
+    }
+    cs_free(insn, 1);
+    cs_close(&cs);
+    state.SetItemsProcessed(count);
+}
+
+BENCHMARK(Ours)->Unit(benchmark::kMillisecond);
+BENCHMARK(OursWithText)->Unit(benchmark::kMillisecond);
+BENCHMARK(Capstone)->Unit(benchmark::kMillisecond);
+
+// Remembers the instructions per second of each run to print the ratio at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& r : runs) {
+            auto it = r.counters.find("items_per_second");
+            if (it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> rates;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::printf("code: %s, %zu bytes\n", TheCode().source.c_str(), TheCode().bytes.size());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    double ours = reporter.rates["Ours"], text = reporter.rates["OursWithText"], theirs = reporter.rates["Capstone"];
+    if (ours > 0 && text > 0 && theirs > 0)
+        std::printf("instructions per second: ours %.3g (with text %.3g), Capstone %.3g; "
+                    "ratio ours/Capstone %.2f (with text %.2f)\n",
+                    ours, text, theirs, ours / theirs, text / theirs);
+    return 0;
+}
