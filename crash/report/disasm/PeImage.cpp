@@ -1,6 +1,7 @@
 #include "tidewell/disasm/PeImage.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace tidewell::disasm {
@@ -43,6 +44,17 @@ std::optional<PeImage> PeImage::Parse(const std::vector<uint8_t>& f) {
         char name[9] = {};
         std::memcpy(name, f.data() + at, 8);
         s.name = name;
+        // Long names ("/4") point into the COFF string table after the symbol table.
+        uint32_t symbols = 0, symbolCount = 0;
+        if (name[0] == '/' && Get32(f, coff + 8, symbols) && Get32(f, coff + 12, symbolCount) && symbols) {
+            const uint64_t strings = symbols + static_cast<uint64_t>(symbolCount) * 18;
+            const uint64_t at = strings + std::strtoul(name + 1, nullptr, 10);
+            if (at < f.size()) {
+                std::string longName;
+                for (uint64_t i = at; i < f.size() && f[i] && longName.size() < 256; ++i) longName += static_cast<char>(f[i]);
+                s.name = longName;
+            }
+        }
         Get32(f, at + 8, s.virtualSize);
         Get32(f, at + 12, s.virtualAddress);
         Get32(f, at + 16, s.rawSize);

@@ -13,6 +13,7 @@
 
 #include "tidewell/disasm/FunctionAnalysis.h"
 #include "tidewell/disasm/PeImage.h"
+#include "tidewell/disasm/UnwindTables.h"
 
 using namespace tidewell::disasm;
 
@@ -81,5 +82,56 @@ TEST(DisasmRealCode, AnalysesEveryCalledFunction) {
     ASSERT_GT(functions, 1000u);
     EXPECT_GT(static_cast<double>(valid), 0.98 * static_cast<double>(functions));
 }
+
+#ifdef TIDEWELL_EXE
+// Our own C++ code: every function with landing pads, analysed with the pads from its unwind
+// tables, comes out valid and covers them; without them the pads stay outside.
+TEST(DisasmRealCode, CppLandingPadsBelongToTheFunction) {
+    std::vector<uint8_t> file;
+    if (!LoadFile(TIDEWELL_EXE, file)) GTEST_SKIP() << "Tidewell.exe has not been built";
+    auto pe = PeImage::Parse(file);
+    ASSERT_TRUE(pe);
+    std::vector<uint8_t> image = pe->MapImage(file);
+    BufferMemory mem(pe->imageBase, image);
+    const PeSection* eh = nullptr;
+    for (const auto& s : pe->sections)
+        if (s.name == ".eh_frame") eh = &s;
+    ASSERT_NE(eh, nullptr);
+    const uint32_t begin = pe->imageBase + eh->virtualAddress;
+    auto fdes = ReadFrameDescriptions(mem, begin, begin + eh->virtualSize);
+    ASSERT_GT(fdes.size(), 100u);
+    AnalysisOptions options;
+    auto range = ModuleCodeRange(mem, pe->imageBase);
+    options.rangeBegin = range.first;
+    options.rangeEnd = range.second;
+    size_t withPads = 0, valid = 0, outsideWithout = 0;
+    for (const auto& fde : fdes) {
+        std::vector<uint32_t> pads = LandingPads(mem, fde);
+        if (pads.empty()) continue;
+        ++withPads;
+        options.extraEntries = pads;
+        FunctionInfo f = ParseFunction(mem, fde.begin, options);
+        if (!f.IsValid) continue;
+        ++valid;
+        for (uint32_t pad : pads) {
+            bool covered = std::any_of(f.CodeAreas.begin(), f.CodeAreas.end(),
+                                       [&](const CodeArea& a) { return pad >= a.AreaBegin && pad <= a.AreaEnd; });
+            EXPECT_TRUE(covered) << std::hex << fde.begin << " pad " << pad;
+        }
+        options.extraEntries.clear();
+        FunctionInfo plain = ParseFunction(mem, fde.begin, options);
+        if (plain.IsValid && std::any_of(pads.begin(), pads.end(), [&](uint32_t pad) {
+                return std::none_of(plain.CodeAreas.begin(), plain.CodeAreas.end(), [&](const CodeArea& a) {
+                    return pad >= a.AreaBegin && pad <= a.AreaEnd;
+                });
+            }))
+            ++outsideWithout;
+    }
+    std::printf("frame descriptions: %zu, with landing pads: %zu, valid: %zu, pads missed without tables: %zu\n",
+                fdes.size(), withPads, valid, outsideWithout);
+    ASSERT_GT(withPads, 50u);
+    EXPECT_GT(static_cast<double>(valid), 0.98 * static_cast<double>(withPads));
+}
+#endif
 
 }  // namespace
