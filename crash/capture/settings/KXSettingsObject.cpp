@@ -54,10 +54,11 @@ TKXSettingsModule *KXSettingsRegistry::Acquire(KXModule module, IKXPlatform &pla
     std::optional<std::vector<uint8_t>> stream = platform.SettingsStream(module);
     if (!stream)
       return nullptr;
-    list = new TKXSettingsModule;
-    list->module = module;
-    list->refCount = 1;
-    failure = FillFromStream(*list, *stream);
+    auto fresh = std::make_unique<TKXSettingsModule>();
+    fresh->module = module;
+    fresh->refCount = 1;
+    failure = FillFromStream(*fresh, *stream);
+    list = fresh.release();
     list->next = FHead;
     FHead = list;
     ++FRefCount;

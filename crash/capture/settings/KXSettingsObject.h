@@ -2,11 +2,13 @@
 // The settings registry (one property list per module), the context a settings object works in,
 // and the settings object TIKXSettings. The exception object derives from TIKXSettings; every
 // other caller uses it through IKXModuleSettings and IKXSettingsEx.
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "KXExpand.h"
@@ -15,6 +17,24 @@
 
 namespace kx {
 
+// The lock of the registry and of the module lists. Those structures are shared by every module of
+// the process that carries its own copy of this code (and of the C++ runtime), so the lock is
+// nothing but an atomic flag: the same instructions in every copy, no runtime state behind it.
+// It is only ever held for short steps.
+class KXSpinLock {
+public:
+  void lock() {
+    while (FFlag.exchange(true, std::memory_order_acquire))
+      while (FFlag.load(std::memory_order_relaxed))
+        std::this_thread::yield();
+  }
+  bool try_lock() { return !FFlag.exchange(true, std::memory_order_acquire); }
+  void unlock() { FFlag.store(false, std::memory_order_release); }
+
+private:
+  std::atomic<bool> FFlag{false};
+};
+
 // The property list of one module, shared by every settings object of that module.
 struct TKXSettingsModule {
   int32_t refCount = 0;
@@ -22,7 +42,7 @@ struct TKXSettingsModule {
   TKXPropertyList props;
   TKXSettingsModule *next = nullptr;
   // Guards single property reads and writes, so that a text is never read while it is replaced.
-  std::mutex valueLock;
+  KXSpinLock valueLock;
 };
 
 // The suffix of the process-wide named objects: "$" and the process id in lower-case hexadecimal
@@ -55,7 +75,7 @@ public:
   size_t ListCount();
 
 private:
-  std::mutex FLock;
+  KXSpinLock FLock;
   int32_t FRefCount = 0;
   TKXSettingsModule *FHead = nullptr;
 };
@@ -134,8 +154,8 @@ std::shared_ptr<IKXModuleSettings> CreateModuleSettings(const std::shared_ptr<KX
 
 // Holds the value locks a property access needs.
 struct KXValueGuard {
-  std::unique_lock<std::mutex> first;
-  std::unique_lock<std::mutex> second;
+  std::unique_lock<KXSpinLock> first;
+  std::unique_lock<KXSpinLock> second;
 };
 
 #define KX_OP(...) __VA_ARGS__ override;

@@ -245,6 +245,27 @@ TEST_F(SettingsTest, RegistryCountsEveryListReference) {
   EXPECT_EQ(Create(kExe)->GetAutoDelay(), 10u) << "the last release freed the list and its changes";
 }
 
+TEST_F(SettingsTest, RegistryStaysConsistentUnderConcurrentUse) {
+  platform.streams[kExe] = StreamBuilder().Int("AutoDelay", 10).End();
+  platform.streams[kLib] = StreamBuilder().Int("AutoDelay", 20).End();
+  auto main = StartMain();
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        auto s = Create(t % 2 ? kLib : kExe);
+        if (s->GetAutoDelay() != (t % 2 ? 20u : 10u))
+          ++wrong;
+      }
+    });
+  for (auto &th : threads)
+    th.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(registry->RefCount(), 1);
+  EXPECT_EQ(registry->ListCount(), 1u);
+}
+
 TEST(SettingsRegistryNames, EndInTheLowerCaseHexadecimalProcessId) {
   EXPECT_EQ(KXSettingsBufferName(6700), "KestrelixSettingsBuf2$1a2c");
   EXPECT_EQ(KXSettingsMutexName(0xFFFFFFFF), "KestrelixSettingsMtx$ffffffff");
