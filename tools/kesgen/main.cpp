@@ -1,5 +1,6 @@
 // kesgen: writes the debug-information container of a linked executable.
 //   kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT
+//   kesgen --check EXE CONTAINER   (exit 0 when the container was made from EXE's code)
 #include "ExeDebugInfo.h"
 
 #include <cstdio>
@@ -11,8 +12,11 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT\n"
+               "       kesgen --check EXE CONTAINER\n"
                "Reads EXE's COFF symbols and DWARF line tables and writes its debug-information\n"
-               "container to OUTPUT (normally EXE with the extension .kes).\n");
+               "container to OUTPUT (normally EXE with the extension .kes). --check tells whether\n"
+               "CONTAINER was made from an image with the same code as EXE (after a relink that\n"
+               "embeds it, for instance).\n");
   return 2;
 }
 } // namespace
@@ -20,11 +24,14 @@ int Usage() {
 int main(int argc, char **argv) {
   kesgen::Options options;
   int version = 3;
+  bool check = false;
   std::string exePath, outPath;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--source-root" && i + 1 < argc) {
       options.SourceRoot = argv[++i];
+    } else if (arg == "--check") {
+      check = true;
     } else if (arg == "--statements-only") {
       options.StatementsOnly = true;
     } else if (arg == "--version" && i + 1 < argc) {
@@ -43,6 +50,29 @@ int main(int argc, char **argv) {
   }
   if (exePath.empty() || outPath.empty())
     return Usage();
+  if (check) {
+    auto exe = FileModuleFiles::Instance().ReadFile(exePath);
+    auto container = FileModuleFiles::Instance().ReadFile(outPath);
+    if (!exe || !container) {
+      std::fprintf(stderr, "kesgen: cannot read %s\n", !exe ? exePath.c_str() : outPath.c_str());
+      return 1;
+    }
+    // Checksum A sits right after the marker, the length and the version of a version-3 container.
+    if (container->size() < 34 || (*container)[18] != 3) {
+      std::fprintf(stderr, "kesgen: %s is not a version-3 container\n", outPath.c_str());
+      return 1;
+    }
+    const uint8_t *p = container->data() + 22;
+    uint32_t stored = p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+    uint32_t actual = kesgen::ImageChecksums(*exe).first;
+    if (stored != actual) {
+      std::fprintf(stderr, "kesgen: %s was not made from the code of %s (code CRC %08x, container %08x)\n",
+                   outPath.c_str(), exePath.c_str(), actual, stored);
+      return 1;
+    }
+    std::printf("kesgen: %s matches the code of %s\n", outPath.c_str(), exePath.c_str());
+    return 0;
+  }
   if (options.SourceRoot.empty())
     std::fprintf(stderr, "kesgen: warning: no --source-root, no unit or line will be written\n");
 

@@ -156,6 +156,10 @@ TEST_F(RealExe, KesgenAndKxaddr) {
                         (dir / "Tidewell.kes").string() + "' 2>&1");
   ASSERT_TRUE(fs::exists(dir / "Tidewell.kes")) << log;
 
+  EXPECT_NE(Shell(std::string(KESGEN) + " --check '" + exe + "' '" + (dir / "Tidewell.kes").string() + "'")
+                .find("matches the code"),
+            std::string::npos);
+
   char args[64];
   std::snprintf(args, sizeof args, " %x %X 10 zz", next, start);
   std::string out = Shell(std::string(KXADDR) + " '" + exe + "'" + args + " 2>/dev/null");

@@ -1,0 +1,52 @@
+# tidewell_debug_container(TARGET <exe target> [OUTPUT <file>])
+#
+# After <exe target> links, writes its debug-information container with kesgen: units named
+# after our source files, functions as Class.Method, our line numbers. OUTPUT defaults to the
+# exe's path with the extension ".kes", which is where the crash reporter and kxaddr look for
+# it (the companion file beside the exe). Call it from the CMakeLists.txt that defines the exe.
+#
+# In the native tree the step runs the kesgen target. In a cross tree it runs a host copy of the
+# tool, built once by the ExternalProject "kesgen_host" with the host compiler.
+include_guard(GLOBAL)
+
+set(_TIDEWELL_KESGEN_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+function(_tidewell_kesgen_host out_tool out_dep)
+  set(binary_dir ${CMAKE_BINARY_DIR}/kesgen_host)
+  set(tool ${binary_dir}/kesgen${CMAKE_HOST_EXECUTABLE_SUFFIX})
+  if(NOT TARGET kesgen_host)
+    include(ExternalProject)
+    ExternalProject_Add(kesgen_host
+      SOURCE_DIR ${_TIDEWELL_KESGEN_DIR}
+      BINARY_DIR ${binary_dir}
+      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+      BUILD_ALWAYS ON
+      INSTALL_COMMAND ""
+      BUILD_BYPRODUCTS ${tool})
+  endif()
+  set(${out_tool} ${tool} PARENT_SCOPE)
+  set(${out_dep} kesgen_host PARENT_SCOPE)
+endfunction()
+
+function(tidewell_debug_container)
+  cmake_parse_arguments(K "" "TARGET;OUTPUT" "" ${ARGN})
+  if(NOT K_TARGET)
+    message(FATAL_ERROR "tidewell_debug_container needs TARGET")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    _tidewell_kesgen_host(tool dep)
+  else()
+    set(tool $<TARGET_FILE:kesgen>)
+    set(dep kesgen)
+  endif()
+  if(K_OUTPUT)
+    set(output ${K_OUTPUT})
+  else()
+    set(output $<TARGET_FILE_DIR:${K_TARGET}>/$<TARGET_FILE_BASE_NAME:${K_TARGET}>.kes)
+  endif()
+  add_dependencies(${K_TARGET} ${dep})
+  add_custom_command(TARGET ${K_TARGET} POST_BUILD
+    COMMAND ${tool} --source-root ${PROJECT_SOURCE_DIR} $<TARGET_FILE:${K_TARGET}> ${output}
+    COMMENT "Writing the debug-information container of ${K_TARGET}"
+    VERBATIM)
+endfunction()
