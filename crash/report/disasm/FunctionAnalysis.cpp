@@ -246,7 +246,9 @@ private:
             boundaries_.insert(cur);
             Area& self = areas_[begin];  // the map may have grown
             self.info.AreaEnd = d.Next - 1;
-            bool ends = d.IsReturn;
+            // ud2 raises an invalid-opcode fault and never falls through (compilers put it
+            // after calls that do not return and at __builtin_trap).
+            bool ends = d.IsReturn || d.Opcode == 0x0F0B;
 
             // push imm32 ... remembered for exception frames and finally handlers.
             if (d.Opcode == 0x68 && !d.Prefix66) {

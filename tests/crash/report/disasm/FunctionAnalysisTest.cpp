@@ -164,6 +164,11 @@ TEST(FunctionAnalysis, NonReturningCallsEndTheArea) {
     FunctionInfo f = code.Analyse(o);
     ASSERT_TRUE(f.IsValid);
     EXPECT_EQ(f.CodeAreas.front().AreaEnd, kBase + 0x08);
+    // ud2 ends an area too.
+    Code trap({0x40, 0x0F, 0x0B, 0x0F, 0xFF});
+    f = trap.Analyse();
+    ASSERT_TRUE(f.IsValid);
+    EXPECT_EQ(f.CodeLen, 3u);
     // The same through the list of further non-returning routines.
     AnalysisOptions o2;
     o2.noReturn = {kBase + 0x1000};
