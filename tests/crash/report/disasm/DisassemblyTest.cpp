@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,23 @@ TEST(DisassemblyText, UnnamedFunctionAndLineColumnFromExceptionLine) {
     EXPECT_EQ(DisassembleFunction(mem, kBase, kBase, 0, false, options),
               Join({"00410000 07 sub_00410000:           ; function entry point", "00410000    > nop",
                     "00410001      ret"}));
+}
+
+TEST(DisassemblyText, FailureWhileComposingGivesTheInternalErrorText) {
+    class Throwing : public SymbolProvider {
+    public:
+        std::string ProcedureName(uint32_t a) const override {
+            if (a == 0x00420000) throw std::runtime_error("damaged debug information");
+            return {};
+        }
+    } symbols;
+    static const std::vector<uint8_t> code = HandMadeCode();
+    BufferMemory mem(kBase, code);
+    DisassemblyOptions options;
+    options.symbols = &symbols;
+    options.analysis.helpers.handleOnException = kOnException;
+    EXPECT_EQ(DisassembleFunction(mem, kBase, kBase, 0, false, options),
+              "Internal error in ParseFunction while composing the disassembling string...  :-(");
 }
 
 }  // namespace
