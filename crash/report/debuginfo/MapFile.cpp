@@ -79,6 +79,14 @@ std::optional<std::vector<uint8_t>> FileModuleFiles::ReadFile(const std::string 
   return bytes;
 }
 
+std::vector<uint8_t> FileModuleFiles::ModuleHeaders(const std::string &moduleFileName) {
+  std::ifstream in(moduleFileName, std::ios::binary);
+  std::vector<uint8_t> bytes(64 * 1024);
+  in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(bytes.size()));
+  bytes.resize(size_t(in.gcount()));
+  return bytes;
+}
+
 FileModuleFiles &FileModuleFiles::Instance() {
   static FileModuleFiles files;
   return files;

@@ -56,6 +56,8 @@ public:
 class FileModuleFiles : public IModuleFiles {
 public:
   std::optional<std::vector<uint8_t>> ReadFile(const std::string &path) override;
+  // The first 64 KiB of the file, which hold the headers and the section table.
+  std::vector<uint8_t> ModuleHeaders(const std::string &moduleFileName) override;
   static FileModuleFiles &Instance();
 };
 
