@@ -2,6 +2,7 @@
 // answers like i686-w64-mingw32-addr2line, and kxaddr prints the expected lines. Skipped when
 // the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
 #include "ExeDebugInfo.h"
+#include "LineProgramSample.h"
 #include "MapFile.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,45 @@ TEST_F(RealExe, KesgenAndKxaddr) {
   EXPECT_NE(bare.find("no debug information"), std::string::npos) << bare;
   EXPECT_NE(bare.find("00000010\t\t\t0\t\n"), std::string::npos) << bare;
   fs::remove_all(dir);
+}
+
+TEST_F(RealExe, DamagedCopiesFailCleanly) {
+  // Cut inside the headers, the sections, and the symbol table (the last: the string table
+  // loses its tail, names there are dropped and the rest still builds).
+  for (size_t cut : {size_t(0x40), size_t(0x200), exe_.size() / 2, exe_.size() - 64}) {
+    std::vector<uint8_t> part(exe_.begin(), exe_.begin() + cut);
+    TMapFile m;
+    kesgen::Stats stats;
+    std::string error;
+    bool built = kesgen::BuildModel(part, {kSourceRoot, false}, m, stats, error);
+    if (cut < exe_.size() / 2 + 1) {
+      EXPECT_FALSE(built) << cut;
+      EXPECT_FALSE(error.empty()) << cut;
+    }
+  }
+}
+
+TEST(LinePrograms, Version4RowsAndTruncation) {
+  auto bytes = LineProgramSample();
+  kesgen::Sections s;
+  s.Line = bytes.data();
+  s.LineSize = bytes.size();
+  std::string error;
+  auto programs = kesgen::ReadLinePrograms(s, error);
+  ASSERT_EQ(programs.size(), 1u) << error;
+  EXPECT_EQ(programs[0].Files, (std::vector<std::string>{"", "/src/a.cpp"}));
+  std::vector<std::tuple<uint32_t, int32_t, bool, bool>> rows;
+  for (const auto &r : programs[0].Rows)
+    rows.emplace_back(r.Address, r.Line, r.IsStmt, r.EndSequence);
+  EXPECT_EQ(rows, (std::vector<std::tuple<uint32_t, int32_t, bool, bool>>{
+                      {0x401000, 1, true, false}, {0x401001, 2, false, false},
+                      {0x401011, 7, false, false}, {0x401011, 7, false, true}}));
+  for (size_t cut = 0; cut < bytes.size(); ++cut) {
+    s.LineSize = cut;
+    error.clear();
+    auto partial = kesgen::ReadLinePrograms(s, error);
+    EXPECT_TRUE(partial.empty()) << cut;
+  }
 }
 
 TEST(FunctionNames, DemangledFormsBecomeDottedNames) {

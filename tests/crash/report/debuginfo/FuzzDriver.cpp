@@ -3,6 +3,7 @@
 // LLVMFuzzerTestOneInput under the sanitizers. Usage: debuginfo_fuzz [iterations] [seed]
 #include "MapFile.h"
 
+#include "LineProgramSample.h"
 #include "TestImage.h"
 
 #include <cstdio>
@@ -56,6 +57,7 @@ std::vector<std::vector<uint8_t>> Seeds() {
   seeds.push_back(WithMode(2, std::vector<uint8_t>(map.begin(), map.end())));
   seeds.push_back(WithMode(3, BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x400000,
                                              kDebugInfoResourceName, m.Export(true, false, false))));
+  seeds.push_back(WithMode(5, LineProgramSample()));
   return seeds;
 }
 

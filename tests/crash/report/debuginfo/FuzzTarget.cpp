@@ -2,6 +2,7 @@
 // its input. Builds as a libFuzzer target (clang -fsanitize=fuzzer) or with FuzzDriver.cpp.
 #include "ByteStream.h"
 #include "Deflate.h"
+#include "ExeDebugInfo.h"
 #include "MapFile.h"
 #include "PeImage.h"
 #include "Scrambler.h"
@@ -39,7 +40,7 @@ void Probe(const TMapFile &m, const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1)
     return 0;
-  const uint8_t mode = data[0] % 5;
+  const uint8_t mode = data[0] % 6;
   ++data;
   --size;
   TMapFile m;
@@ -76,6 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   case 4:
     debuginfo::DecompressBlock(data, size);
     break;
+  case 5: { // kesgen's DWARF line-program reader
+    kesgen::Sections s;
+    s.Line = data;
+    s.LineSize = size;
+    s.LineStr = s.Str = data;
+    s.LineStrSize = s.StrSize = size;
+    std::string error;
+    kesgen::ReadLinePrograms(s, error);
+    break;
+  }
   }
   Probe(m, data, size);
   return 0;
