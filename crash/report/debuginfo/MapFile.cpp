@@ -59,7 +59,7 @@ std::optional<std::vector<uint8_t>> IModuleFiles::OwnResource(const std::string 
   auto pe = PeImage::Parse(file->data(), file->size());
   if (!pe)
     return std::nullopt;
-  auto where = pe->FindResource(file->data(), file->size(), kResourceTypeRcData,
+  auto where = pe->FindResourceData(file->data(), file->size(), kResourceTypeRcData,
                                 kDebugInfoResourceName);
   if (!where)
     return std::nullopt;

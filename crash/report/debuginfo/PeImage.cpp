@@ -88,7 +88,7 @@ const PeSection *PeImage::FindSection(std::string_view name) const {
 }
 
 std::optional<std::pair<uint32_t, uint32_t>>
-PeImage::FindResource(const uint8_t *data, size_t size, uint32_t type,
+PeImage::FindResourceData(const uint8_t *data, size_t size, uint32_t type,
                       std::string_view name) const {
   if (DataDirectories.size() < 3 || DataDirectories[2].first == 0)
     return std::nullopt;

@@ -49,8 +49,8 @@ struct PeImage {
 
   // Locates a resource of the given numeric type whose name equals `name` (case-insensitive,
   // ASCII) in the image file `data`; returns (file offset, size) of its first language.
-  std::optional<std::pair<uint32_t, uint32_t>> FindResource(const uint8_t *data, size_t size,
-                                                            uint32_t type,
+  std::optional<std::pair<uint32_t, uint32_t>> FindResourceData(const uint8_t *data, size_t size,
+                                                                uint32_t type,
                                                             std::string_view name) const;
 };
 

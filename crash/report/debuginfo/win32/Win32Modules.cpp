@@ -1,12 +1,24 @@
 #include "Win32Modules.h"
 
+#include "KXSettingsStream.h"
+
 #include <windows.h>
 
-std::optional<std::vector<uint8_t>> Win32ModuleFiles::OwnResource(const std::string &moduleFileName) {
+namespace {
+
+// An RCDATA resource of a module loaded in this process, else of its file.
+std::optional<std::vector<uint8_t>> ModuleResource(const std::string &moduleFileName, const char *name) {
   HMODULE module = GetModuleHandleA(moduleFileName.c_str());
-  if (!module)
-    return FileModuleFiles::OwnResource(moduleFileName);
-  HRSRC info = FindResourceA(module, kDebugInfoResourceName, MAKEINTRESOURCEA(10)); // RT_RCDATA
+  if (!module) {
+    auto file = FileModuleFiles::Instance().ReadFile(moduleFileName);
+    auto pe = file ? debuginfo::PeImage::Parse(file->data(), file->size()) : std::nullopt;
+    auto where = pe ? pe->FindResourceData(file->data(), file->size(), debuginfo::kResourceTypeRcData, name)
+                    : std::nullopt;
+    if (!where)
+      return std::nullopt;
+    return std::vector<uint8_t>(file->begin() + where->first, file->begin() + where->first + where->second);
+  }
+  HRSRC info = FindResourceA(module, name, MAKEINTRESOURCEA(10)); // RT_RCDATA
   if (!info)
     return std::nullopt;
   HGLOBAL handle = LoadResource(module, info);
@@ -16,6 +28,22 @@ std::optional<std::vector<uint8_t>> Win32ModuleFiles::OwnResource(const std::str
     return std::nullopt;
   auto bytes = static_cast<const uint8_t *>(data);
   return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+} // namespace
+
+std::optional<std::vector<uint8_t>> Win32ModuleFiles::OwnResource(const std::string &moduleFileName) {
+  return ModuleResource(moduleFileName, kDebugInfoResourceName);
+}
+
+std::string Win32ModuleFiles::SettingsProperty(const std::string &moduleFileName, const std::string &name) {
+  auto stream = ModuleResource(moduleFileName, "TKESTRELIX");
+  if (!stream)
+    return {};
+  kx::TKXPropertyList list;
+  kx::ReadSettingsStream(*stream, list);
+  const kx::TKXProperty *property = list.Find(name);
+  return property ? property->Text() : std::string();
 }
 
 Win32ModuleFiles &Win32ModuleFiles::Instance() {

@@ -10,6 +10,8 @@ class Win32ModuleFiles : public FileModuleFiles {
 public:
   // From the loaded image when the module is loaded in this process, else from its file.
   std::optional<std::vector<uint8_t>> OwnResource(const std::string &moduleFileName) override;
+  // A text property of the module's reporter settings (its "TKESTRELIX" resource).
+  std::string SettingsProperty(const std::string &moduleFileName, const std::string &name) override;
   static Win32ModuleFiles &Instance();
 };
 

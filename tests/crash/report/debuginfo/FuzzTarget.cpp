@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   case 3:
     if (auto pe = debuginfo::PeImage::Parse(data, size)) {
       m.SetBounds(*pe, pe->ImageBase);
-      pe->FindResource(data, size, debuginfo::kResourceTypeRcData, kDebugInfoResourceName);
+      pe->FindResourceData(data, size, debuginfo::kResourceTypeRcData, kDebugInfoResourceName);
       for (uint32_t rva : {0u, 0x1000u, pe->AddressOfEntryPoint})
         pe->FileOffsetOfRva(rva);
     }

@@ -248,12 +248,12 @@ TEST(Bounds, OwnResourceFromTheImageFile) {
   auto image = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x400000, "TideWellDebug", payload);
   auto pe = PeImage::Parse(image.data(), image.size());
   ASSERT_TRUE(pe);
-  auto where = pe->FindResource(image.data(), image.size(), kResourceTypeRcData, kDebugInfoResourceName);
+  auto where = pe->FindResourceData(image.data(), image.size(), kResourceTypeRcData, kDebugInfoResourceName);
   ASSERT_TRUE(where);
   EXPECT_EQ(std::vector<uint8_t>(image.begin() + where->first, image.begin() + where->first + where->second),
             payload);
-  EXPECT_FALSE(pe->FindResource(image.data(), image.size(), kResourceTypeRcData, "OTHER"));
-  EXPECT_FALSE(pe->FindResource(image.data(), image.size() - 0x202, kResourceTypeRcData, kDebugInfoResourceName));
+  EXPECT_FALSE(pe->FindResourceData(image.data(), image.size(), kResourceTypeRcData, "OTHER"));
+  EXPECT_FALSE(pe->FindResourceData(image.data(), image.size() - 0x202, kResourceTypeRcData, kDebugInfoResourceName));
 }
 
 class FakeLocator : public IModuleLocator {
