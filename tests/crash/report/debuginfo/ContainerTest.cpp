@@ -190,9 +190,11 @@ TEST(Container, CorruptionIsRejectedAndLeavesTheModelAlone) {
     EXPECT_FALSE(t.LoadContainer(bytes.data(), bytes.size()));
     EXPECT_EQ(t.SegmentCount() + t.PublicCount() + t.LineCount(), 0);
   };
-  for (size_t at : {size_t(0), size_t(18), size_t(34), size_t(40), (good.size() + 34) / 2}) {
+  for (size_t at : {size_t(0), size_t(18), size_t(34), size_t(42), (good.size() + 34) / 2}) {
     auto bad = good;
-    bad[at] ^= 0x20; // marker, version, stated length, CRC, deflate stream
+    // marker, version, stated length, CRC (the scrambler XORs, so a flipped payload byte flips
+    // the same byte of the block), deflate stream
+    bad[at] ^= 0x20;
     SCOPED_TRACE(at);
     reject(bad);
   }
