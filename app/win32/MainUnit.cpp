@@ -81,8 +81,12 @@ void TForm1::FormShow() {
 }
 
 void TForm1::CheckoutDevice() {
-  if (!HidCtl->CheckOutByID(StationDevice, kStationVendorID, kStationProductID))
+  // Check-out clears the reference it is given; the station already checked out must not be
+  // lost by a second attempt that finds nothing.
+  TJvHidDevice *device = nullptr;
+  if (!HidCtl->CheckOutByID(device, kStationVendorID, kStationProductID))
     return;
+  StationDevice = device;
   StationDevice->SetNumInputBuffers(128);
   StationDevice->SetNumOverlappedBuffers(128);
   Session.SetDevice(&CheckedOutStation);

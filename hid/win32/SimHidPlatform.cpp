@@ -167,6 +167,12 @@ void TSimHidPlatform::SetReplyLimit(uint32_t id, int limit) {
     device->ReplyLimit = limit;
 }
 
+int TSimHidPlatform::OutputReportCount(uint32_t id) {
+  std::lock_guard<std::recursive_mutex> lock(FLock);
+  Device *device = FindDevice(id);
+  return device ? device->OutputReports : 0;
+}
+
 int TSimHidPlatform::StringRequests(uint32_t id) {
   std::lock_guard<std::recursive_mutex> lock(FLock);
   Device *device = FindDevice(id);
@@ -457,6 +463,7 @@ BOOL TSimHidPlatform::WriteFile(HANDLE handle, const void *buffer, DWORD size, D
   if (size != device->Spec.OutputReportLength)
     return Fail(ERROR_INVALID_USER_BUFFER);
   *written = size;
+  ++device->OutputReports;
   if (device->Spec.IsStation)
     Answer(*device, static_cast<const uint8_t *>(buffer), size);
   return TRUE;

@@ -56,6 +56,7 @@ public:
   int OpenHandleCount();
   int PendingReadCount();
   int StringRequests(uint32_t id);
+  int OutputReportCount(uint32_t id);
 
   // IHidPlatform.
   bool BindSetupApi() override { return true; }
@@ -185,6 +186,7 @@ private:
     bool Silent = false;
     int ReplyLimit = -1;
     int StringRequests = 0;
+    int OutputReports = 0;
   };
   struct PendingRead {
     uint8_t *Buffer;

@@ -3,6 +3,7 @@
 #include "ClassInfo.h"
 #include "MainUnit.h"
 #include "WideText.h"
+#include "../../../hid/win32/SimHidPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -251,4 +252,100 @@ TEST_F(MainWindowTest, ExitClosesTheWindowAndEndsTheLoop) {
   Click(idBtnExit);
   EXPECT_FALSE(IsWindow(window));
   EXPECT_TRUE(app.Terminated());
+}
+
+// The same window with a simulated station attached.
+class MainWindowWithStationTest : public MainWindowTest {
+protected:
+  void SetUp() override {
+    station = sim.Plug(FineOffsetStationSpec(1), false);
+    sim.SetMemory(station, 0x10, 30);
+    SetHidPlatform(&sim);
+    ResetUnit();
+    MainWindowTest::SetUp();
+  }
+  void TearDown() override {
+    MainWindowTest::TearDown();
+    ResetUnit();
+    SetHidPlatform(nullptr);
+  }
+  static void ResetUnit() {
+    TJvHidDevice *borrowed = StationDevice;
+    delete HidCtl; // a borrowed device stays valid for its borrower
+    delete borrowed;
+    HidCtl = nullptr;
+    StationDevice = nullptr;
+  }
+  template <class Pred> bool PumpUntil(Pred pred) {
+    for (int i = 0; i < 500 && !pred(); ++i) {
+      app.ProcessMessages();
+      Sleep(5);
+    }
+    return pred();
+  }
+  void Connect() {
+    // The first enumeration runs once messages are dispatched.
+    ASSERT_TRUE(PumpUntil([&] { return !HidCtl->Devices().empty(); }));
+    Click(idBtnConnect);
+    ASSERT_NE(StationDevice, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(idBtnSet) && Text(idEdtCurrent) == "30"; }));
+  }
+
+  TSimHidPlatform sim;
+  uint32_t station = 0;
+};
+
+TEST_F(MainWindowWithStationTest, ConnectChecksOutTheStationAndReadsTheInterval) {
+  Connect();
+  EXPECT_EQ(Text(idLblStatus), "Status: CONNECTED");
+  EXPECT_FALSE(Enabled(idBtnConnect));
+  EXPECT_TRUE(Enabled(idBtnRefresh));
+  EXPECT_TRUE(Enabled(idEdtNew));
+  EXPECT_EQ(StationDevice->NumInputBuffers(), 128);
+  EXPECT_EQ(StationDevice->NumOverlappedBuffers(), 128);
+  EXPECT_EQ(sim.OutputReportCount(station), 1) << "the first read needs no click";
+}
+
+TEST_F(MainWindowWithStationTest, EmptyIntervalSendsNothing) {
+  Connect();
+  int sent = sim.OutputReportCount(station);
+  Type(idEdtNew, "");
+  Click(idBtnSet);
+  EXPECT_EQ(caught.className, "EConvertError");
+  EXPECT_EQ(sim.OutputReportCount(station), sent);
+  EXPECT_TRUE(Enabled(idBtnSet));
+}
+
+TEST_F(MainWindowWithStationTest, UnpluggedStationFailsToWriteAndKeepsButtonsDisabled) {
+  Connect();
+  sim.Unplug(station);
+  PumpUntil([&] { return !StationDevice->IsPluggedIn(); });
+  Click(idBtnRefresh);
+  EXPECT_EQ(Text(idLblErrorMessage), "Failed to write to USB");
+  EXPECT_FALSE(Enabled(idBtnSet));
+  EXPECT_FALSE(Enabled(idBtnRefresh));
+  EXPECT_FALSE(Enabled(idBtnExit));
+  EXPECT_EQ(Text(idLblStatus), "Status: CONNECTED") << "never returns to disconnected";
+  EXPECT_EQ(form->Session.SessionState, ssReading);
+}
+
+TEST_F(MainWindowWithStationTest, SilentStationLeavesButtonsDisabled) {
+  Connect();
+  sim.SetSilent(station, true);
+  Click(idBtnRefresh);
+  for (int i = 0; i < 40; ++i) {
+    app.ProcessMessages();
+    Sleep(5);
+  }
+  EXPECT_FALSE(Enabled(idBtnRefresh)) << "there is no time-out";
+  EXPECT_EQ(form->Session.SessionState, ssReading);
+}
+
+TEST_F(MainWindowWithStationTest, SecondConnectKeepsTheStation) {
+  Connect();
+  TJvHidDevice *station = StationDevice;
+  // Connect is disabled by now; a click that reaches it anyway must not lose the device.
+  form->btnConnectClick();
+  EXPECT_EQ(StationDevice, station);
+  EXPECT_EQ(Text(idLblStatus), "Status: CONNECTED");
 }
