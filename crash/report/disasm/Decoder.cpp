@@ -749,6 +749,10 @@ private:
                 if (t.mnemonic == r.from) t.mnemonic = r.to;
         }
         if (st_.addr16 && d_.Opcode == 0xE3) t.mnemonic = "jcxz";
+        if (d_.Opcode == 0x90 && st_.rep == 0xF3) {
+            t.mnemonic = "pause";
+            t.prefixes = st_.lock ? "lock " : "";
+        }
         if (x87Shape_) {
             std::string sti = "st(" + std::to_string(m_.rm) + ")";
             switch (x87Shape_) {

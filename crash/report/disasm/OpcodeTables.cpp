@@ -150,14 +150,14 @@ const char* const kTwoByte[256] = {
     // 0F B0
     "cmpxchg Eb,Gb", "cmpxchg Ev,Gv", "lss Gv,Mp", "btr Ev,Gv", "lfs Gv,Mp", "lgs Gv,Mp", "movzx Gv,Eb", "movzx Gv,Ew",
     "~||popcnt Gv,Ev|", "ud1 Gv,Ev", "#g8 Ev,Ib", "btc Ev,Gv",
-    "~bsf Gv,Ev|bsf Gv,Ev|tzcnt Gv,Ev|", "~bsr Gv,Ev|bsr Gv,Ev|lzcnt Gv,Ev|", "movsx Gv,Eb", "movsx Gv,Ew",
+    "~bsf Gv,Ev||tzcnt Gv,Ev|", "~bsr Gv,Ev||lzcnt Gv,Ev|", "movsx Gv,Eb", "movsx Gv,Ew",
     // 0F C0
     "xadd Eb,Gb", "xadd Ev,Gv",
     "~cmpps Vx,Wx,Ib|cmppd Vx,Wx,Ib|cmpss Vx,Wd,Ib|cmpsd Vx,Wq,Ib",
     "~movnti Md,Gd|||",
     "~pinsrw Pq,Ew,Ib|pinsrw Vx,Ew,Ib||", "~pextrw Gd,Nq,Ib|pextrw Gd,Ux,Ib||",
     "~shufps Vx,Wx,Ib|shufpd Vx,Wx,Ib||", "#g9",
-    "bswap Zd", "bswap Zd", "bswap Zd", "bswap Zd", "bswap Zd", "bswap Zd", "bswap Zd", "bswap Zd",
+    "bswap Zv", "bswap Zv", "bswap Zv", "bswap Zv", "bswap Zv", "bswap Zv", "bswap Zv", "bswap Zv",
     // 0F D0
     "~|addsubpd Vx,Wx||addsubps Vx,Wx", "~psrlw Pq,Qq|psrlw Vx,Wx||",
     "~psrld Pq,Qq|psrld Vx,Wx||", "~psrlq Pq,Qq|psrlq Vx,Wx||",
@@ -256,7 +256,7 @@ const ThreeByte k0F38[] = {
     {0x40, "~|pmulld Vx,Wx||"}, {0x41, "~|phminposuw Vx,Wx||"},
     {0xDB, "~|aesimc Vx,Wx||"}, {0xDC, "~|aesenc Vx,Wx||"}, {0xDD, "~|aesenclast Vx,Wx||"},
     {0xDE, "~|aesdec Vx,Wx||"}, {0xDF, "~|aesdeclast Vx,Wx||"},
-    {0xF0, "~movbe Gv,Mv|movbe Gv,Mv||crc32 Gd,Eb"}, {0xF1, "~movbe Mv,Gv|movbe Mv,Gv||crc32 Gd,Ev"},
+    {0xF0, "~movbe Gv,Mv|||crc32 Gd,Eb"}, {0xF1, "~movbe Mv,Gv|||crc32 Gd,Ev"},
 };
 const ThreeByte k0F3A[] = {
     {0x08, "~|roundps Vx,Wx,Ib||"}, {0x09, "~|roundpd Vx,Wx,Ib||"}, {0x0A, "~|roundss Vx,Wd,Ib||"},

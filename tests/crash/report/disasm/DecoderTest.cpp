@@ -253,6 +253,12 @@ TEST(DecoderText, OperandForms) {
     EXPECT_EQ(Text({0x0F, 0x6F, 0xC1}), "movq mm0, mm1");
     EXPECT_EQ(Text({0x0F, 0x12, 0xC1}), "movhlps xmm0, xmm1");
     EXPECT_EQ(Text({0xF3, 0xA5}), "rep movsd");
+    EXPECT_EQ(Text({0xF3, 0x90}), "pause");
+    // 66 is the operand size where it selects no variant of its own.
+    EXPECT_EQ(Text({0x66, 0x0F, 0xBC, 0xC1}), "bsf ax, cx");
+    EXPECT_EQ(Text({0xF3, 0x0F, 0xBC, 0xC1}), "tzcnt eax, ecx");
+    EXPECT_EQ(Text({0x66, 0x0F, 0x6F, 0x00}), "movdqa xmm0, [eax]");
+    EXPECT_EQ(Text({0xF3, 0x0F, 0x54, 0xC1}), "rep andps xmm0, xmm1");
     EXPECT_EQ(Text({0xF0, 0x0F, 0xB1, 0x0A}), "lock cmpxchg [edx], ecx");
     EXPECT_EQ(Text({0x9A, 0x00, 0x10, 0x40, 0x00, 0x1B, 0x00}), "call $1b:$401000");
     EXPECT_EQ(Text({0x67, 0x8B, 0x40, 0x02}), "mov eax, [bx+si+2]");
