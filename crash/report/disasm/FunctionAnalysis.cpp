@@ -120,7 +120,9 @@ private:
             tail.info.AreaBegin = begin;
             tail.info.AreaEnd = outer.info.AreaEnd;
             tail.info.CalledFrom = calledFrom;
-            tail.info.Registers = regs;
+            // The tail is also reached by falling through from the code before it, whose
+            // register state at this point is not kept: start it with nothing known.
+            (void)regs;
             tail.decoded = true;
             outer.info.AreaEnd = begin - 1;
             areas_.emplace(begin, tail);

@@ -368,4 +368,26 @@ TEST(FunctionAnalysis, AreasNeverOverlapAfterBackwardJumps) {
     EXPECT_EQ(f.CodeAreas[1].CalledFrom, kBase + 6);
 }
 
+TEST(FunctionAnalysis, RegisterStateOnlyWhereAllPathsAgree) {
+    // The jump at 15 reaches 06 with eax known, but 06 is also reached from 04 with eax = 0.
+    Code code({
+        0x85, 0xC9,                    // 00 test ecx, ecx
+        0x74, 0x0C,                    // 02 jz 10
+        0x31, 0xC0,                    // 04 xor eax, eax
+        0x90,                          // 06 nop
+        0xFF, 0xE0,                    // 07 jmp eax
+        0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90,
+        0xB8, 0x00, 0x01, 0x50, 0x00,  // 10 mov eax, $500100
+        0xEB, 0xEF,                    // 15 jmp 06
+    });
+    code.bytes[0x100] = 0xC3;
+    FunctionInfo f = code.Analyse(InModule());
+    ASSERT_TRUE(f.IsValid);
+    EXPECT_EQ(AreaAt(f, kBase + 0x100), nullptr);
+    ASSERT_EQ(f.UnknownTargets.size(), 1u);
+    EXPECT_EQ(f.UnknownTargets[0].CodeAddr1, kBase + 0x07);
+    ASSERT_NE(AreaAt(f, kBase + 0x06), nullptr);
+    EXPECT_EQ(AreaAt(f, kBase + 0x06)->Registers.value[0], 0u);
+}
+
 }  // namespace
