@@ -477,7 +477,7 @@ std::string FunctionDisplayName(const std::string &demangled) {
 bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFile &model,
                 Stats &stats, std::string &error) {
   auto pe = PeImage::Parse(exe.data(), exe.size());
-  if (!pe) {
+  if (!pe || pe->Pe32Plus) {
     error = "not a 32-bit PE image";
     return false;
   }

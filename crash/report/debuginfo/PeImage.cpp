@@ -36,22 +36,34 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
       !Get32(data, size, fh + 12, img.NumberOfSymbols) || !Get16(data, size, fh + 16, optSize))
     return std::nullopt;
   uint64_t oh = fh + 20;
-  if (optSize < 96 || !Get16(data, size, oh, magic) || magic != 0x10B)
+  if (!Get16(data, size, oh, magic) || (magic != 0x10B && magic != 0x20B))
     return std::nullopt;
-  uint32_t dirCount = 0;
-  if (!Get32(data, size, oh + 4, img.SizeOfCode) ||
+  // PE32+ has no BaseOfData, a 64-bit ImageBase and its directories 16 bytes further on. Such an
+  // image is accepted only where it is based below 4 GiB, so its addresses fit 32 bits.
+  const bool plus = magic == 0x20B;
+  const uint32_t dirsAt = plus ? 112 : 96;
+  uint32_t dirCount = 0, imageBaseHigh = 0;
+  if (optSize < dirsAt || !Get32(data, size, oh + 4, img.SizeOfCode) ||
       !Get32(data, size, oh + 8, img.SizeOfInitializedData) ||
       !Get32(data, size, oh + 12, img.SizeOfUninitializedData) ||
       !Get32(data, size, oh + 16, img.AddressOfEntryPoint) ||
-      !Get32(data, size, oh + 20, img.BaseOfCode) || !Get32(data, size, oh + 24, img.BaseOfData) ||
-      !Get32(data, size, oh + 28, img.ImageBase) || !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 64, img.CheckSum) ||
-      !Get32(data, size, oh + 92, dirCount))
+      !Get32(data, size, oh + 20, img.BaseOfCode) ||
+      !Get32(data, size, oh + (plus ? 24 : 28), img.ImageBase) ||
+      !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 64, img.CheckSum) ||
+      !Get32(data, size, oh + dirsAt - 4, dirCount))
     return std::nullopt;
-  dirCount = std::min<uint32_t>(dirCount, (optSize - 96) / 8);
+  if (plus) {
+    if (!Get32(data, size, oh + 28, imageBaseHigh) || imageBaseHigh != 0)
+      return std::nullopt;
+  } else if (!Get32(data, size, oh + 24, img.BaseOfData)) {
+    return std::nullopt;
+  }
+  img.Pe32Plus = plus;
+  dirCount = std::min<uint32_t>(dirCount, (optSize - dirsAt) / 8);
   dirCount = std::min<uint32_t>(dirCount, 16);
   for (uint32_t i = 0; i < dirCount; ++i) {
     uint32_t rva = 0, len = 0;
-    if (!Get32(data, size, oh + 96 + 8 * i, rva) || !Get32(data, size, oh + 100 + 8 * i, len))
+    if (!Get32(data, size, oh + dirsAt + 8 * i, rva) || !Get32(data, size, oh + dirsAt + 4 + 8 * i, len))
       return std::nullopt;
     img.DataDirectories.emplace_back(rva, len);
   }

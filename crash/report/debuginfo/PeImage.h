@@ -38,7 +38,9 @@ struct PeImage {
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;
 
-  // Parses the DOS and PE headers and the section table. Only PE32 (not PE32+) is accepted.
+  bool Pe32Plus = false; // a 64-bit image (based below 4 GiB); BaseOfData is 0
+
+  // Parses the DOS and PE headers and the section table: PE32, and PE32+ based below 4 GiB.
   static std::optional<PeImage> Parse(const uint8_t *data, size_t size);
 
   // File offset of an RVA that lies in a section's raw data.

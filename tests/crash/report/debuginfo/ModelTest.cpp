@@ -243,6 +243,19 @@ TEST(Bounds, MalformedImagesAreRefused) {
   EXPECT_FALSE(PeImage::Parse(bad.data(), bad.size()));
 }
 
+TEST(Bounds, SixtyFourBitImagesBelowFourGiB) {
+  std::vector<uint8_t> payload = {9, 8, 7};
+  auto low = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x10000000, "TIDEWELLDEBUG", payload, true);
+  auto pe = PeImage::Parse(low.data(), low.size());
+  ASSERT_TRUE(pe);
+  EXPECT_TRUE(pe->Pe32Plus);
+  EXPECT_EQ(pe->ImageBase, 0x10000000u);
+  EXPECT_EQ(pe->BaseOfData, 0u);
+  EXPECT_TRUE(pe->FindResourceData(low.data(), low.size(), kResourceTypeRcData, kDebugInfoResourceName));
+  auto high = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x40000000, {}, {}, true, 1);
+  EXPECT_FALSE(PeImage::Parse(high.data(), high.size()));
+}
+
 TEST(Bounds, OwnResourceFromTheImageFile) {
   std::vector<uint8_t> payload = {1, 2, 3, 4, 5};
   auto image = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x400000, "TideWellDebug", payload);

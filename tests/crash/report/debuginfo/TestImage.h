@@ -23,9 +23,12 @@ inline void Put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
 
 // Sections get 0x200 bytes of raw data each, in order, starting at file offset 0x400. With a
 // resource name, a last ".rsrc" section holds that RCDATA resource with the given content.
+// With imageBaseHigh set (or pe32plus), a PE32+ image based at imageBaseHigh:imageBase.
 inline std::vector<uint8_t> BuildTestImage(std::vector<TestSection> sections, uint32_t imageBase,
                                            const std::string &resourceName = {},
-                                           const std::vector<uint8_t> &resource = {}) {
+                                           const std::vector<uint8_t> &resource = {},
+                                           bool pe32plus = false, uint32_t imageBaseHigh = 0) {
+  const uint32_t optSize = pe32plus ? 240 : 224, dirsAt = pe32plus ? 112 : 96;
   uint32_t rsrcRva = 0;
   if (!resourceName.empty()) {
     rsrcRva = sections.empty() ? 0x1000 : ((sections.back().VirtualAddress + sections.back().VirtualSize + 0xFFF) & ~0xFFFu);
@@ -63,22 +66,27 @@ inline std::vector<uint8_t> BuildTestImage(std::vector<TestSection> sections, ui
   Put16(b, fh, 0x14C);
   Put16(b, fh + 2, uint32_t(sections.size()));
   Put32(b, fh + 4, 0x12345678);
-  Put16(b, fh + 16, 224);
+  Put16(b, fh + 16, optSize);
   size_t oh = fh + 20;
-  Put16(b, oh, 0x10B);
+  Put16(b, oh, pe32plus ? 0x20B : 0x10B);
   Put32(b, oh + 4, 0x3000);   // SizeOfCode
   Put32(b, oh + 8, 0x2000);   // SizeOfInitializedData
   Put32(b, oh + 12, 0x400);   // SizeOfUninitializedData
   Put32(b, oh + 16, 0x1010);  // entry
   Put32(b, oh + 20, 0x1000);  // BaseOfCode
-  Put32(b, oh + 24, 0x5000);  // BaseOfData
-  Put32(b, oh + 28, imageBase);
-  Put32(b, oh + 92, 16);
-  if (rsrcRva) {
-    Put32(b, oh + 96 + 16, rsrcRva);
-    Put32(b, oh + 100 + 16, uint32_t(rsrc.size()));
+  if (pe32plus) {
+    Put32(b, oh + 24, imageBase);
+    Put32(b, oh + 28, imageBaseHigh);
+  } else {
+    Put32(b, oh + 24, 0x5000); // BaseOfData
+    Put32(b, oh + 28, imageBase);
   }
-  size_t sh = oh + 224;
+  Put32(b, oh + dirsAt - 4, 16);
+  if (rsrcRva) {
+    Put32(b, oh + dirsAt + 16, rsrcRva);
+    Put32(b, oh + dirsAt + 20, uint32_t(rsrc.size()));
+  }
+  size_t sh = oh + optSize;
   uint32_t raw = 0x400;
   for (size_t i = 0; i < sections.size(); ++i, sh += 40) {
     const TestSection &s = sections[i];
