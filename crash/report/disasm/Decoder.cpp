@@ -630,6 +630,11 @@ private:
             regs_->source[op & 7] = immField_[1];
             return;
         }
+        if (op == 0xC7 && m_.mod == 3 && m_.reg == 0 && !st_.opsize16) {  // mov reg, imm32 (long form)
+            regs_->value[m_.rm] = imm_[1];
+            regs_->source[m_.rm] = immField_[1];
+            return;
+        }
         auto forget = [&](std::initializer_list<int> list) { for (int r : list) Forget(r); };
         if (entry_.count > 0 && !FirstOperandIsRead(entry_.mnemonic)) {
             int r = WrittenRegister(entry_.ops[0]);

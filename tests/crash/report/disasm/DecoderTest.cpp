@@ -178,6 +178,15 @@ TEST(DecoderRegisters, WritesForgetValues) {
         if (d.Next < kBase + w.size()) ParseCode(mem, d.Next, regs);
         EXPECT_EQ(regs.value[0], 0u) << Text(w);
     }
+    // The long form of mov reg, imm32 records the value like the short one.
+    {
+        const std::vector<uint8_t> longForm = {0xC7, 0xC1, 0x00, 0x20, 0x40, 0x00};  // mov ecx, $402000
+        BufferMemory mem(kBase, longForm);
+        RegisterState state;
+        ParseCode(mem, kBase, state);
+        EXPECT_EQ(state.value[1], 0x402000u);
+        EXPECT_EQ(state.source[1], kBase + 2);
+    }
     // Reads keep it.
     RegisterState regs;
     regs.value[0] = 0x1234;

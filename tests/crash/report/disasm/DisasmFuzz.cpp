@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "tidewell/disasm/Disassembly.h"
 
@@ -43,6 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t mark = kBase + (size > 5 ? data[5] % n : 0);
     FunctionInfo f = ParseFunction(mem, kBase, options.analysis);
     if (f.IsValid && (f.CodeLen == 0 || f.CodeAreas.empty())) __builtin_trap();
+    // Names, lines and class names derived from the address, so the column and comments appear.
+    class Symbols : public SymbolProvider {
+    public:
+        std::string ProcedureName(uint32_t a) const override { return a % 3 ? std::string() : "Proc(" + std::to_string(a) + ")"; }
+        int Line(uint32_t a) const override { return static_cast<int>(a % 7 == 0 ? 0 : (a >> 3) % 5000); }
+        std::string ModuleFileName(uint32_t a) const override { return a % 2 ? "a.dll" : "b.exe"; }
+        std::string ClassName(uint32_t a) const override { return a % 5 ? std::string() : "EClass" + std::to_string(a % 11); }
+    } symbols;
     DisassembleFunction(mem, kBase, mark, size > 6 ? data[6] % 8 : 0, size > 7 && (data[7] & 1), options);
+    options.symbols = &symbols;
+    DisassembleFunction(mem, kBase, mark, size > 8 ? data[8] % 8 : 0, size > 7 && (data[7] & 2), options);
     return 0;
 }
