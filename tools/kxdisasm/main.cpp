@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,9 +59,45 @@ void Linear(const MemoryReader& mem, uint32_t begin, uint32_t end) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// Names from the image's export directory: the tool has no other debug information.
+class ExportNames : public SymbolProvider {
+public:
+    ExportNames(const MemoryReader& mem, uint32_t base, std::string module) : module_(std::move(module)) {
+        uint32_t pe = 0, rva = 0;
+        if (!mem.Read(base + 0x3C, &pe, 4) || !mem.Read(base + pe + 24 + 96, &rva, 4) || !rva) return;
+        uint32_t dir[10] = {};  // the export directory
+        if (!mem.Read(base + rva, dir, sizeof dir)) return;
+        const uint32_t functionCount = dir[5], nameCount = dir[6];
+        const uint32_t functions = dir[7], nameTable = dir[8], ordinals = dir[9];
+        for (uint32_t i = 0; i < nameCount && i < 65536; ++i) {
+            uint32_t nameRva = 0, functionRva = 0;
+            uint16_t ordinal = 0;
+            if (!mem.Read(base + nameTable + 4 * i, &nameRva, 4) || !mem.Read(base + ordinals + 2 * i, &ordinal, 2) ||
+                ordinal >= functionCount || !mem.Read(base + functions + 4u * ordinal, &functionRva, 4))
+                continue;
+            std::string name;
+            char c = 0;
+            for (uint32_t k = 0; k < 256 && mem.Read(base + nameRva + k, &c, 1) && c; ++k) name += c;
+            if (!name.empty()) names_.emplace(base + functionRva, name);
+        }
+    }
+    std::string ProcedureName(uint32_t a) const override {
+        auto it = names_.find(a);
+        return it == names_.end() ? std::string() : it->second;
+    }
+    std::string ModuleFileName(uint32_t) const override { return module_; }
+
+private:
+    std::map<uint32_t, std::string> names_;
+    std::string module_;
+};
+
 // The analysis of the function at `entry`, then its disassembly text.
-int Function(const MemoryReader& mem, uint32_t entry, uint32_t imageBase, uint32_t mark, int limit, bool format) {
+int Function(const MemoryReader& mem, uint32_t entry, uint32_t imageBase, uint32_t mark, int limit, bool format,
+             const std::string& module) {
     DisassemblyOptions options;
+    ExportNames names(mem, imageBase, module);
+    options.symbols = &names;
     auto range = ModuleCodeRange(mem, imageBase);
     options.analysis.rangeBegin = range.first;
     options.analysis.rangeEnd = range.second;
@@ -122,7 +159,7 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> image = pe->MapImage(file);
     BufferMemory mem(pe->imageBase, image);
-    if (argc == 2 || argc == 3) {
+    if (argc == 2 || (argc == 3 && argv[2][0] != '-')) {
         for (const auto& s : pe->sections) {
             if (argc == 3 ? s.name != argv[2] : !s.IsCode()) continue;
             std::printf("; section %s\n", s.name.c_str());
@@ -145,5 +182,7 @@ int main(int argc, char** argv) {
         else if (opt == "--limit" && i + 1 < argc) limit = std::atoi(argv[++i]);
         else return Usage();
     }
-    return Function(mem, entry, pe->imageBase, mark ? mark : entry, limit, format);
+    std::string module = argv[1];
+    module = module.substr(module.find_last_of('/') + 1);
+    return Function(mem, entry, pe->imageBase, mark ? mark : entry, limit, format, module);
 }

@@ -75,6 +75,7 @@ public:
     }
 
     bool opt_format_ = false;
+    const FunctionInfo& Info() const { return info_; }
 
 private:
     void CollectLabels() {
@@ -322,7 +323,7 @@ std::string DisassembleFunction(const MemoryReader& memory, uint32_t functionSta
         int width = 0;
         const SymbolProvider* sym = options.symbols;
         if (sym) {
-            FunctionInfo info = ParseFunction(memory, functionStart, options.analysis);
+            const FunctionInfo& info = composer.Info();
             int last = info.CodeLen ? sym->Line(info.CodeBegin + info.CodeLen - 1) : 0;
             if (last > 0) width = Digits(last);
             else if (sym->Line(exceptAddress) > 0) width = Digits(10LL * sym->Line(exceptAddress));
