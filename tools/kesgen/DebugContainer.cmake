@@ -8,37 +8,16 @@
 # In the native tree the step runs the kesgen target. In a cross tree it runs a host copy of the
 # tool, built once by the ExternalProject "kesgen_host" with the host compiler.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/TidewellHostTool.cmake)
 
 set(_TIDEWELL_KESGEN_DIR ${CMAKE_CURRENT_LIST_DIR})
-
-function(_tidewell_kesgen_host out_tool out_dep)
-  set(binary_dir ${CMAKE_BINARY_DIR}/kesgen_host)
-  set(tool ${binary_dir}/kesgen${CMAKE_HOST_EXECUTABLE_SUFFIX})
-  if(NOT TARGET kesgen_host)
-    include(ExternalProject)
-    ExternalProject_Add(kesgen_host
-      SOURCE_DIR ${_TIDEWELL_KESGEN_DIR}
-      BINARY_DIR ${binary_dir}
-      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
-      BUILD_ALWAYS ON
-      INSTALL_COMMAND ""
-      BUILD_BYPRODUCTS ${tool})
-  endif()
-  set(${out_tool} ${tool} PARENT_SCOPE)
-  set(${out_dep} kesgen_host PARENT_SCOPE)
-endfunction()
 
 function(tidewell_debug_container)
   cmake_parse_arguments(K "" "TARGET;OUTPUT" "" ${ARGN})
   if(NOT K_TARGET)
     message(FATAL_ERROR "tidewell_debug_container needs TARGET")
   endif()
-  if(CMAKE_CROSSCOMPILING)
-    _tidewell_kesgen_host(tool dep)
-  else()
-    set(tool $<TARGET_FILE:kesgen>)
-    set(dep kesgen)
-  endif()
+  tidewell_host_tool(NAME kesgen SOURCE_DIR ${_TIDEWELL_KESGEN_DIR} OUT_TOOL tool OUT_TARGET dep)
   if(K_OUTPUT)
     set(output ${K_OUTPUT})
   else()

@@ -7,36 +7,20 @@
 # In the native tree the step runs the kxsettings target. In a cross tree it runs a host copy of
 # the tool, built once by the ExternalProject "kxsettings_host" with the host compiler.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/TidewellHostTool.cmake)
 
 set(_TIDEWELL_KXSETTINGS_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-function(_tidewell_kxsettings_host out_tool out_dep)
-  set(binary_dir ${CMAKE_BINARY_DIR}/kxsettings_host)
-  set(tool ${binary_dir}/kxsettings${CMAKE_HOST_EXECUTABLE_SUFFIX})
-  if(NOT TARGET kxsettings_host)
-    include(ExternalProject)
-    ExternalProject_Add(kxsettings_host
-      SOURCE_DIR ${_TIDEWELL_KXSETTINGS_DIR}
-      BINARY_DIR ${binary_dir}
-      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
-      BUILD_ALWAYS ON
-      INSTALL_COMMAND ""
-      BUILD_BYPRODUCTS ${tool})
-  endif()
-  set(${out_tool} ${tool} PARENT_SCOPE)
-  set(${out_dep} kxsettings_host ${tool} PARENT_SCOPE)
-endfunction()
 
 function(tidewell_settings_stream)
   cmake_parse_arguments(S "" "OUTPUT;SOURCE;TARGET" "" ${ARGN})
   if(NOT S_OUTPUT OR NOT S_SOURCE)
     message(FATAL_ERROR "tidewell_settings_stream needs OUTPUT and SOURCE")
   endif()
+  tidewell_host_tool(NAME kxsettings SOURCE_DIR ${_TIDEWELL_KXSETTINGS_DIR} OUT_TOOL tool OUT_TARGET target)
+  set(deps ${target})
   if(CMAKE_CROSSCOMPILING)
-    _tidewell_kxsettings_host(tool deps)
-  else()
-    set(tool $<TARGET_FILE:kxsettings>)
-    set(deps kxsettings)
+    list(APPEND deps ${tool})
   endif()
   add_custom_command(
     OUTPUT ${S_OUTPUT}
