@@ -159,7 +159,7 @@ private:
     }
 
     void AddSpecial(uint32_t begin, uint32_t length, bool caseBlock) {
-        if (length == 0) return;
+        if (length == 0 || begin > UINT32_MAX - (length - 1)) return;
         Area a;
         a.info.AreaBegin = begin;
         a.info.AreaEnd = begin + length - 1;
@@ -294,7 +294,12 @@ private:
                 areas_[begin].info.AreaEnd = split->first - 1;
                 break;
             }
-            if (ends || d.Next < cur) break;
+            if (ends) break;
+            if (d.Next < cur) {
+                // Execution would run past the top of the address space.
+                Fail(kErrorInvalidCode, kErrorInvalidCodeText, d.Next);
+                return;
+            }
             cur = d.Next;
         }
     }

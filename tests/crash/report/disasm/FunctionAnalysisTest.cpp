@@ -368,6 +368,28 @@ TEST(FunctionAnalysis, AreasNeverOverlapAfterBackwardJumps) {
     EXPECT_EQ(f.CodeAreas[1].CalledFrom, kBase + 6);
 }
 
+TEST(FunctionAnalysis, NothingWrapsAroundTheTopOfTheAddressSpace) {
+    // A call to the on-exception helper whose table (4 handlers, 36 bytes) would run past
+    // 0xFFFFFFFF: the table is not recorded and nothing wraps to address 0.
+    std::vector<uint8_t> code(32, 0);
+    const uint8_t call[] = {0xE8, 0x1B, 0x10, 0x00, 0x00, 0x04};  // call $00001000, count 4
+    std::copy(std::begin(call), std::end(call), code.begin());
+    BufferMemory mem(0xFFFFFFE0u, code);
+    AnalysisOptions o;
+    o.helpers.handleOnException = 0x1000;
+    FunctionInfo f = ParseFunction(mem, 0xFFFFFFE0u, o);
+    ASSERT_TRUE(f.IsValid);
+    ASSERT_EQ(f.CodeAreas.size(), 1u);
+    EXPECT_EQ(f.CodeAreas[0].AreaEnd, 0xFFFFFFE4u);
+    EXPECT_EQ(f.CodeLen, 5u);
+    // Decoding the last bytes of the address space stops instead of wrapping to address 0.
+    const std::vector<uint8_t> nops = {0x90, 0x90};
+    BufferMemory top(0xFFFFFFFEu, nops);
+    f = ParseFunction(top, 0xFFFFFFFEu);
+    EXPECT_FALSE(f.IsValid);
+    EXPECT_EQ(f.LastErrorNo, 0x770001u);
+}
+
 TEST(FunctionAnalysis, RegisterStateOnlyWhereAllPathsAgree) {
     // The jump at 15 reaches 06 with eax known, but 06 is also reached from 04 with eax = 0.
     Code code({
