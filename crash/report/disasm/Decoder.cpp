@@ -98,7 +98,7 @@ public:
     uint32_t Address() const { return start_ + pos_; }
     uint32_t Pos() const { return pos_; }
     bool Failed() const { return failed_; }
-    // The bytes consumed, capped at the bytes that really exist.
+    // The bytes consumed, counting a byte whose read failed.
     uint32_t Consumed() const { return pos_; }
 
 private:
