@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libz-mingw-w64-dev libcapstone-dev
+  zlib1g-dev libz-mingw-w64-dev libcapstone-dev clang-14 libclang-rt-14-dev
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   python3 python3-aiosmtpd python3-dnslib
