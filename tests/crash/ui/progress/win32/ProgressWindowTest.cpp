@@ -332,6 +332,14 @@ TEST(ProgressWindowTest, WorkThreadDrivesTheWindowOfTheShowingThread) {
   alert->SetCurrentArea(0);
   EXPECT_EQ(BarPosition(wnd), 0);
   EXPECT_EQ(LabelText(wnd), "one");
+
+  // On the showing thread a new position also lets the thread's pending messages through, so a
+  // thread that reports progress between steps of its own work keeps the window alive.
+  PostThreadMessageW(GetCurrentThreadId(), WM_APP + 7, 0, 0);
+  alert->SetPosition(200);
+  EXPECT_EQ(BarPosition(wnd), 50);
+  MSG left;
+  EXPECT_FALSE(PeekMessageW(&left, nullptr, WM_APP + 7, WM_APP + 7, PM_NOREMOVE));
 }
 
 TEST(ProgressWindowTest, CloseFromAnotherThreadGivesTheOwnerBack) {
