@@ -29,8 +29,12 @@ struct TWindowState {
   std::mutex lock;
   bool attached = false; // the window has taken over its reference
   bool closable = false; // a close request destroys the window
+  // The latest caption, label text and bar position. Another thread stores them here and marks
+  // them for the window's thread, which shows them on WM_PROGRESS_SYNC; the window's own thread
+  // shows them at once and clears the mark, so an older posted update never replaces a newer one.
   std::wstring title, label;
-  bool titleDirty = false, labelDirty = false;
+  int32_t overall = 0;
+  bool titleDirty = false, labelDirty = false, barDirty = false;
   HWND parent = nullptr;
   bool reenableParent = false; // the parent was enabled before Show disabled it
   std::optional<TProgressPicture> picture;
@@ -112,23 +116,28 @@ bool DrawPicture(HWND wnd, const DRAWITEMSTRUCT &item) {
   return true;
 }
 
-void SyncTexts(HWND wnd) {
+void SyncFromState(HWND wnd) {
   TWindowState *state = StateOf(wnd);
   if (!state)
     return;
   std::optional<std::wstring> title, label;
+  std::optional<int32_t> overall;
   {
     std::lock_guard guard(state->lock);
     if (state->titleDirty)
       title = state->title;
     if (state->labelDirty)
       label = state->label;
-    state->titleDirty = state->labelDirty = false;
+    if (state->barDirty)
+      overall = state->overall;
+    state->titleDirty = state->labelDirty = state->barDirty = false;
   }
   if (title)
     SetWindowTextW(wnd, title->c_str());
   if (label)
     SetWindowTextW(GetDlgItem(wnd, kProgressLabelId), label->c_str());
+  if (overall)
+    SendMessageW(GetDlgItem(wnd, kProgressBarId), PBM_SETPOS, WPARAM(*overall), 0);
 }
 
 LRESULT CALLBACK ProgressWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -155,7 +164,7 @@ LRESULT CALLBACK ProgressWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
     break;
   case WM_PROGRESS_SYNC:
-    SyncTexts(wnd);
+    SyncFromState(wnd);
     return 0;
   case WM_DESTROY:
     // Destroyed without Close (its thread ended): the parent must not stay disabled.
@@ -231,30 +240,13 @@ public:
   }
 
   void SetTitle(const std::string &value) override {
-    HWND wnd;
-    TStatePtr state;
-    bool own;
     {
       std::lock_guard guard(FLock);
       if (value == FTitle)
         return;
       FTitle = value;
-      wnd = FMainWnd;
-      state = FState;
-      own = OwnedByCaller();
     }
-    if (!wnd)
-      return;
-    if (own) {
-      SetWindowTextW(wnd, Widen(value).c_str());
-    } else {
-      {
-        std::lock_guard guard(state->lock);
-        state->title = Widen(value);
-        state->titleDirty = true;
-      }
-      PostMessageW(wnd, WM_PROGRESS_SYNC, 0, 0);
-    }
+    Refresh(kTitle);
   }
 
   int32_t GetPosition() override {
@@ -267,7 +259,7 @@ public:
       std::lock_guard guard(FLock);
       FAreas.SetPosition(value);
     }
-    UpdateBar();
+    Refresh(kBar);
   }
 
   void AddArea(int64_t weight, const std::string &text) override {
@@ -295,33 +287,12 @@ public:
   }
 
   void SetCurrentArea(int32_t value) override {
-    std::optional<std::string> text;
-    HWND wnd, label;
-    TStatePtr state;
-    bool own;
     {
       std::lock_guard guard(FLock);
       if (!FAreas.SetCurrent(value))
         return;
-      text = FAreas.CurrentText();
-      wnd = FMainWnd;
-      label = FLabel;
-      state = FState;
-      own = OwnedByCaller();
     }
-    if (label && text) {
-      if (own) {
-        SetWindowTextW(label, Widen(*text).c_str());
-      } else {
-        {
-          std::lock_guard guard(state->lock);
-          state->label = Widen(*text);
-          state->labelDirty = true;
-        }
-        PostMessageW(wnd, WM_PROGRESS_SYNC, 0, 0);
-      }
-    }
-    UpdateBar();
+    Refresh(kLabel | kBar);
   }
 
   void ProcessMessages() override {
@@ -348,24 +319,57 @@ public:
 private:
   bool OwnedByCaller() const { return FMainWnd && FOwnerThread == GetCurrentThreadId(); }
 
-  // Shows the overall position on the bar: directly on the owning thread, posted from others.
-  void UpdateBar() {
-    HWND bar;
+  enum : unsigned { kTitle = 1, kLabel = 2, kBar = 4 };
+
+  // Shows the current caption, label text and overall position (the parts asked for) in the
+  // window: directly on the window's thread, followed by its pending messages as a new position
+  // asks; from any other thread through the window's state and a posted WM_PROGRESS_SYNC, so that
+  // no other thread ever waits for the window's thread.
+  void Refresh(unsigned parts) {
+    HWND wnd, label, bar;
+    std::wstring title, text;
     int32_t overall;
-    bool own;
+    bool own, hasText;
     {
       std::lock_guard guard(FLock);
+      if (!FMainWnd)
+        return;
+      wnd = FMainWnd;
+      label = FLabel;
       bar = FBar;
-      overall = FAreas.Overall();
       own = OwnedByCaller();
+      const std::optional<std::string> current = FAreas.CurrentText();
+      hasText = current.has_value();
+      if (!hasText)
+        parts &= ~unsigned(kLabel);
+      title = Widen(FTitle);
+      text = hasText ? Widen(*current) : std::wstring();
+      overall = FAreas.Overall();
+      std::lock_guard stateGuard(FState->lock);
+      if (parts & kTitle) {
+        FState->title = title;
+        FState->titleDirty = !own;
+      }
+      if (parts & kLabel) {
+        FState->label = text;
+        FState->labelDirty = !own;
+      }
+      if (parts & kBar) {
+        FState->overall = overall;
+        FState->barDirty = !own;
+      }
     }
-    if (!bar)
+    if (!own) {
+      PostMessageW(wnd, WM_PROGRESS_SYNC, 0, 0);
       return;
-    if (own) {
+    }
+    if (parts & kTitle)
+      SetWindowTextW(wnd, title.c_str());
+    if ((parts & kLabel) && label)
+      SetWindowTextW(label, text.c_str());
+    if ((parts & kBar) && bar) {
       SendMessageW(bar, PBM_SETPOS, WPARAM(overall), 0);
       ProcessMessages();
-    } else {
-      PostMessageW(bar, PBM_SETPOS, WPARAM(overall), 0);
     }
   }
 
@@ -515,7 +519,6 @@ bool TIProgressAlert::Show(KXWindowHandle parentWindow, bool activate) {
   if (IsIconic(wnd))
     ShowWindow(wnd, SW_RESTORE);
 
-  std::optional<std::string> current;
   {
     std::lock_guard guard(FLock);
     FMainWnd = wnd;
@@ -525,12 +528,9 @@ bool TIProgressAlert::Show(KXWindowHandle parentWindow, bool activate) {
     FState = state;
     FOwnerThread = GetCurrentThreadId();
     FShowing = false;
-    current = FAreas.CurrentText();
   }
   // Another thread may have moved on while the window was being built.
-  if (label && current && *current != (texts.empty() ? std::string() : texts.front()))
-    SetWindowTextW(label, Widen(*current).c_str());
-  UpdateBar();
+  Refresh(kTitle | kLabel | kBar);
   return true;
 }
 

@@ -342,6 +342,29 @@ TEST(ProgressWindowTest, WorkThreadDrivesTheWindowOfTheShowingThread) {
   EXPECT_FALSE(PeekMessageW(&left, nullptr, WM_APP + 7, WM_APP + 7, PM_NOREMOVE));
 }
 
+TEST(ProgressWindowTest, AnUpdateFromAnotherThreadNeverOverridesANewerOne) {
+  auto alert = CreateProgressAlert("Information", nullptr, "");
+  alert->AddArea(100, "one");
+  alert->AddArea(100, "two");
+  alert->AddArea(100, "three");
+  ASSERT_TRUE(alert->Show(nullptr, false));
+  HWND wnd = FindProgressWindow();
+  // The work thread's updates wait in this thread's queue...
+  std::thread([&] {
+    alert->SetCurrentArea(1);
+    alert->SetPosition(100);
+    alert->SetTitle("from the work thread");
+  }).join();
+  // ...while this thread moves on; dispatching them afterwards must not bring back the old state.
+  alert->SetTitle("from the window's thread");
+  alert->SetCurrentArea(2);
+  alert->SetPosition(900);
+  Pump();
+  EXPECT_EQ(LabelText(wnd), "three");
+  EXPECT_EQ(BarPosition(wnd), 966); // (200 * 1000 + 100 * 900) / 300
+  EXPECT_EQ(WindowText(wnd), "from the window's thread");
+}
+
 TEST(ProgressWindowTest, CloseFromAnotherThreadGivesTheOwnerBack) {
   HWND owner = CreateOwnerWindow();
   auto alert = CreateProgressAlert("Information", nullptr, "");
