@@ -299,7 +299,6 @@ TEST(ModuleSearch, WalksTheLoadedModulesInAddressOrder) {
   ASSERT_TRUE(own.Module() && defer.Module() && plain.Module());
   KXModule carriers[] = {Exe(), own.Module(), defer.Module()};
   KXModule first = *std::min_element(std::begin(carriers), std::end(carriers));
-  KXModule firstUsable = std::min(Exe(), own.Module()); // defer's NoSettings is true
 
   {
     // The reporter module carries no settings: the first carrier in address order.
@@ -321,11 +320,25 @@ TEST(ModuleSearch, WalksTheLoadedModulesInAddressOrder) {
     EXPECT_TRUE(messages.messages.empty());
   }
   {
-    // The reporter module's settings defer: the first carrier whose settings do not.
-    KXSettingsShell shell(std::make_unique<QuietPlatform>(), defer.Module());
+    // The reporter module is the lowest carrier and its settings defer, as do all others but the
+    // highest one: the walk passes over the deferring ones.
+    std::sort(std::begin(carriers), std::end(carriers));
+    KXModule lowest = carriers[0], highest = carriers[2];
+    KXSettingsShell shell(std::make_unique<QuietPlatform>(), lowest);
+    std::vector<std::shared_ptr<IKXModuleSettings>> held;
+    for (KXModule module : carriers) {
+      held.push_back(CreateModuleSettings(shell.Context(), module));
+      ASSERT_TRUE(Object(held.back())->SetPropBool("NoSettings", module != highest));
+    }
     std::shared_ptr<IKXModuleSettings> found = shell.SearchSettings();
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->Module(), firstUsable);
+    EXPECT_EQ(found->Module(), highest);
+    EXPECT_EQ(shell.ModuleSettings(lowest)->Module(), highest);
+    // Nothing usable: the search keeps the reporter module's own settings.
+    ASSERT_TRUE(Object(held.back())->SetPropBool("NoSettings", true));
+    EXPECT_EQ(shell.SearchSettings()->Module(), lowest);
+    for (const auto &settings : held)
+      settings->Reload();
   }
   EXPECT_EQ(ProcessRegistryAddress(), 0u);
 }
