@@ -401,6 +401,7 @@ private:
 bool TIProgressAlert::Show(KXWindowHandle parentWindow, bool activate) {
   std::vector<std::string> texts;
   std::wstring title;
+  TStatePtr ended;
   {
     std::lock_guard guard(FLock);
     if (FShowing)
@@ -409,9 +410,8 @@ bool TIProgressAlert::Show(KXWindowHandle parentWindow, bool activate) {
       if (IsWindow(FMainWnd))
         return false;
       // The window went with the thread that showed it.
-      ForgetEndedWindow(*FState);
+      ended = std::move(FState);
       FMainWnd = FBmpWnd = FLabel = FBar = nullptr;
-      FState.reset();
     }
     FShowing = true;
     FParentWindow = parentWindow;
@@ -420,6 +420,9 @@ bool TIProgressAlert::Show(KXWindowHandle parentWindow, bool activate) {
     texts = FAreas.TextsFromCurrent();
     title = Widen(FTitle);
   }
+
+  if (ended)
+    ForgetEndedWindow(*ended);
 
   auto state = std::make_shared<TWindowState>();
   state->parent = parentWindow;
