@@ -292,6 +292,27 @@ TEST_F(ExeSettings, VersionVarIsReadFromTheModuleImage) {
   main->Reload();
 }
 
+TEST(ModuleSettings, UnknownValueTypeShowsTheFailureAndKeepsWhatWasRead) {
+  Library bad(L"kxprobe_bad.dll");
+  ASSERT_NE(bad.Module(), 0u);
+  auto platform = std::make_unique<QuietPlatform>();
+  QuietPlatform &messages = *platform;
+  KXSettingsShell shell(std::move(platform), Exe());
+  std::shared_ptr<IKXModuleSettings> main = shell.Start();
+  std::shared_ptr<IKXModuleSettings> settings = shell.ModuleSettings(bad.Module());
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_EQ(messages.messages[0].first, "Kestrelix");
+  EXPECT_EQ(messages.messages[0].second, "Internal error: Invalid settings resource ($07).");
+  // NoSettings false was read before the failure, so the library's own object is used.
+  EXPECT_EQ(settings->Module(), bad.Module());
+  EXPECT_TRUE(settings->IsValid());
+  EXPECT_FALSE(settings->NoOwnSettings());
+  EXPECT_EQ(settings->GetSmtpPort(), 2525u); // not in its stream: the executable's value
+  // The list stays in the registry while referenced: no second message.
+  EXPECT_EQ(shell.ModuleSettings(bad.Module())->Module(), bad.Module());
+  EXPECT_EQ(messages.messages.size(), 1u);
+}
+
 TEST(ModuleSearch, WalksTheLoadedModulesInAddressOrder) {
   Library own(L"kxprobe_own.dll");
   Library defer(L"kxprobe_defer.dll");
