@@ -190,19 +190,24 @@ KXSettingsShell::~KXSettingsShell() {
 }
 
 std::shared_ptr<KXSettingsContext> KXSettingsShell::Context() {
-  std::lock_guard g(FLock);
-  if (FContext)
-    return FContext;
-  SetCodePageConversion(&NarrowAnsi, &WidenAnsi);
-  if (std::shared_ptr<KXSettingsRegistry> registry = AttachProcessRegistry()) {
-    FContext = std::make_shared<KXSettingsContext>(*FPlatform, std::move(registry));
-    return FContext;
+  std::shared_ptr<KXSettingsContext> context;
+  {
+    std::lock_guard g(FLock);
+    if (FContext)
+      return FContext;
+    SetCodePageConversion(&NarrowAnsi, &WidenAnsi);
+    if (std::shared_ptr<KXSettingsRegistry> registry = AttachProcessRegistry()) {
+      FContext = std::make_shared<KXSettingsContext>(*FPlatform, std::move(registry));
+      return FContext;
+    }
+    if (!FFallbackPlatform)
+      FFallbackPlatform = std::make_unique<KXNoStreamPlatform>(*FPlatform);
+    FContext = std::make_shared<KXSettingsContext>(*FFallbackPlatform, std::make_shared<KXSettingsRegistry>());
+    context = FContext;
   }
+  // The message box waits for the user; other threads of this copy go on meanwhile.
   FPlatform->ShowMessage("Kestrelix", "internal error (opening settings buffer)");
-  if (!FFallbackPlatform)
-    FFallbackPlatform = std::make_unique<KXNoStreamPlatform>(*FPlatform);
-  FContext = std::make_shared<KXSettingsContext>(*FFallbackPlatform, std::make_shared<KXSettingsRegistry>());
-  return FContext;
+  return context;
 }
 
 std::shared_ptr<IKXModuleSettings> KXSettingsShell::Start() {
