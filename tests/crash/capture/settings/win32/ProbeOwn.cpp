@@ -26,3 +26,14 @@ PROBE int ProbeAutoSave(std::uintptr_t module) { return ModuleSettings(module)->
 
 // The module whose settings this copy finds for the code that called this function.
 PROBE std::uintptr_t ProbeCallerModule() { return CallerModuleSettings(1)->Module(); }
+
+// Makes and drops the module's settings object again and again (so that its property list is
+// created and freed each time when nobody else holds it); counts the reads that were not expected.
+PROBE int ProbeChurn(std::uintptr_t module, std::uint32_t expectedSmtpPort, int rounds) {
+  int unexpected = 0;
+  std::shared_ptr<KXSettingsContext> context = KXSettingsShell::Instance().Context();
+  for (int i = 0; i < rounds; ++i)
+    if (CreateModuleSettings(context, module)->GetSmtpPort() != expectedSmtpPort)
+      ++unexpected;
+  return unexpected;
+}

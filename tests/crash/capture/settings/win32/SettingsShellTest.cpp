@@ -199,6 +199,36 @@ TEST_F(ExeSettings, LibraryCopySharesTheRegistryAndTheModuleLists) {
   EXPECT_EQ(main->GetSmtpPort(), 2525u);
 }
 
+TEST_F(ExeSettings, BothCopiesMakeAndFreeTheSameListsConcurrently) {
+  Library own(L"kxprobe_own.dll");
+  Library defer(L"kxprobe_defer.dll");
+  auto start = own.Get<int (*)()>("ProbeStart");
+  auto stop = own.Get<void (*)()>("ProbeStop");
+  auto churn = own.Get<int (*)(std::uintptr_t, uint32_t, int)>("ProbeChurn");
+  ASSERT_TRUE(start && stop && churn && defer.Module());
+  ASSERT_EQ(start(), 1);
+  constexpr int kRounds = 300;
+  std::atomic<int> unexpected{0};
+  std::shared_ptr<KXSettingsContext> context = KXSettingsShell::Instance().Context();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    // The library's copy and the executable's copy on the same two modules.
+    threads.emplace_back([&] { unexpected += churn(defer.Module(), 999, kRounds); });
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i)
+        if (CreateModuleSettings(context, defer.Module())->GetSmtpPort() != 999)
+          ++unexpected;
+    });
+    threads.emplace_back([&] { unexpected += churn(own.Module(), 4242, kRounds); });
+  }
+  for (std::thread &thread : threads)
+    thread.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  EXPECT_EQ(Registry().ListCount(), 2u); // the two main settings' lists remain
+  stop();
+  EXPECT_EQ(Registry().ListCount(), 1u);
+}
+
 TEST_F(ExeSettings, LibraryWithoutStreamReadsTheExecutablesValues) {
   Library plain(L"kxprobe_plain.dll");
   ASSERT_NE(plain.Module(), 0u);
