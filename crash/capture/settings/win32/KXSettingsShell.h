@@ -32,7 +32,9 @@ public:
   // module that contains this code.
   static KXSettingsShell &Instance();
 
-  // A shell over the given platform with the given reporter module (tests, other copies).
+  // A shell over the given platform with the given reporter module. The settings objects made
+  // through it refer to its platform, so they must be gone before the shell is destroyed (the
+  // module copy's own shell keeps its platform for ever).
   KXSettingsShell(std::unique_ptr<KXWin32Platform> platform, KXModule reporterModule);
   ~KXSettingsShell();
   KXSettingsShell(const KXSettingsShell &) = delete;
