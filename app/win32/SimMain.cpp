@@ -13,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::wstring log(exe);
   log = log.substr(0, log.find_last_of(L"\\/") + 1) + L"TidewellSim.traffic.log";
   simulation.SetTrafficLog(log);
-  uint32_t station = simulation.Plug(FineOffsetStationSpec(1), false);
+  uint32_t station = simulation.Plug(FineOffsetStation(1), false);
   simulation.SetMemory(station, 0x10, 30);
   SetHidPlatform(&simulation);
   return RunTidewell();

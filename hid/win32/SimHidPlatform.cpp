@@ -44,15 +44,15 @@ std::wstring ListText(const std::vector<std::wstring> &items) {
 
 } // namespace
 
-TSimDeviceSpec FineOffsetStationSpec(int number) {
-  TSimDeviceSpec spec;
+TSimDeviceInfo FineOffsetStation(int number) {
+  TSimDeviceInfo info;
   wchar_t path[160];
   swprintf(path, 160, L"\\\\?\\hid#vid_1941&pid_8021#sim&%d&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}", number);
-  spec.Path = path;
-  spec.VendorID = 0x1941;
-  spec.ProductID = 0x8021;
-  spec.IsStation = true;
-  return spec;
+  info.Path = path;
+  info.VendorID = 0x1941;
+  info.ProductID = 0x8021;
+  info.IsStation = true;
+  return info;
 }
 
 TSimHidPlatform::TSimHidPlatform() = default;
@@ -71,12 +71,12 @@ BOOL TSimHidPlatform::Fail(DWORD error) {
   return FALSE;
 }
 
-uint32_t TSimHidPlatform::Plug(const TSimDeviceSpec &spec, bool notify) {
+uint32_t TSimHidPlatform::Plug(const TSimDeviceInfo &info, bool notify) {
   uint32_t id;
   {
     std::lock_guard<std::recursive_mutex> lock(FLock);
     Device device;
-    device.Spec = spec;
+    device.Info = info;
     device.Id = id = FNextId++;
     FDevices.push_back(device);
   }
@@ -250,14 +250,14 @@ BOOL TSimHidPlatform::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_I
   if (!device)
     return Fail(ERROR_NO_SUCH_DEVINST);
   DWORD needed = DWORD(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
-                       (device->Spec.Path.size() + 1) * sizeof(wchar_t));
+                       (device->Info.Path.size() + 1) * sizeof(wchar_t));
   if (requiredSize)
     *requiredSize = needed;
   if (!detail || detailSize < needed)
     return Fail(ERROR_INSUFFICIENT_BUFFER);
   if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
     return Fail(ERROR_INVALID_USER_BUFFER);
-  std::memcpy(detail->DevicePath, device->Spec.Path.c_str(), (device->Spec.Path.size() + 1) * sizeof(wchar_t));
+  std::memcpy(detail->DevicePath, device->Info.Path.c_str(), (device->Info.Path.size() + 1) * sizeof(wchar_t));
   if (devInfo) {
     devInfo->ClassGuid = kHidClassGuid;
     devInfo->DevInst = device->Id;
@@ -274,15 +274,15 @@ BOOL TSimHidPlatform::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO
   if (!device)
     return Fail(ERROR_NO_SUCH_DEVINST);
   wchar_t hardwareId[64];
-  swprintf(hardwareId, 64, L"HID\\VID_%04X&PID_%04X", device->Spec.VendorID, device->Spec.ProductID);
+  swprintf(hardwareId, 64, L"HID\\VID_%04X&PID_%04X", device->Info.VendorID, device->Info.ProductID);
   std::wstring text;
   DWORD type = REG_SZ;
   switch (property) {
   case SPDRP_DEVICEDESC:
-    text = device->Spec.DeviceDescr;
+    text = device->Info.DeviceDescr;
     break;
   case SPDRP_CLASS:
-    text = device->Spec.ClassDescr;
+    text = device->Info.ClassDescr;
     break;
   case SPDRP_CLASSGUID:
     text = L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
@@ -337,9 +337,9 @@ BOOL TSimHidPlatform::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 HANDLE TSimHidPlatform::CreateFileW(const wchar_t *path, DWORD access, DWORD, DWORD flags) {
   std::lock_guard<std::recursive_mutex> lock(FLock);
   for (auto &device : FDevices) {
-    if (!device.Plugged || _wcsicmp(device.Spec.Path.c_str(), path) != 0)
+    if (!device.Plugged || _wcsicmp(device.Info.Path.c_str(), path) != 0)
       continue;
-    if (device.Spec.RefusesReadWrite && (access & (GENERIC_READ | GENERIC_WRITE))) {
+    if (device.Info.RefusesReadWrite && (access & (GENERIC_READ | GENERIC_WRITE))) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
@@ -376,9 +376,9 @@ BOOL TSimHidPlatform::HidD_GetAttributes(HANDLE handle, HIDD_ATTRIBUTES *attribu
   Device *device = DeviceOf(handle);
   if (!device)
     return FALSE;
-  attributes->VendorID = device->Spec.VendorID;
-  attributes->ProductID = device->Spec.ProductID;
-  attributes->VersionNumber = device->Spec.VersionNumber;
+  attributes->VendorID = device->Info.VendorID;
+  attributes->ProductID = device->Info.ProductID;
+  attributes->VersionNumber = device->Info.VersionNumber;
   return TRUE;
 }
 
@@ -390,8 +390,8 @@ BOOL TSimHidPlatform::HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA 
   auto preparsed = new Preparsed{device->Id, HIDP_CAPS{}};
   preparsed->Caps.UsagePage = 0xFF00;
   preparsed->Caps.Usage = 0x0001;
-  preparsed->Caps.InputReportByteLength = device->Spec.InputReportLength;
-  preparsed->Caps.OutputReportByteLength = device->Spec.OutputReportLength;
+  preparsed->Caps.InputReportByteLength = device->Info.InputReportLength;
+  preparsed->Caps.OutputReportByteLength = device->Info.OutputReportLength;
   preparsed->Caps.NumberLinkCollectionNodes = 1;
   preparsed->Caps.NumberInputValueCaps = 1;
   preparsed->Caps.NumberOutputValueCaps = 1;
@@ -460,11 +460,11 @@ BOOL TSimHidPlatform::WriteFile(HANDLE handle, const void *buffer, DWORD size, D
     return FALSE;
   if (!(FindHandle(handle)->Access & GENERIC_WRITE))
     return Fail(ERROR_ACCESS_DENIED);
-  if (size != device->Spec.OutputReportLength)
+  if (size != device->Info.OutputReportLength)
     return Fail(ERROR_INVALID_USER_BUFFER);
   *written = size;
   ++device->OutputReports;
-  if (device->Spec.IsStation)
+  if (device->Info.IsStation)
     Answer(*device, static_cast<const uint8_t *>(buffer), size);
   return TRUE;
 }
@@ -662,7 +662,7 @@ BOOL TSimHidPlatform::HidD_GetManufacturerString(HANDLE handle, void *buffer, UL
   if (!device)
     return FALSE;
   ++device->StringRequests;
-  return CopyText(device->Spec.Manufacturer, buffer, size);
+  return CopyText(device->Info.Manufacturer, buffer, size);
 }
 
 BOOL TSimHidPlatform::HidD_GetProductString(HANDLE handle, void *buffer, ULONG size) {
@@ -671,7 +671,7 @@ BOOL TSimHidPlatform::HidD_GetProductString(HANDLE handle, void *buffer, ULONG s
   if (!device)
     return FALSE;
   ++device->StringRequests;
-  return CopyText(device->Spec.Product, buffer, size);
+  return CopyText(device->Info.Product, buffer, size);
 }
 
 BOOL TSimHidPlatform::HidD_GetSerialNumberString(HANDLE handle, void *buffer, ULONG size) {
@@ -680,7 +680,7 @@ BOOL TSimHidPlatform::HidD_GetSerialNumberString(HANDLE handle, void *buffer, UL
   if (!device)
     return FALSE;
   ++device->StringRequests;
-  return CopyText(device->Spec.Serial, buffer, size);
+  return CopyText(device->Info.Serial, buffer, size);
 }
 
 BOOL TSimHidPlatform::HidD_GetIndexedString(HANDLE handle, ULONG index, void *buffer, ULONG size) {
@@ -691,7 +691,7 @@ BOOL TSimHidPlatform::HidD_GetIndexedString(HANDLE handle, ULONG index, void *bu
   ++device->StringRequests;
   switch (index) {
   case 0: {
-    const auto &ids = device->Spec.LanguageIds;
+    const auto &ids = device->Info.LanguageIds;
     if (ids.empty())
       return Fail(ERROR_INVALID_PARAMETER);
     size_t words = std::min<size_t>(ids.size(), size / 2);
@@ -701,11 +701,11 @@ BOOL TSimHidPlatform::HidD_GetIndexedString(HANDLE handle, ULONG index, void *bu
     return TRUE;
   }
   case 1:
-    return CopyText(device->Spec.Manufacturer, buffer, size);
+    return CopyText(device->Info.Manufacturer, buffer, size);
   case 2:
-    return CopyText(device->Spec.Product, buffer, size);
+    return CopyText(device->Info.Product, buffer, size);
   case 3:
-    return CopyText(device->Spec.Serial, buffer, size);
+    return CopyText(device->Info.Serial, buffer, size);
   }
   return Fail(ERROR_INVALID_PARAMETER);
 }
@@ -715,7 +715,7 @@ BOOL TSimHidPlatform::HidD_GetPhysicalDescriptor(HANDLE handle, void *buffer, UL
   Device *device = DeviceOf(handle);
   if (!device)
     return FALSE;
-  const auto &descriptor = device->Spec.PhysicalDescriptor;
+  const auto &descriptor = device->Info.PhysicalDescriptor;
   if (descriptor.empty())
     return Fail(ERROR_INVALID_FUNCTION);
   if (size < descriptor.size() * 2)

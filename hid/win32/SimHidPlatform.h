@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-struct TSimDeviceSpec {
+struct TSimDeviceInfo {
   std::wstring Path;
   uint16_t VendorID = 0, ProductID = 0, VersionNumber = 0x0100;
   std::wstring Manufacturer, Product, Serial; // empty: the request fails
@@ -30,7 +30,7 @@ struct TSimDeviceSpec {
 };
 
 // A Fine Offset weather station with the given logger interval.
-TSimDeviceSpec FineOffsetStationSpec(int number);
+TSimDeviceInfo FineOffsetStation(int number);
 
 class TSimHidPlatform final : public IHidPlatform {
 public:
@@ -38,7 +38,7 @@ public:
   ~TSimHidPlatform() override;
 
   // Devices. Plug returns the device's instance number (stable, never reused).
-  uint32_t Plug(const TSimDeviceSpec &spec, bool notify = true);
+  uint32_t Plug(const TSimDeviceInfo &info, bool notify = true);
   void Unplug(uint32_t id, bool notify = true);
   void NotifyDeviceChange();
   // Station behaviour.
@@ -178,7 +178,7 @@ public:
 
 private:
   struct Device {
-    TSimDeviceSpec Spec;
+    TSimDeviceInfo Info;
     uint32_t Id = 0;
     bool Plugged = true;
     std::array<uint8_t, 256> Memory{};

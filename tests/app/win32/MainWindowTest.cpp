@@ -258,7 +258,7 @@ TEST_F(MainWindowTest, ExitClosesTheWindowAndEndsTheLoop) {
 class MainWindowWithStationTest : public MainWindowTest {
 protected:
   void SetUp() override {
-    station = sim.Plug(FineOffsetStationSpec(1), false);
+    station = sim.Plug(FineOffsetStation(1), false);
     sim.SetMemory(station, 0x10, 30);
     SetHidPlatform(&sim);
     ResetUnit();
@@ -277,7 +277,7 @@ protected:
     StationDevice = nullptr;
   }
   template <class Pred> bool PumpUntil(Pred pred) {
-    for (int i = 0; i < 500 && !pred(); ++i) {
+    for (int i = 0; i < 2000 && !pred(); ++i) {
       app.ProcessMessages();
       Sleep(5);
     }

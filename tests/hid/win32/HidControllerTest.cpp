@@ -54,6 +54,8 @@ protected:
     controller->SetOnArrival({Arrival, nullptr});
     controller->SetOnRemoval({Removal, nullptr});
     controller->SetOnDeviceUnplug({Unplug, nullptr});
+    if (sim.HidLibraryAvailable)
+      PumpUntil([&] { return int(controller->Devices().size()) == plugged; });
     Pump();
   }
   void Pump(int ms = 50) {
@@ -69,12 +71,17 @@ protected:
       Pump(10);
     return pred();
   }
-  uint32_t PlugStation(int n) { return sim.Plug(FineOffsetStationSpec(n)); }
+  uint32_t PlugStation(int n) { return Plug(FineOffsetStation(n)); }
+  uint32_t Plug(const TSimDeviceInfo &info) {
+    ++plugged;
+    return sim.Plug(info);
+  }
 
   EventLog log;
   TApplication app;
   TSimHidPlatform sim;
   std::unique_ptr<TJvHidDeviceController> controller;
+  int plugged = 0;
 };
 
 } // namespace
@@ -87,8 +94,7 @@ TEST_F(HidControllerTest, FirstPassWaitsForTheMessageLoop) {
   EXPECT_FALSE(controller->CheckOutByID(dev, 0x1941, 0x8021));
   EXPECT_EQ(dev, nullptr);
   EXPECT_TRUE(controller->Devices().empty());
-  Pump();
-  ASSERT_EQ(controller->Devices().size(), 1u);
+  ASSERT_TRUE(PumpUntil([&] { return controller->Devices().size() == 1; }));
   EXPECT_EQ(log.events, std::vector<std::string>{"arrival " + std::to_string(a)});
   EXPECT_EQ(controller->NumCheckedInDevices(), 1);
   EXPECT_EQ(controller->Version(), "1.0.35");
@@ -100,8 +106,8 @@ TEST_F(HidControllerTest, DeviceChangeHandlerRunsAPassAtOnceAndAfterTheFirstPass
   controller = std::make_unique<TJvHidDeviceController>();
   controller->SetOnDeviceChange({DeviceChange, nullptr});
   EXPECT_EQ(log.deviceChanges, 0) << "setting it runs a pass, which found no change";
-  Pump();
-  EXPECT_EQ(log.deviceChanges, 1) << "the controller's own first message counts as a change, even with no device";
+  EXPECT_TRUE(PumpUntil([&] { return log.deviceChanges == 1; }))
+      << "the controller's own first message counts as a change, even with no device";
   Pump();
   EXPECT_EQ(log.deviceChanges, 1);
 }
@@ -111,7 +117,7 @@ TEST_F(HidControllerTest, UnplugOfListedDeviceRemovesIt) {
   Start();
   controller->SetOnDeviceChange({DeviceChange, nullptr});
   sim.Unplug(a);
-  Pump();
+  ASSERT_TRUE(PumpUntil([&] { return controller->Devices().empty(); }));
   EXPECT_EQ(log.events.back(), "removal " + std::to_string(a));
   EXPECT_TRUE(controller->Devices().empty());
   EXPECT_EQ(log.deviceChanges, 1);
@@ -125,7 +131,7 @@ TEST_F(HidControllerTest, UnplugOfCheckedOutDeviceKeepsItUntilCheckIn) {
   ASSERT_TRUE(controller->CheckOutByID(dev, 0x1941, 0x8021));
   log.events.clear();
   sim.Unplug(a);
-  Pump();
+  PumpUntil([&] { return log.events.size() >= 2; });
   std::string id = std::to_string(a);
   EXPECT_EQ(log.events, (std::vector<std::string>{"unplug " + id, "removal " + id}));
   EXPECT_EQ(controller->Devices().size(), 1u);
@@ -140,13 +146,12 @@ TEST_F(HidControllerTest, UnplugOfCheckedOutDeviceKeepsItUntilCheckIn) {
 
   // Every further pass reports it again; the unplug event fires only once.
   sim.NotifyDeviceChange();
-  Pump();
+  PumpUntil([&] { return log.events.size() >= 3; });
   EXPECT_EQ(log.events, (std::vector<std::string>{"unplug " + id, "removal " + id, "removal " + id}));
 
   // Plugged in again while the old object is still borrowed: a second entry.
-  sim.Plug(FineOffsetStationSpec(1));
-  Pump();
-  EXPECT_EQ(controller->Devices().size(), 2u);
+  sim.Plug(FineOffsetStation(1));
+  EXPECT_TRUE(PumpUntil([&] { return controller->Devices().size() == 2; }));
 
   controller->CheckIn(dev);
   EXPECT_EQ(dev, nullptr);
@@ -157,11 +162,11 @@ TEST_F(HidControllerTest, UnplugOfCheckedOutDeviceKeepsItUntilCheckIn) {
 
 TEST_F(HidControllerTest, CheckOutByIdTakesMatchingDevicesInListOrder) {
   PlugStation(1);
-  TSimDeviceSpec other;
+  TSimDeviceInfo other;
   other.Path = L"\\\\?\\hid#vid_046d&pid_c52b#other";
   other.VendorID = 0x046D;
   other.ProductID = 0xC52B;
-  sim.Plug(other);
+  Plug(other);
   PlugStation(2);
   Start();
   TJvHidDevice *first = nullptr, *second = nullptr, *third = nullptr;
@@ -201,10 +206,10 @@ TEST_F(HidControllerTest, CheckOutByIndexAndClassAndNames) {
 }
 
 TEST_F(HidControllerTest, NamesAreCachedOnlyWhileAccessible) {
-  TSimDeviceSpec spec = FineOffsetStationSpec(1);
-  spec.Product = L"WH1080";
-  spec.Manufacturer = L"Fine Offset";
-  uint32_t id = sim.Plug(spec);
+  TSimDeviceInfo info = FineOffsetStation(1);
+  info.Product = L"WH1080";
+  info.Manufacturer = L"Fine Offset";
+  uint32_t id = Plug(info);
   Start();
   TJvHidDevice *dev = nullptr;
   // Outside a callback a listed device cannot be opened, so its name was never read.
@@ -242,9 +247,9 @@ TEST_F(HidControllerTest, EnumerateWithoutHandlerStopsAfterTheFirstDevice) {
 }
 
 TEST_F(HidControllerTest, CheckOutByCallbackSeesAccessibleDevices) {
-  TSimDeviceSpec spec = FineOffsetStationSpec(1);
-  spec.Product = L"Station";
-  sim.Plug(spec);
+  TSimDeviceInfo info = FineOffsetStation(1);
+  info.Product = L"Station";
+  Plug(info);
   Start();
   TJvHidDevice *dev = nullptr;
   ASSERT_TRUE(controller->CheckOutByCallback(dev, [](TJvHidDevice *d) { return d->ProductName() == L"Station"; }));
@@ -269,17 +274,17 @@ TEST_F(HidControllerTest, ThreadSleepTimeBounds) {
 }
 
 TEST_F(HidControllerTest, SerialNumberAndLanguageRules) {
-  TSimDeviceSpec plain = FineOffsetStationSpec(1);
+  TSimDeviceInfo plain = FineOffsetStation(1);
   plain.Serial = L"SN-42";
   plain.LanguageIds = {0x0409, 0x1234};
-  TSimDeviceSpec echo = FineOffsetStationSpec(2);
+  TSimDeviceInfo echo = FineOffsetStation(2);
   echo.Serial = std::wstring(1, wchar_t(0x0409)); // answers with its language list
   echo.LanguageIds = {0x0409};
-  TSimDeviceSpec noLanguages = FineOffsetStationSpec(3);
+  TSimDeviceInfo noLanguages = FineOffsetStation(3);
   noLanguages.Serial = L"SN-43";
-  sim.Plug(plain);
-  sim.Plug(echo);
-  sim.Plug(noLanguages);
+  Plug(plain);
+  Plug(echo);
+  Plug(noLanguages);
   Start();
   TJvHidDevice *a = nullptr, *b = nullptr, *c = nullptr;
   ASSERT_TRUE(controller->CheckOut(a));
@@ -352,7 +357,7 @@ TEST_F(HidControllerTest, DataHandlerPropagatesToDevicesStillOnTheOldOne) {
   EXPECT_EQ(a->OnData().Code, &OtherData);
   EXPECT_EQ(b->OnData().Code, &OtherData);
   PlugStation(3);
-  Pump();
+  ASSERT_TRUE(PumpUntil([&] { return controller->Devices().size() == 3; }));
   EXPECT_EQ(controller->Devices()[2]->OnData().Code, &OtherData) << "new devices take the controller's handler";
 }
 
@@ -392,9 +397,9 @@ TEST_F(HidControllerTest, DestroyingABorrowedDeviceChecksItIn) {
 }
 
 TEST_F(HidControllerTest, DeviceWithoutReadWriteAccessIsListedButNeverRead) {
-  TSimDeviceSpec spec = FineOffsetStationSpec(1);
-  spec.RefusesReadWrite = true;
-  sim.Plug(spec);
+  TSimDeviceInfo info = FineOffsetStation(1);
+  info.RefusesReadWrite = true;
+  Plug(info);
   Start();
   controller->SetOnDeviceData({Data, nullptr});
   TJvHidDevice *dev = nullptr;
