@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "tidewell/disasm/Decoder.h"
-#include "tidewell/disasm/PeImage.h"
+#include "PeImage.h"
 
 using namespace tidewell::disasm;
+using debuginfo::PeImage;
+using debuginfo::PeSection;
 
 namespace {
 
@@ -33,14 +35,14 @@ const Code& TheCode() {
             std::ifstream in(path, std::ios::binary);
             if (!in) continue;
             std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            auto pe = PeImage::Parse(file);
+            auto pe = PeImage::Parse(file.data(), file.size());
             if (!pe) continue;
-            for (const auto& s : pe->sections) {
-                if (!s.IsCode() || s.rawOffset >= file.size()) continue;
-                size_t n = std::min<size_t>({s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize, file.size() - s.rawOffset});
-                c.source = path + " " + s.name;
-                c.address = pe->imageBase + s.virtualAddress;
-                c.bytes.assign(file.begin() + s.rawOffset, file.begin() + s.rawOffset + static_cast<long>(n));
+            for (const auto& s : pe->Sections) {
+                if (!s.IsCode() || s.PointerToRawData >= file.size()) continue;
+                size_t n = std::min<size_t>({s.SizeOfRawData, s.VirtualSize ? s.VirtualSize : s.SizeOfRawData, file.size() - s.PointerToRawData});
+                c.source = path + " " + s.Name;
+                c.address = pe->ImageBase + s.VirtualAddress;
+                c.bytes.assign(file.begin() + s.PointerToRawData, file.begin() + s.PointerToRawData + static_cast<long>(n));
                 return c;
             }
         }

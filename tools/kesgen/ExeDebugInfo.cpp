@@ -349,16 +349,6 @@ std::vector<LineProgram> ReadLinePrograms(const Sections &s, std::string &error)
   return programs;
 }
 
-std::string SectionName(const uint8_t *file, size_t size, const PeImage &pe, const PeSection &section) {
-  if (section.Name.size() < 2 || section.Name[0] != '/' || !pe.PointerToSymbolTable)
-    return section.Name;
-  uint64_t strings = uint64_t(pe.PointerToSymbolTable) + uint64_t(pe.NumberOfSymbols) * 18;
-  uint64_t offset = std::strtoull(section.Name.c_str() + 1, nullptr, 10);
-  if (strings + offset >= size)
-    return section.Name;
-  return StringAt(file, size, strings + offset);
-}
-
 std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, const PeImage &pe) {
   std::vector<CoffFunction> out;
   const uint64_t table = pe.PointerToSymbolTable;
@@ -486,7 +476,7 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
 
   Sections dw;
   for (const PeSection &sec : pe->Sections) {
-    std::string name = SectionName(exe.data(), exe.size(), *pe, sec);
+    const std::string &name = sec.Name; // long names come resolved
     if (uint64_t(sec.PointerToRawData) + sec.SizeOfRawData > exe.size())
       continue;
     const uint8_t *data = exe.data() + sec.PointerToRawData;

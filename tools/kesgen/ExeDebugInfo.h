@@ -48,10 +48,6 @@ struct CoffFunction {
 std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size,
                                             const debuginfo::PeImage &pe);
 
-// Section names longer than eight characters live in the COFF string table ("/123").
-std::string SectionName(const uint8_t *file, size_t size, const debuginfo::PeImage &pe,
-                        const debuginfo::PeSection &section);
-
 // The demangled form of a COFF symbol (i386 symbols carry an extra leading underscore;
 // stdcall names lose their "@n" suffix).
 std::string DemangleSymbol(const std::string &symbol);

@@ -15,9 +15,11 @@
 #include "tidewell/disasm/Decoder.h"
 #include "tidewell/disasm/Disassembly.h"
 #include "tidewell/disasm/FunctionAnalysis.h"
-#include "tidewell/disasm/PeImage.h"
+#include "PeImage.h"
 
 using namespace tidewell::disasm;
+using debuginfo::PeImage;
+using debuginfo::PeSection;
 
 namespace {
 
@@ -152,20 +154,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kxdisasm: cannot read %s\n", argv[1]);
         return 1;
     }
-    auto pe = PeImage::Parse(file);
+    auto pe = PeImage::Parse(file.data(), file.size());
     if (!pe) {
         std::fprintf(stderr, "kxdisasm: %s is not a 32-bit PE file\n", argv[1]);
         return 1;
     }
-    std::vector<uint8_t> image = pe->MapImage(file);
-    BufferMemory mem(pe->imageBase, image);
+    std::vector<uint8_t> image = pe->MapImage(file.data(), file.size());
+    BufferMemory mem(pe->ImageBase, image);
     if (argc == 2 || (argc == 3 && argv[2][0] != '-')) {
-        for (const auto& s : pe->sections) {
-            if (argc == 3 ? s.name != argv[2] : !s.IsCode()) continue;
-            std::printf("; section %s\n", s.name.c_str());
+        for (const auto& s : pe->Sections) {
+            if (argc == 3 ? s.Name != argv[2] : !s.IsCode()) continue;
+            std::printf("; section %s\n", s.Name.c_str());
             std::fflush(stdout);
-            uint32_t size = s.virtualSize ? std::min(s.virtualSize, s.rawSize) : s.rawSize;
-            Linear(mem, pe->imageBase + s.virtualAddress, pe->imageBase + s.virtualAddress + size);
+            uint32_t size = s.VirtualSize ? std::min(s.VirtualSize, s.SizeOfRawData) : s.SizeOfRawData;
+            Linear(mem, pe->ImageBase + s.VirtualAddress, pe->ImageBase + s.VirtualAddress + size);
         }
         return 0;
     }
@@ -173,7 +175,7 @@ int main(int argc, char** argv) {
     uint32_t entry = 0, mark = 0;
     int limit = 0;
     bool format = false;
-    if (mode == "--entry") entry = pe->imageBase + pe->entryPoint;
+    if (mode == "--entry") entry = pe->ImageBase + pe->AddressOfEntryPoint;
     else if (mode != "--function" || argc < 4 || !ParseHex(argv[3], entry)) return Usage();
     for (int i = mode == "--entry" ? 3 : 4; i < argc; ++i) {
         std::string opt = argv[i];
@@ -184,5 +186,5 @@ int main(int argc, char** argv) {
     }
     std::string module = argv[1];
     module = module.substr(module.find_last_of('/') + 1);
-    return Function(mem, entry, pe->imageBase, mark ? mark : entry, limit, format, module);
+    return Function(mem, entry, pe->ImageBase, mark ? mark : entry, limit, format, module);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace debuginfo {
@@ -49,7 +50,8 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
       !Get32(data, size, oh + 16, img.AddressOfEntryPoint) ||
       !Get32(data, size, oh + 20, img.BaseOfCode) ||
       !Get32(data, size, oh + (plus ? 24 : 28), img.ImageBase) ||
-      !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 64, img.CheckSum) ||
+      !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 60, img.SizeOfHeaders) ||
+      !Get32(data, size, oh + 64, img.CheckSum) ||
       !Get32(data, size, oh + dirsAt - 4, dirCount))
     return std::nullopt;
   if (plus) {
@@ -74,6 +76,17 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
       return std::nullopt;
     const char *name = reinterpret_cast<const char *>(data + sh);
     s.Name.assign(name, strnlen(name, 8));
+    // Long names ("/4") point into the COFF string table that follows the symbol table.
+    if (s.Name.size() > 1 && s.Name[0] == '/' && img.PointerToSymbolTable) {
+      const uint64_t at = img.PointerToSymbolTable + uint64_t(img.NumberOfSymbols) * 18 +
+                          std::strtoull(s.Name.c_str() + 1, nullptr, 10);
+      if (at < size) {
+        std::string longName;
+        for (uint64_t i = at; i < size && data[i] && longName.size() < 256; ++i)
+          longName += char(data[i]);
+        s.Name = std::move(longName);
+      }
+    }
     Get32(data, size, sh + 8, s.VirtualSize);
     Get32(data, size, sh + 12, s.VirtualAddress);
     Get32(data, size, sh + 16, s.SizeOfRawData);
@@ -82,6 +95,22 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
     img.Sections.push_back(std::move(s));
   }
   return img;
+}
+
+std::vector<uint8_t> PeImage::MapImage(const uint8_t *data, size_t size) const {
+  const uint32_t imageSize = std::min<uint32_t>(SizeOfImage, 256u << 20);
+  std::vector<uint8_t> image(imageSize, 0);
+  const uint64_t headers = std::min<uint64_t>({SizeOfHeaders, size, imageSize});
+  std::memcpy(image.data(), data, size_t(headers));
+  for (const PeSection &s : Sections) {
+    if (s.PointerToRawData >= size || s.VirtualAddress >= imageSize)
+      continue;
+    uint64_t n = std::min<uint64_t>(s.SizeOfRawData, s.VirtualSize ? s.VirtualSize : s.SizeOfRawData);
+    n = std::min<uint64_t>(n, size - s.PointerToRawData);
+    n = std::min<uint64_t>(n, imageSize - s.VirtualAddress);
+    std::memcpy(image.data() + s.VirtualAddress, data + s.PointerToRawData, size_t(n));
+  }
+  return image;
 }
 
 std::optional<uint32_t> PeImage::FileOffsetOfRva(uint32_t rva) const {

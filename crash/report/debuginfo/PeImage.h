@@ -11,12 +11,13 @@
 namespace debuginfo {
 
 struct PeSection {
-  std::string Name; // short name as stored (8 bytes, or "/nnn" into the COFF string table)
+  std::string Name; // long names ("/nnn") resolved through the COFF string table when it is there
   uint32_t VirtualSize = 0;
   uint32_t VirtualAddress = 0;
   uint32_t SizeOfRawData = 0;
   uint32_t PointerToRawData = 0;
   uint32_t Characteristics = 0;
+  bool IsCode() const { return (Characteristics & 0x20000020u) != 0; } // code or executable
 };
 
 inline constexpr uint32_t kSectionCode = 0x20;
@@ -34,6 +35,7 @@ struct PeImage {
   uint32_t BaseOfData = 0;
   uint32_t ImageBase = 0;
   uint32_t SizeOfImage = 0;
+  uint32_t SizeOfHeaders = 0;
   uint32_t CheckSum = 0;
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;
@@ -42,6 +44,10 @@ struct PeImage {
 
   // Parses the DOS and PE headers and the section table: PE32, and PE32+ based below 4 GiB.
   static std::optional<PeImage> Parse(const uint8_t *data, size_t size);
+
+  // The image as the loader lays it out in memory (headers and sections at their RVAs, the
+  // rest zero), from the file's bytes; at most 256 MiB whatever the headers claim.
+  std::vector<uint8_t> MapImage(const uint8_t *data, size_t size) const;
 
   // File offset of an RVA that lies in a section's raw data.
   std::optional<uint32_t> FileOffsetOfRva(uint32_t rva) const;

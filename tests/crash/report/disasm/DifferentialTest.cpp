@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "tidewell/disasm/Decoder.h"
-#include "tidewell/disasm/PeImage.h"
+#include "PeImage.h"
 
 using namespace tidewell::disasm;
+using debuginfo::PeImage;
+using debuginfo::PeSection;
 
 namespace {
 
@@ -158,15 +160,15 @@ TEST(DisasmDifferential, AgreesWithCapstoneOnRealCode) {
     for (const auto& path : files) {
         std::vector<uint8_t> file;
         ASSERT_TRUE(LoadFile(path, file)) << path;
-        auto pe = PeImage::Parse(file);
+        auto pe = PeImage::Parse(file.data(), file.size());
         ASSERT_TRUE(pe.has_value()) << path;
-        std::vector<uint8_t> image = pe->MapImage(file);
-        BufferMemory mem(pe->imageBase, image);
-        for (const auto& s : pe->sections) {
-            if (!s.IsCode() || s.virtualAddress >= image.size()) continue;
-            uint32_t size = std::min<uint32_t>(s.virtualSize ? s.virtualSize : s.rawSize, s.rawSize);
-            size = std::min<uint32_t>(size, static_cast<uint32_t>(image.size()) - s.virtualAddress);
-            CompareSection(cs, mem, image.data() + s.virtualAddress, size, pe->imageBase + s.virtualAddress, tally);
+        std::vector<uint8_t> image = pe->MapImage(file.data(), file.size());
+        BufferMemory mem(pe->ImageBase, image);
+        for (const auto& s : pe->Sections) {
+            if (!s.IsCode() || s.VirtualAddress >= image.size()) continue;
+            uint32_t size = std::min<uint32_t>(s.VirtualSize ? s.VirtualSize : s.SizeOfRawData, s.SizeOfRawData);
+            size = std::min<uint32_t>(size, static_cast<uint32_t>(image.size()) - s.VirtualAddress);
+            CompareSection(cs, mem, image.data() + s.VirtualAddress, size, pe->ImageBase + s.VirtualAddress, tally);
         }
     }
     cs_close(&cs);

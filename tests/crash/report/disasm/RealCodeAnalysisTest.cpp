@@ -12,10 +12,12 @@
 #include <set>
 
 #include "tidewell/disasm/FunctionAnalysis.h"
-#include "tidewell/disasm/PeImage.h"
+#include "PeImage.h"
 #include "tidewell/disasm/UnwindTables.h"
 
 using namespace tidewell::disasm;
+using debuginfo::PeImage;
+using debuginfo::PeSection;
 
 namespace {
 
@@ -40,22 +42,22 @@ TEST(DisasmRealCode, AnalysesEveryCalledFunction) {
     for (const auto& path : files) {
         std::vector<uint8_t> file;
         ASSERT_TRUE(LoadFile(path, file));
-        auto pe = PeImage::Parse(file);
+        auto pe = PeImage::Parse(file.data(), file.size());
         ASSERT_TRUE(pe);
-        std::vector<uint8_t> image = pe->MapImage(file);
-        BufferMemory mem(pe->imageBase, image);
+        std::vector<uint8_t> image = pe->MapImage(file.data(), file.size());
+        BufferMemory mem(pe->ImageBase, image);
         AnalysisOptions options;
-        auto range = ModuleCodeRange(mem, pe->imageBase);
+        auto range = ModuleCodeRange(mem, pe->ImageBase);
         ASSERT_NE(range.second, 0u) << path;
         options.rangeBegin = range.first;
         options.rangeEnd = range.second;
         std::set<uint32_t> entries;
-        for (const auto& s : pe->sections) {
+        for (const auto& s : pe->Sections) {
             if (!s.IsCode()) continue;
-            uint32_t a = pe->imageBase + s.virtualAddress, end = a + std::min(s.virtualSize, s.rawSize);
+            uint32_t a = pe->ImageBase + s.VirtualAddress, end = a + std::min(s.VirtualSize, s.SizeOfRawData);
             while (a < end) {
                 DecodedInstruction d = ParseCode(mem, a, false);
-                if (d.IsValid && d.Call && d.RelTarget && d.Target >= pe->imageBase + s.virtualAddress &&
+                if (d.IsValid && d.Call && d.RelTarget && d.Target >= pe->ImageBase + s.VirtualAddress &&
                     d.Target < end)
                     entries.insert(d.Target);
                 a = d.IsValid ? d.Next : a + 1;
@@ -89,19 +91,19 @@ TEST(DisasmRealCode, AnalysesEveryCalledFunction) {
 TEST(DisasmRealCode, CppLandingPadsBelongToTheFunction) {
     std::vector<uint8_t> file;
     if (!LoadFile(TIDEWELL_EXE, file)) GTEST_SKIP() << "Tidewell.exe has not been built";
-    auto pe = PeImage::Parse(file);
+    auto pe = PeImage::Parse(file.data(), file.size());
     ASSERT_TRUE(pe);
-    std::vector<uint8_t> image = pe->MapImage(file);
-    BufferMemory mem(pe->imageBase, image);
+    std::vector<uint8_t> image = pe->MapImage(file.data(), file.size());
+    BufferMemory mem(pe->ImageBase, image);
     const PeSection* eh = nullptr;
-    for (const auto& s : pe->sections)
-        if (s.name == ".eh_frame") eh = &s;
+    for (const auto& s : pe->Sections)
+        if (s.Name == ".eh_frame") eh = &s;
     ASSERT_NE(eh, nullptr);
-    const uint32_t begin = pe->imageBase + eh->virtualAddress;
-    auto fdes = ReadFrameDescriptions(mem, begin, begin + eh->virtualSize);
+    const uint32_t begin = pe->ImageBase + eh->VirtualAddress;
+    auto fdes = ReadFrameDescriptions(mem, begin, begin + eh->VirtualSize);
     ASSERT_GT(fdes.size(), 100u);
     AnalysisOptions options;
-    auto range = ModuleCodeRange(mem, pe->imageBase);
+    auto range = ModuleCodeRange(mem, pe->ImageBase);
     options.rangeBegin = range.first;
     options.rangeEnd = range.second;
     size_t withPads = 0, valid = 0, outsideWithout = 0;
