@@ -7,7 +7,9 @@
 #include <string>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  static TSimHidPlatform simulation;
+  // Like the controller, the platform lives until the process ends: the station's read
+  // thread still uses it while the process exits.
+  TSimHidPlatform &simulation = *new TSimHidPlatform();
   wchar_t exe[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
   std::wstring log(exe);

@@ -24,9 +24,16 @@ std::wstring WindowsPath(std::string path) {
   return std::wstring(path.begin(), path.end());
 }
 
+// Messages to the other process time out instead of hanging the test with a hung tool.
+LRESULT Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_NORMAL, 10000, &result);
+  return LRESULT(result);
+}
+
 std::string Text(HWND window) {
   wchar_t buffer[256] = {};
-  SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer));
+  Send(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer));
   std::wstring w(buffer);
   return std::string(w.begin(), w.end());
 }
@@ -52,9 +59,14 @@ protected:
     std::wstring command = L"\"" + ExePath + L"\"";
     ASSERT_TRUE(CreateProcessW(ExePath.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
                                &si, &Process));
-    ASSERT_TRUE(WaitFor([&] { return (Form = FindWindowW(L"TForm1", L"Tidewell Interval")) != nullptr; }, 30000));
-    Panel = GetDlgItem(Form, idPanel1);
-    ASSERT_NE(Panel, nullptr);
+    // The window exists before its controls: wait for the last one created.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          Form = OwnWindow();
+          Panel = Form ? GetDlgItem(Form, idPanel1) : nullptr;
+          return Panel && GetDlgItem(Panel, idLblErrorMessage) && IsWindowVisible(Form);
+        },
+        30000));
   }
   void TearDown() override {
     if (Process.hProcess) {
@@ -64,11 +76,22 @@ protected:
       CloseHandle(Process.hThread);
     }
   }
+  // The main window of the process this test started (not of another instance).
+  HWND OwnWindow() {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"TForm1", L"Tidewell Interval"); w;
+         w = FindWindowExW(nullptr, w, L"TForm1", L"Tidewell Interval")) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (pid == Process.dwProcessId)
+        return w;
+    }
+    return nullptr;
+  }
   HWND Control(int id) {
     HWND h = GetDlgItem(Form, id);
     return h ? h : GetDlgItem(Panel, id);
   }
-  void Click(int id) { SendMessageW(Control(id), BM_CLICK, 0, 0); }
+  void Click(int id) { Send(Control(id), BM_CLICK, 0, 0); }
   bool Enabled(int id) { return IsWindowEnabled(Control(id)) != FALSE; }
   std::vector<std::string> LogLines() {
     std::ifstream in(std::string(LogPath.begin(), LogPath.end()));
@@ -98,7 +121,7 @@ TEST_F(SimStationEndToEnd, ConnectReadSetAndReadBack) {
   ASSERT_TRUE(WaitFor([&] { return Text(Control(idEdtCurrent)) == "30"; })) << Text(Control(idEdtCurrent));
   ASSERT_TRUE(WaitFor([&] { return Enabled(idBtnSet) && Enabled(idBtnRefresh); }));
 
-  SendMessageW(Control(idEdtNew), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"240"));
+  Send(Control(idEdtNew), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"240"));
   Click(idBtnSet);
   ASSERT_TRUE(WaitFor([&] { return Enabled(idBtnSet) && Enabled(idBtnRefresh) && Enabled(idBtnExit); }));
   EXPECT_EQ(Text(Control(idEdtCurrent)), "30") << "a set does not read back";
@@ -127,7 +150,7 @@ TEST_F(SimStationEndToEnd, ConnectReadSetAndReadBack) {
     EXPECT_EQ(lines[i], expected[i]) << "line " << i;
 
   Click(idBtnExit);
-  ASSERT_EQ(WaitForSingleObject(Process.hProcess, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(Process.hProcess, 30000), WAIT_OBJECT_0);
   DWORD code = 99;
   GetExitCodeProcess(Process.hProcess, &code);
   EXPECT_EQ(code, 0u);

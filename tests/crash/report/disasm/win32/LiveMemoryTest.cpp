@@ -19,6 +19,7 @@ __attribute__((noinline)) int Sample(int x) {
 uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 TEST(LiveMemory, ReadsMappedMemoryAndReportsTheRest) {
+    if (reinterpret_cast<uintptr_t>(&Sample) > UINT32_MAX) GTEST_SKIP() << "this build's code lies above 4 GiB";
     LiveMemory mem;
     uint8_t b = 0;
     EXPECT_TRUE(mem.Read(AddressOf(reinterpret_cast<const void*>(&Sample)), &b, 1));
@@ -26,6 +27,10 @@ TEST(LiveMemory, ReadsMappedMemoryAndReportsTheRest) {
     EXPECT_FALSE(mem.Read(0xFFFFFFF0u, &b, 32));
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
     ASSERT_NE(page, nullptr);
+    if (reinterpret_cast<uintptr_t>(page) > UINT32_MAX) {
+        VirtualFree(page, 0, MEM_RELEASE);
+        GTEST_SKIP() << "the page lies above 4 GiB in this 64-bit build";
+    }
     EXPECT_FALSE(mem.Read(AddressOf(page), &b, 1));
     DWORD old = 0;
     VirtualProtect(page, 4096, PAGE_READWRITE, &old);
@@ -35,6 +40,7 @@ TEST(LiveMemory, ReadsMappedMemoryAndReportsTheRest) {
 }
 
 TEST(LiveMemory, AnalysesOwnCode) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "this build's own code is not 32-bit x86";
     LiveMemory mem;
     FunctionInfo f = ParseFunction(mem, AddressOf(reinterpret_cast<const void*>(&Sample)));
     ASSERT_TRUE(f.IsValid) << f.LastErrorStr;
