@@ -54,17 +54,7 @@ public:
 #undef KX_MODULE_SETTINGS_OPS
 };
 
-#undef KX_OP
-#undef KX_GB
-#undef KX_SB
-#undef KX_GD
-#undef KX_SD
-#undef KX_GI
-#undef KX_SI
-#undef KX_GS
-#undef KX_SS
-#undef KX_GE
-#undef KX_SE
+#include "KXSettingsOpsEnd.inc"
 
 class IKXSettingsEx {
 public:

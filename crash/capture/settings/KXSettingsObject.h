@@ -245,16 +245,6 @@ private:
   std::shared_ptr<IKXFields> FFormCache;
 };
 
-#undef KX_OP
-#undef KX_GB
-#undef KX_SB
-#undef KX_GD
-#undef KX_SD
-#undef KX_GI
-#undef KX_SI
-#undef KX_GS
-#undef KX_SS
-#undef KX_GE
-#undef KX_SE
+#include "KXSettingsOpsEnd.inc"
 
 } // namespace kx
