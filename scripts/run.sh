@@ -36,4 +36,4 @@ import -window root build/screenshots/tidewell.png
 echo "screenshot: build/screenshots/tidewell.png"
 kill "$tool" 2>/dev/null || true
 "${WINESERVER:-wineserver}" -k 2>/dev/null || true
-kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true
+if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi

@@ -17,5 +17,5 @@ else
 fi
 tidewell_wine_prefix
 tidewell_display
-trap '[ -n "${TIDEWELL_XVFB_PID:-}" ] && kill "$TIDEWELL_XVFB_PID" 2>/dev/null; "${WINESERVER:-wineserver}" -k 2>/dev/null || true' EXIT
+trap '"${WINESERVER:-wineserver}" -k 2>/dev/null || true; if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi' EXIT
 ctest --test-dir "$wintree" --output-on-failure

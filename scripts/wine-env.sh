@@ -40,16 +40,27 @@ tidewell_wine_prefix() {
   fi
 }
 
-# Starts a private Xvfb when there is no display; sets DISPLAY.
+# Starts a private Xvfb when there is no display; sets DISPLAY and TIDEWELL_XVFB_PID.
 tidewell_display() {
-  if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    local n
-    for n in $(seq 90 120); do
-      if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
-    done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    TIDEWELL_XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
   fi
+  local n pid
+  for n in $(seq 90 189); do
+    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 50); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        TIDEWELL_XVFB_PID=$pid
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break # lost the race for this display: try the next
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+  done
+  echo "error: could not start Xvfb" >&2
+  return 1
 }
