@@ -51,7 +51,10 @@ const Code& TheCode() {
     return code;
 }
 
-void Ours(benchmark::State& state) {
+// Decodes the whole code once per iteration, one instruction after the other; decodeOne
+// decodes the instruction at an address and returns it.
+template <class DecodeOne>
+void DecodeLinear(benchmark::State& state, DecodeOne decodeOne) {
     const Code& code = TheCode();
     if (code.bytes.empty()) {
         state.SkipWithError("no code found");
@@ -62,8 +65,7 @@ void Ours(benchmark::State& state) {
     int64_t count = 0;
     for (auto _ : state) {
         for (uint32_t a = code.address; a < end;) {
-            DecodedInstruction d = ParseCode(mem, a, false);
-            benchmark::DoNotOptimize(d);
+            DecodedInstruction d = decodeOne(mem, a);
             a = d.IsValid ? d.Next : a + 1;
             ++count;
         }
@@ -71,26 +73,22 @@ void Ours(benchmark::State& state) {
     state.SetItemsProcessed(count);
 }
 
+void Ours(benchmark::State& state) {
+    DecodeLinear(state, [](const BufferMemory& mem, uint32_t a) {
+        DecodedInstruction d = ParseCode(mem, a, false);
+        benchmark::DoNotOptimize(d);
+        return d;
+    });
+}
+
 // With the instruction text, which is closer to what Capstone always produces.
 void OursWithText(benchmark::State& state) {
-    const Code& code = TheCode();
-    if (code.bytes.empty()) {
-        state.SkipWithError("no code found");
-        return;
-    }
-    BufferMemory mem(code.address, code.bytes);
-    const uint32_t end = code.address + static_cast<uint32_t>(code.bytes.size());
-    int64_t count = 0;
     InstructionText text;
-    for (auto _ : state) {
-        for (uint32_t a = code.address; a < end;) {
-            DecodedInstruction d = ParseCode(mem, a, nullptr, text, false);
-            benchmark::DoNotOptimize(text);
-            a = d.IsValid ? d.Next : a + 1;
-            ++count;
-        }
-    }
-    state.SetItemsProcessed(count);
+    DecodeLinear(state, [&text](const BufferMemory& mem, uint32_t a) {
+        DecodedInstruction d = ParseCode(mem, a, nullptr, text, false);
+        benchmark::DoNotOptimize(text);
+        return d;
+    });
 }
 
 void Capstone(benchmark::State& state) {
