@@ -47,7 +47,9 @@ public:
 #undef KX_SETTINGS_OPS
 };
 
-class IKXModuleSettings : public IKXSettings {
+// Virtual, so that the exception object (which is both a settings object and an IKXException,
+// itself an IKXSettings) has one set of settings operations.
+class IKXModuleSettings : public virtual IKXSettings {
 public:
 #define KX_MODULE_SETTINGS_OPS
 #include "KXSettingsOps.inc"

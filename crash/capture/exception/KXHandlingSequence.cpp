@@ -1,0 +1,150 @@
+#include "KXHandlingSequence.h"
+
+#include "KXExceptionObject.h"
+#include "KXExceptionTimes.h"
+#include "KXHandlers.h"
+
+namespace kx {
+
+namespace {
+// Lets the paused threads run again however the sequence ends.
+class PausedThreads {
+public:
+  explicit PausedThreads(IKXExceptionHost &host) : FHost(host) {}
+  ~PausedThreads() {
+    if (FPaused)
+      try {
+        FHost.PauseOtherThreads(false, 0);
+      } catch (...) {
+      }
+  }
+  void Pause(uint32_t exceptThreadId) {
+    FHost.PauseOtherThreads(true, exceptThreadId);
+    FPaused = true;
+  }
+
+private:
+  IKXExceptionHost &FHost;
+  bool FPaused = false;
+};
+
+void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
+  // 1, 2: a fresh temporary folder; the corrected address decides the module's settings.
+  host.EmptyTempDirectory();
+  KXCaughtException caught;
+  if (record.exceptObject)
+    caught.exceptObject = *reinterpret_cast<const KXExceptObject *>(record.exceptObject);
+  caught.exceptAddr = host.CorrectExceptAddress(uint32_t(record.exceptAddr), caught.exceptObject);
+  caught.moduleSettings = host.SettingsOfAddress(caught.exceptAddr);
+
+  // 3: the object.
+  caught.exceptType = TExceptType(record.exceptType & 0xFF);
+  caught.dontComplete = false;
+  caught.preparedStack = reinterpret_cast<void *>(record.preparedStack);
+  caught.package = KXModule(record.package);
+  caught.relatedObject = reinterpret_cast<void *>(record.relatedObject);
+  caught.source = TExceptSource(record.source & 0xFF);
+  caught.context = reinterpret_cast<const KXRegisterContext *>(record.context);
+  caught.ebp = uint32_t(record.ebp);
+  caught.esp = uint32_t(record.esp);
+  caught.threadId = uint32_t(record.threadId);
+  caught.canContinue = (record.canContinue & 0xFF) != 0;
+  std::shared_ptr<TIKXException> e = CreateExceptionObject(caught);
+  if (!e)
+    return;
+
+  // 4, 5: quick filtering.
+  e->SetPhase(TExceptPhase::epQuickFiltering);
+  bool handled;
+  if (e->GetExceptType() == TExceptType::etHidden) {
+    handled = true;
+    FireExceptionEvent(0, 2, TExceptAction::eaContinueApplication, handled, *e);
+  } else {
+    handled = false;
+    RecordExceptionTime(host.NowSeconds());
+  }
+  if (!handled)
+    FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
+
+  // 6: main phase.
+  e->SetPhase(TExceptPhase::epMainPhase);
+  if (handled)
+    return;
+
+  // 7: pause the other threads; they run again however the sequence ends.
+  PausedThreads paused(host);
+  if (e->GetExceptType() != TExceptType::etFrozen && e->GetSuspendThreads() && host.ReporterInExecutable())
+    paused.Pause(e->GetCompleteThreadId());
+
+  // 8: screenshot and report, then the main-phase event.
+  if (e->GetCreateScreenShot())
+    e->GetScreenShot();
+  if (e->GetCreateBugReport())
+    e->GetBugReport(false);
+  FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
+
+  // 9: post-processing.
+  e->SetPhase(TExceptPhase::epPostProcessing);
+  if (!handled)
+    FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
+
+  bool console = host.IsConsoleProgram();
+  bool serverMode = false; // no web-server integration in this program
+  if (handled && e->GetCanContinue()) {
+    // 10: straight to the end
+  } else {
+    if (!handled) {
+      // 11: automatic actions and showing.
+      if (e->GetAutoSave() || e->GetAutoSend() || e->GetAutoClipboard())
+        e->RegisterAutoActions();
+      if (serverMode || console) {
+        if (e->GetShowSetting() != TKXShowSetting::ssNothing) {
+          if (console)
+            e->Show();
+          else if (record.bugReportOut)
+            *reinterpret_cast<std::string *>(record.bugReportOut) = e->GetBugReport(true);
+        }
+      } else {
+        e->Show();
+      }
+    }
+    // 12: how the program goes on.
+    if (e->GetCanContinue() && e->GetShowSetting() != TKXShowSetting::ssNothing && !serverMode && !console) {
+      // the dialog offered the choice already
+    } else {
+      TExceptionTimes times = ExceptionTimes();
+      int64_t now = host.NowSeconds();
+      bool closeDue = AutoActionDue(e->GetAutoClose(), times, now);
+      bool restartDue = AutoActionDue(e->GetAutoRestart(), times, now);
+      bool ignored = false;
+      if (closeDue || (!e->GetCanContinue() && !restartDue)) {
+        FireExceptionEvent(0, 1, TExceptAction::eaCloseApplication, ignored, *e);
+        e->FinishAutoActions(true);
+        host.CloseProcess();
+        return;
+      }
+      if (restartDue) {
+        FireExceptionEvent(0, 1, TExceptAction::eaRestartApplication, ignored, *e);
+        e->FinishAutoActions(true);
+        host.RestartProcess();
+        return;
+      }
+      FireExceptionEvent(0, 1, TExceptAction::eaContinueApplication, handled, *e);
+    }
+    // 13
+    if (!handled)
+      e->FinishAutoActions(false);
+  }
+  // 14
+  host.ResetFreezeMissCounter();
+}
+} // namespace
+
+void ProcessCaughtException(const KXHandOffRecord &record) {
+  try {
+    Sequence(record, ExceptionHost());
+  } catch (...) {
+  }
+}
+
+} // namespace kx
