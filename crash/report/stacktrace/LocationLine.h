@@ -1,0 +1,17 @@
+#pragma once
+// The one-line description of a code address used for exception locations and internal-error
+// texts: "0045a1f3 +1b Tidewell.exe MainUnit 131 +5 TForm1.btnSetClick".
+#include <cstdint>
+#include <string>
+
+#include "RuntimeNames.h"
+#include "TraceCaches.h"
+#include "TraceTarget.h"
+
+namespace tidewell::stacktrace {
+
+std::string LocationLine(TraceCaches &caches, const ITraceTarget &target, uint32_t address,
+                         bool showRelativeAddrs, bool showRelativeLines,
+                         const RuntimeNames &names = RuntimeNames::Default());
+
+} // namespace tidewell::stacktrace
