@@ -1,0 +1,121 @@
+#include "LiveThreadStack.h"
+
+#include <windows.h>
+
+#include <winternl.h>
+
+#include "LiveTraceTarget.h"
+
+namespace tidewell::stacktrace {
+
+bool StackRangeOf(uintptr_t stackPointer, StackRange &range) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (!VirtualQuery(reinterpret_cast<const void *>(stackPointer), &info, sizeof info) ||
+      info.State != MEM_COMMIT)
+    return false;
+  range.bottom = stackPointer;
+  range.top = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+  return true;
+}
+
+namespace {
+
+struct ThreadBasicInformation {
+  LONG ExitStatus;
+  PVOID TebBaseAddress;
+  struct {
+    HANDLE UniqueProcess;
+    HANDLE UniqueThread;
+  } ClientId;
+  ULONG_PTR AffinityMask;
+  LONG Priority;
+  LONG BasePriority;
+};
+
+using NtQueryInformationThreadFn = LONG(NTAPI *)(HANDLE, int, PVOID, ULONG, PULONG);
+
+} // namespace
+
+bool ThreadStackBounds(void *thread, uintptr_t &base, uintptr_t &limit) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (!ntdll)
+    return false;
+  auto query = reinterpret_cast<NtQueryInformationThreadFn>(
+      reinterpret_cast<void *>(GetProcAddress(ntdll, "NtQueryInformationThread")));
+  if (!query)
+    return false;
+  ThreadBasicInformation info{};
+  ULONG length = 0;
+  if (query(static_cast<HANDLE>(thread), 0 /* ThreadBasicInformation */, &info, sizeof info, &length) < 0 ||
+      !info.TebBaseAddress)
+    return false;
+  NT_TIB tib{};
+  SIZE_T read = 0;
+  if (!ReadProcessMemory(GetCurrentProcess(), info.TebBaseAddress, &tib, sizeof tib, &read) ||
+      read != sizeof tib)
+    return false;
+  base = reinterpret_cast<uintptr_t>(tib.StackBase);
+  limit = reinterpret_cast<uintptr_t>(tib.StackLimit);
+  return base > limit;
+}
+
+bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context) {
+  CONTEXT ctx{};
+  if (context) {
+    ctx = *static_cast<const CONTEXT *>(context);
+  } else if (GetThreadId(static_cast<HANDLE>(thread)) == GetCurrentThreadId()) {
+    RtlCaptureContext(&ctx);
+  } else {
+    const DWORD previous = SuspendThread(static_cast<HANDLE>(thread));
+    if (previous == DWORD(-1))
+      return false;
+    snapshot.wasSuspended = previous > 0;
+    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    const BOOL ok = GetThreadContext(static_cast<HANDLE>(thread), &ctx);
+    ResumeThread(static_cast<HANDLE>(thread));
+    if (!ok)
+      return false;
+  }
+#if defined(_M_X64) || defined(__x86_64__)
+  snapshot.ip = ctx.Rip;
+  snapshot.sp = ctx.Rsp;
+  snapshot.fp = ctx.Rbp;
+#else
+  snapshot.ip = ctx.Eip;
+  snapshot.sp = ctx.Esp;
+  snapshot.fp = ctx.Ebp;
+#endif
+  return StackRangeOf(snapshot.sp, snapshot.stack);
+}
+
+bool Traceable(const ThreadSnapshot &s) {
+#if defined(_M_X64) || defined(__x86_64__)
+  (void)s;
+  return false; // x86-64 code and frames do not follow the x86-32 rules the tracer reads
+#else
+  return s.stack.top > s.stack.bottom;
+#endif
+}
+
+std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &s, bool isException,
+                                           uint32_t exceptAddr) {
+  if (s.stack.top > UINT32_MAX || s.stack.bottom >= s.stack.top)
+    return {};
+  const uint32_t fp = s.fp <= UINT32_MAX ? static_cast<uint32_t>(s.fp) : 0;
+  return PrepareStack(LiveTraceTarget::Instance().Memory(), fp, static_cast<uint32_t>(s.stack.top),
+                      static_cast<uint32_t>(s.stack.bottom), isException, exceptAddr);
+}
+
+bool TraceLiveThread(const ThreadSnapshot &s, TraceRequest request, TraceResult &result) {
+  if (!Traceable(s) || s.stack.top > UINT32_MAX)
+    return false;
+  request.stackBottom = static_cast<uint32_t>(s.stack.bottom);
+  request.stackTop = static_cast<uint32_t>(s.stack.top);
+  request.ebp = static_cast<uint32_t>(s.fp);
+  if (!request.currentAddr && !request.isException)
+    request.currentAddr = static_cast<uint32_t>(s.ip);
+  result = StackTrace(LiveTraceTarget::Instance(), TraceCaches::Process(), request);
+  return true;
+}
+
+} // namespace tidewell::stacktrace
