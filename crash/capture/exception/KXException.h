@@ -106,7 +106,7 @@ public:
   virtual std::string GetExceptClass() = 0;
   virtual std::string GetExceptMessage() = 0;
   virtual void SetExceptMessage(const std::string &value) = 0;
-  virtual uint32_t GetExceptAddr() = 0;
+  virtual std::uintptr_t GetExceptAddr() = 0;
   virtual uint32_t GetCrashedThreadId() = 0;
   // Index 0, 1 or 2; 0 for any other index.
   virtual uint32_t GetCallstackCrc(int index) = 0;

@@ -66,16 +66,16 @@ public:
 
   // --- settings and the exception's data ---
   // The settings of the module that contains the address, or of the main module.
-  virtual std::shared_ptr<IKXModuleSettings> SettingsOfAddress(uint32_t address) = 0;
+  virtual std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t address) = 0;
   // The settings of the module that called into the reporter.
   virtual std::shared_ptr<IKXModuleSettings> CallerSettings() = 0;
   // Moves an address that lies 4 bytes before an instruction boundary onto it.
-  virtual uint32_t CorrectExceptAddress(uint32_t address, const KXExceptObject &object) = 0;
+  virtual std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) = 0;
   // Completes a missing object or address from the thread's current exception and drops an
   // object that is not valid; may replace the context by the one recorded at the raise.
-  virtual void CompleteParameters(KXExceptObject &object, uint32_t &address, KXRegisterContext &context,
+  virtual void CompleteParameters(KXExceptObject &object, std::uintptr_t &address, KXRegisterContext &context,
                                   bool &hasContext) = 0;
-  virtual void CurrentStackPointers(uint32_t &esp, uint32_t &ebp) = 0;
+  virtual void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) = 0;
   virtual IKXReportComposer &ReportComposer() = 0;
   virtual void EmptyTempDirectory() = 0;
 

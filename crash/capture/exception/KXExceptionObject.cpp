@@ -42,7 +42,7 @@ std::shared_ptr<TIKXException> CreateExceptionObject(const KXCaughtException &ca
 
 void TIKXException::Initialise(const KXCaughtException &caught) {
   KXExceptObject object = caught.exceptObject;
-  uint32_t address = caught.exceptAddr;
+  std::uintptr_t address = caught.exceptAddr;
   KXRegisterContext context;
   bool hasContext = caught.context != nullptr;
   if (hasContext)
@@ -56,7 +56,7 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FExceptAddr = address;
   FCanContinue = FCanContinue2 = caught.canContinue;
   FCrashedThreadId = caught.threadId ? caught.threadId : FHost.CurrentThreadId();
-  uint32_t esp = 0, ebp = 0;
+  std::uintptr_t esp = 0, ebp = 0;
   FHost.CurrentStackPointers(esp, ebp);
   FCurrentEsp = caught.esp ? caught.esp : esp;
   FCurrentEbp = caught.ebp ? caught.ebp : ebp;

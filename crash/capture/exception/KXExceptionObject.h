@@ -17,7 +17,7 @@ namespace kx {
 struct KXCaughtException {
   TExceptType exceptType = TExceptType::etNormal;
   KXExceptObject exceptObject;
-  uint32_t exceptAddr = 0;
+  std::uintptr_t exceptAddr = 0;
   bool dontComplete = false;
   void *preparedStack = nullptr;
   KXModule package = 0;
@@ -25,7 +25,7 @@ struct KXCaughtException {
   TExceptSource source = TExceptSource::esManual;
   std::shared_ptr<IKXModuleSettings> moduleSettings; // null: the caller's module
   const KXRegisterContext *context = nullptr;
-  uint32_t ebp = 0, esp = 0;                          // 0: the current ones
+  std::uintptr_t ebp = 0, esp = 0;                    // 0: the current ones
   uint32_t threadId = 0;                              // 0: the current thread
   bool canContinue = true;
 };
@@ -44,7 +44,7 @@ public:
   std::string GetExceptClass() override;
   std::string GetExceptMessage() override;
   void SetExceptMessage(const std::string &value) override;
-  uint32_t GetExceptAddr() override { return FExceptAddr; }
+  std::uintptr_t GetExceptAddr() override { return FExceptAddr; }
   uint32_t GetCrashedThreadId() override { return FCrashedThreadId; }
   uint32_t GetCallstackCrc(int index) override;
   const KXRegisterContext *GetContext() override { return FPContext ? &FContext : nullptr; }
@@ -111,8 +111,8 @@ public:
   void SetComplete(bool value) { FComplete = value; }
   void SetCallstackCrc(int index, uint32_t value);
   uint64_t ModificationCount();
-  uint32_t CurrentEsp() const { return FCurrentEsp; }
-  uint32_t CurrentEbp() const { return FCurrentEbp; }
+  std::uintptr_t CurrentEsp() const { return FCurrentEsp; }
+  std::uintptr_t CurrentEbp() const { return FCurrentEbp; }
   void *PreparedStack() const { return FPreparedStack; }
   const KXLocalTime &CreationTime() const { return FCreationTime; }
   bool DontCompleteYet() const { return FDontCompleteYet; }
@@ -159,10 +159,10 @@ private:
   bool FCanContinue2 = true;
   TExceptType FExceptType = TExceptType::etNormal;
   KXExceptObject FExceptObject;
-  uint32_t FExceptAddr = 0;
+  std::uintptr_t FExceptAddr = 0;
   uint32_t FCrashedThreadId = 0;
   std::array<uint32_t, 3> FCallstackCrc{};
-  uint32_t FCurrentEsp = 0, FCurrentEbp = 0;
+  std::uintptr_t FCurrentEsp = 0, FCurrentEbp = 0;
   KXRegisterContext FContext;
   bool FPContext = false;
   TExceptSource FSource = TExceptSource::esManual;

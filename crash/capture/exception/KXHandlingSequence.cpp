@@ -34,7 +34,7 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   KXCaughtException caught;
   if (record.exceptObject)
     caught.exceptObject = *reinterpret_cast<const KXExceptObject *>(record.exceptObject);
-  caught.exceptAddr = host.CorrectExceptAddress(uint32_t(record.exceptAddr), caught.exceptObject);
+  caught.exceptAddr = host.CorrectExceptAddress(record.exceptAddr, caught.exceptObject);
   caught.moduleSettings = host.SettingsOfAddress(caught.exceptAddr);
 
   // 3: the object.
@@ -45,8 +45,8 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   caught.relatedObject = reinterpret_cast<void *>(record.relatedObject);
   caught.source = TExceptSource(record.source & 0xFF);
   caught.context = reinterpret_cast<const KXRegisterContext *>(record.context);
-  caught.ebp = uint32_t(record.ebp);
-  caught.esp = uint32_t(record.esp);
+  caught.ebp = record.ebp;
+  caught.esp = record.esp;
   caught.threadId = uint32_t(record.threadId);
   caught.canContinue = (record.canContinue & 0xFF) != 0;
   std::shared_ptr<TIKXException> e = CreateExceptionObject(caught);

@@ -118,11 +118,11 @@ public:
     call();
     return true;
   }
-  std::shared_ptr<IKXModuleSettings> SettingsOfAddress(uint32_t) override { return settings; }
+  std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t) override { return settings; }
   std::shared_ptr<IKXModuleSettings> CallerSettings() override { return settings; }
-  uint32_t CorrectExceptAddress(uint32_t address, const KXExceptObject &) override { return address; }
-  void CompleteParameters(KXExceptObject &, uint32_t &, KXRegisterContext &, bool &) override {}
-  void CurrentStackPointers(uint32_t &esp, uint32_t &ebp) override {
+  std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) override { return address; }
+  void CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) override {}
+  void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) override {
     esp = 0x12ff00;
     ebp = 0x12ff40;
   }

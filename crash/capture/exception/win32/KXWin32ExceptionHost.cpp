@@ -1,0 +1,251 @@
+#include "KXWin32ExceptionHost.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "FreezeWatch.h"
+#include "KXExceptionTimes.h"
+#include "KXHandlingThread.h"
+#include "KXHeaderOnlyComposer.h"
+#include "KXRestart.h"
+#include "KXSettingsShell.h"
+#include "KXStandInBox.h"
+#include "KXTempDirectory.h"
+#include "MsgWindows.h"
+#include "ProcessLock.h"
+#include "ProgressAlertWin32.h"
+#include "ThreadPause.h"
+#include "ThreadRegistry.h"
+#include "WideText.h"
+
+namespace kx {
+
+namespace {
+constexpr LRESULT kHandlerAnswer = 777;
+HWND gHandlerWindow = nullptr;
+UINT gHandlerMessage = 0;
+DWORD gHandlerThread = 0;
+bool gInSyncHandlers = false; // only touched by the handler window's thread
+
+void HandlerMessageProc(HWND, UINT, WPARAM wParam, LPARAM lParam, LRESULT &result) {
+  PauseIfRequested();
+  if (wParam == 0 && lParam) {
+    bool outer = gInSyncHandlers;
+    gInSyncHandlers = true;
+    try {
+      (*reinterpret_cast<const std::function<void()> *>(lParam))();
+    } catch (...) {
+    }
+    gInSyncHandlers = outer;
+  }
+  result = kHandlerAnswer;
+}
+
+// The first top-level window of this process with the class name.
+struct WindowSearch {
+  std::wstring className;
+  HWND found = nullptr;
+};
+BOOL CALLBACK FindOwnWindow(HWND window, LPARAM param) {
+  auto *search = reinterpret_cast<WindowSearch *>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t cls[128];
+  if (pid == GetCurrentProcessId() && GetClassNameW(window, cls, 128) && search->className == cls) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+} // namespace
+
+bool InstallHandlerMessage() {
+  if (gHandlerMessage)
+    return true;
+  gHandlerMessage = AttachMsgHandler(&HandlerMessageProc, 0, 0);
+  if (!gHandlerMessage)
+    return false;
+  gHandlerWindow = ThreadMsgWindow(0);
+  gHandlerThread = GetCurrentThreadId();
+  SetHandlerMessageTarget(gHandlerWindow, gHandlerMessage);
+  return true;
+}
+
+void RemoveHandlerMessage() {
+  if (!gHandlerMessage)
+    return;
+  SetHandlerMessageTarget(nullptr, 0);
+  DetachMsgHandler(&HandlerMessageProc, gHandlerMessage, gHandlerThread);
+  gHandlerMessage = 0;
+  gHandlerWindow = nullptr;
+  gHandlerThread = 0;
+}
+
+bool RunningSynchronisedHandlers() { return gInSyncHandlers && GetCurrentThreadId() == gHandlerThread; }
+
+KXWin32ExceptionHost &KXWin32ExceptionHost::Instance() {
+  static KXWin32ExceptionHost host;
+  return host;
+}
+
+KXWin32ExceptionHost::KXWin32ExceptionHost() {
+  static KXHeaderOnlyComposer composer;
+  FComposer = &composer;
+  FShowBox = [](IKXException &e, TExceptionBoxForm) { ShowStandInBox(e); };
+}
+
+// --- time and threads ----------------------------------------------------------------------------
+
+int64_t KXWin32ExceptionHost::NowSeconds() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  return int64_t((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000000);
+}
+
+KXLocalTime KXWin32ExceptionHost::LocalNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+uint32_t KXWin32ExceptionHost::MainThreadId() { return kx::MainThreadId(); }
+bool KXWin32ExceptionHost::IsHandlingThread() { return GetCurrentThreadId() == HandlingThreadId(); }
+bool KXWin32ExceptionHost::ProcessLockHeld(uint32_t waitMs) { return kx::ProcessLockHeld(waitMs); }
+void KXWin32ExceptionHost::PauseOtherThreads(bool pause, uint32_t exceptThreadId) {
+  kx::PauseOtherThreads(pause, exceptThreadId);
+}
+bool KXWin32ExceptionHost::ResumeMainThreadTemporarily() { return kx::ResumeMainThreadTemporarily(); }
+void KXWin32ExceptionHost::PauseMainThreadAgain() { kx::PauseMainThreadAgain(); }
+void KXWin32ExceptionHost::ResetFreezeMissCounter() { kx::ResetFreezeMissCounter(); }
+
+bool KXWin32ExceptionHost::ReporterInExecutable() {
+  HMODULE own = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&HandlerMessageProc), &own);
+  return own == GetModuleHandleW(nullptr);
+}
+
+bool KXWin32ExceptionHost::CallOnMainThread(const std::function<void()> &call) {
+  if (!gHandlerWindow || !IsWindow(gHandlerWindow))
+    return false;
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(gHandlerWindow, gHandlerMessage, 1, 0, SMTO_NORMAL, 1500, &answer) ||
+      answer != DWORD_PTR(kHandlerAnswer))
+    return false;
+  answer = 0;
+  if (!SendMessageTimeoutW(gHandlerWindow, gHandlerMessage, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL,
+                           0x7FFFFFFF, &answer))
+    return false;
+  return answer == DWORD_PTR(kHandlerAnswer);
+}
+
+// --- settings and the exception's data ------------------------------------------------------------
+
+std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::SettingsOfAddress(std::uintptr_t address) {
+  return AddressModuleSettings(address);
+}
+
+std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::CallerSettings() { return CallerModuleSettings(1); }
+
+std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) {
+  return address;
+}
+
+void KXWin32ExceptionHost::CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) {}
+
+void KXWin32ExceptionHost::CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) {
+  ebp = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  volatile char here = 0;
+  esp = reinterpret_cast<std::uintptr_t>(&here);
+}
+
+void KXWin32ExceptionHost::EmptyTempDirectory() { EmptyKXTempDirectory(); }
+
+// --- windows -------------------------------------------------------------------------------------
+
+std::shared_ptr<IProgressAlert> KXWin32ExceptionHost::CreatePleaseWait(const std::string &title, KXModule module) {
+  return CreateProgressAlert(title, reinterpret_cast<HMODULE>(module), kPleaseWaitPicture);
+}
+
+std::shared_ptr<INVBitmap> KXWin32ExceptionHost::CaptureScreenShot(IKXException &) { return nullptr; }
+
+void KXWin32ExceptionHost::ShowExceptionBox(IKXException &exception, TExceptionBoxForm form) {
+  FShowBox(exception, form);
+}
+
+bool KXWin32ExceptionHost::RunAssistant(IKXException &, const std::string &, KXWindow, bool &) { return false; }
+
+KXWindow KXWin32ExceptionHost::DialogWindow() {
+  WindowSearch search{Widen(kDialogWindowClass)};
+  EnumWindows(&FindOwnWindow, reinterpret_cast<LPARAM>(&search));
+  return reinterpret_cast<KXWindow>(search.found);
+}
+
+void KXWin32ExceptionHost::PostWindowMessage(KXWindow window, uint32_t message) {
+  PostMessageW(reinterpret_cast<HWND>(window), message, 0, 0);
+}
+
+void KXWin32ExceptionHost::SendWindowMessage(KXWindow window, uint32_t message) {
+  SendMessageW(reinterpret_cast<HWND>(window), message, 0, 0);
+}
+
+void KXWin32ExceptionHost::SetArrowCursor() { SetCursor(LoadCursorW(nullptr, IDC_ARROW)); }
+
+bool KXWin32ExceptionHost::IsConsoleProgram() {
+  if (!FConsoleDetection)
+    return false;
+  auto *base = reinterpret_cast<const BYTE *>(GetModuleHandleW(nullptr));
+  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+void KXWin32ExceptionHost::WriteConsoleLine(const std::string &line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputs("\n", stdout);
+  std::fflush(stdout);
+}
+
+// --- delivery and saving -----------------------------------------------------------------------
+
+std::uintptr_t KXWin32ExceptionHost::StartSend(IKXException &, const std::string &, bool, KXWindow, bool, bool, bool) {
+  return 0;
+}
+
+void KXWin32ExceptionHost::CloseThreadHandle(std::uintptr_t thread, bool wait) {
+  if (!thread)
+    return;
+  if (wait)
+    WaitForSingleObject(reinterpret_cast<HANDLE>(thread), INFINITE);
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+void KXWin32ExceptionHost::SaveBugReportFile(IKXException &, const std::string &, bool, KXWindow) {}
+
+void KXWin32ExceptionHost::PrintBugReport(IKXException &, const std::string &, KXWindow) {}
+
+void KXWin32ExceptionHost::CopyToClipboard(const std::string &text) {
+  if (!OpenClipboard(nullptr))
+    return;
+  EmptyClipboard();
+  std::wstring wide = Widen(text);
+  if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t))) {
+    if (void *p = GlobalLock(memory)) {
+      std::memcpy(p, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+      GlobalUnlock(memory);
+      if (!SetClipboardData(CF_UNICODETEXT, memory))
+        GlobalFree(memory);
+    } else {
+      GlobalFree(memory);
+    }
+  }
+  CloseClipboard();
+}
+
+// --- the end of the process ----------------------------------------------------------------------
+
+void KXWin32ExceptionHost::CloseProcess() { TerminateProcess(GetCurrentProcess(), 1); }
+
+void KXWin32ExceptionHost::RestartProcess() { kx::RestartProcess(ExceptionTimes()); }
+
+} // namespace kx
