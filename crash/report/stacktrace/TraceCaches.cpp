@@ -1,6 +1,7 @@
 #include "TraceCaches.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "PeImage.h"
 
@@ -61,6 +62,10 @@ int32_t TraceCaches::AddModule(const ITraceTarget &target, uint32_t handle,
   m.isReporter = facts.isReporter;
   if (facts.debugInfo && facts.debugInfo->IsValid())
     m.mapFile = facts.debugInfo;
+  if (facts.ehFrameEnd > facts.ehFrameBegin) {
+    m.ehFrameBegin = facts.ehFrameBegin;
+    m.ehFrameEnd = facts.ehFrameEnd;
+  }
 
   // The headers: as much of the first 4 KiB as can be read.
   std::vector<uint8_t> headers(4096);
@@ -155,7 +160,20 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
   disasm::AnalysisOptions options;
   std::shared_ptr<const TMapFile> model;
   if (module >= 0) {
-    const ModuleEntry &m = modules_[size_t(module)];
+    ModuleEntry &m = modules_[size_t(module)];
+    // The landing pads of a C++ function belong to it although no jump reaches them.
+    if (m.ehFrameEnd > m.ehFrameBegin) {
+      if (!m.framesRead) {
+        m.framesRead = true;
+        m.frames = disasm::ReadFrameDescriptions(target.Memory(), m.ehFrameBegin, m.ehFrameEnd);
+        std::sort(m.frames.begin(), m.frames.end(),
+                  [](const auto &x, const auto &y) { return x.begin < y.begin; });
+      }
+      auto it = std::upper_bound(m.frames.begin(), m.frames.end(), entry,
+                                 [](uint32_t a, const auto &f) { return a < f.begin; });
+      if (it != m.frames.begin() && entry < std::prev(it)->end && std::prev(it)->lsda)
+        options.extraEntries = disasm::LandingPads(target.Memory(), *std::prev(it));
+    }
     const uint32_t lo = m.dataEnd > m.dataBegin ? std::min(m.codeBegin, m.dataBegin) : m.codeBegin;
     const uint32_t hi = m.dataEnd > m.dataBegin ? std::max(m.codeEnd, m.dataEnd) : m.codeEnd;
     if (hi > lo) {

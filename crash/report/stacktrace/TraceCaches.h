@@ -14,6 +14,7 @@
 #include "RuntimeNames.h"
 #include "TraceTarget.h"
 #include "tidewell/disasm/FunctionAnalysis.h"
+#include "tidewell/disasm/UnwindTables.h"
 
 namespace tidewell::stacktrace {
 
@@ -29,6 +30,9 @@ struct ModuleEntry {
   std::vector<ExportEntry> exports;        // by address
   disasm::RuntimeHelpers helpers;          // from the debug information
   std::vector<uint32_t> noReturn;          // from the debug information
+  uint32_t ehFrameBegin = 0, ehFrameEnd = 0;
+  bool framesRead = false;
+  std::vector<disasm::FrameDescription> frames; // by start address, read on first need
   bool HasDebugInfo() const { return mapFile != nullptr; }
   // start < address <= end: the test for candidate values.
   bool InCode(uint32_t a) const { return codeBegin < a && a <= codeEnd; }

@@ -21,6 +21,9 @@ struct ModuleFacts {
   bool isExecutable = false;   // the process's executable
   bool isReporter = false;     // the module that contains the crash reporter
   std::shared_ptr<const TMapFile> debugInfo; // null (or invalid) when there is none
+  // The image's unwind tables (.eh_frame section), absolute; 0, 0 when there are none. They
+  // name the landing pads of C++ functions, code that no jump reaches.
+  uint32_t ehFrameBegin = 0, ehFrameEnd = 0;
 };
 
 class ITraceTarget {

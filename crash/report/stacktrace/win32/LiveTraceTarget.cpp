@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "ModelCache.h"
+#include "PeImage.h"
 #include "Win32Modules.h"
 
 namespace tidewell::stacktrace {
@@ -42,6 +43,14 @@ ModuleFacts LiveTraceTarget::DescribeModule(uint32_t handle) const {
   auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), handle);
   if (model && model->IsValid())
     facts.debugInfo = model;
+  // The unwind tables' section has a long name, resolved through the file's string table,
+  // which is not loaded: the section table is read from the file.
+  if (auto file = Win32ModuleFiles::Instance().ReadFile(facts.fileName))
+    if (auto pe = debuginfo::PeImage::Parse(file->data(), file->size()))
+      if (const debuginfo::PeSection *eh = pe->FindSection(".eh_frame")) {
+        facts.ehFrameBegin = handle + eh->VirtualAddress;
+        facts.ehFrameEnd = facts.ehFrameBegin + eh->VirtualSize;
+      }
   return facts;
 }
 

@@ -3,6 +3,8 @@
 // names from a library's exports, and a chain deeper than the score's bonus bits.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "DeepChain.h"
 #include "StackTracer.h"
 
@@ -186,6 +188,81 @@ TEST(RuntimeFrames, DispatcherFramesAfterAPreparedListAreDropped) {
   q.preparedStack = nullptr;
   r = StackTrace(p, caches, q);
   EXPECT_EQ(Names(r), (std::vector<std::string>{"Faulter", "Main"}));
+}
+
+// Main -> Guarded, whose catch handler (a landing pad that only the unwinder enters) calls
+// Report, which faults. Guarded keeps no frame pointer.
+TEST(RuntimeFrames, CallsFromLandingPadsAreFoundThroughTheUnwindTables) {
+  constexpr uint32_t kExe = 0x00400000;
+  auto build = [](SyntheticProcess &p, bool withTables, uint32_t &siteMain, uint32_t &sitePad,
+                  uint32_t &fault, uint32_t &sp) {
+    p.AddImage("app.exe", kExe, 0x1000, true);
+    p.AddPlain(0x00100000, 0x1000);
+    const uint32_t mainFn = kExe + 0x1000, guarded = kExe + 0x1040, report = kExe + 0x1080, work = kExe + 0x10A0;
+    Asm m(p, mainFn);
+    const uint32_t retMain = m.CallRel(guarded, &siteMain);
+    m.Ret();
+    Asm g(p, guarded);
+    g.CallRel(work);
+    g.Ret();
+    Asm pad(p, guarded + 0x20);
+    const uint32_t retPad = pad.CallRel(report, &sitePad);
+    pad.Ret();
+    Asm r(p, report);
+    r.XorEaxEax();
+    fault = r.LoadThroughEax();
+    r.Ret();
+    Asm w(p, work);
+    w.Ret();
+    // .eh_frame in the data section: one CIE, one FDE for Guarded with an exception table whose
+    // only call site [0, 5) lands at +0x20.
+    const uint32_t eh = kExe + 0x2000, lsda = kExe + 0x2100;
+    std::vector<uint8_t> bytes = {0x0F, 0, 0, 0, 0, 0, 0, 0, 1, 'z', 'L', 'R', 0, 1, 0x7C, 8, 2, 0x00, 0x00};
+    const std::vector<uint8_t> fde = {0x15, 0, 0, 0, 0x17, 0, 0, 0,
+                                      uint8_t(guarded), uint8_t(guarded >> 8), uint8_t(guarded >> 16), uint8_t(guarded >> 24),
+                                      0x40, 0, 0, 0, 4,
+                                      uint8_t(lsda), uint8_t(lsda >> 8), uint8_t(lsda >> 16), uint8_t(lsda >> 24),
+                                      0, 0, 0, 0};
+    bytes.insert(bytes.end(), fde.begin(), fde.end());
+    std::memcpy(p.At(eh, uint32_t(bytes.size())), bytes.data(), bytes.size());
+    const std::vector<uint8_t> table = {0xFF, 0xFF, 0x01, 4, 0x00, 0x05, 0x20, 0x00};
+    std::memcpy(p.At(lsda, uint32_t(table.size())), table.data(), table.size());
+    if (withTables)
+      p.SetUnwindTables(kExe, eh, eh + uint32_t(bytes.size()));
+    TMapFile &model = p.DebugInfo(kExe);
+    AddFunction(model, "App", "Main", mainFn, guarded, {{mainFn, 1}});
+    AddFunction(model, "App", "Guarded", guarded, report, {{guarded, 10}, {guarded + 0x20, 14}});
+    AddFunction(model, "App", "Report", report, work, {{report, 20}, {fault, 21}});
+    AddFunction(model, "App", "Work", work, work + 0x10, {{work, 30}});
+    Seal(model);
+    StackWriter st(p, 0x00101000);
+    st.Push(0);
+    st.Push(retMain);
+    st.Push(retPad);
+    sp = st.Sp();
+  };
+  for (bool withTables : {true, false}) {
+    SyntheticProcess p;
+    uint32_t siteMain = 0, sitePad = 0, fault = 0, sp = 0;
+    build(p, withTables, siteMain, sitePad, fault, sp);
+    TraceRequest q;
+    q.currentAddr = fault;
+    q.isException = q.extException = true;
+    q.stackBottom = sp;
+    q.stackTop = 0x00101000;
+    TraceCaches caches;
+    const TraceResult r = StackTrace(p, caches, q);
+    std::vector<uint32_t> addrs;
+    for (const auto &item : r.items)
+      addrs.push_back(item.Addr);
+    if (withTables) {
+      EXPECT_EQ(addrs, (std::vector<uint32_t>{fault, sitePad, siteMain}));
+      EXPECT_EQ(Names(r), (std::vector<std::string>{"Report", "Guarded", "Main"}));
+    } else {
+      // Without the tables the call in the handler is not part of Guarded: the frame is lost.
+      EXPECT_EQ(addrs, (std::vector<uint32_t>{fault}));
+    }
+  }
 }
 
 TEST(RuntimeFrames, DeepChainWithoutFramePointersIsTracedWhole) {

@@ -99,6 +99,12 @@ TMapFile &SyntheticProcess::DebugInfo(uint32_t base) {
   return *r.debugInfo;
 }
 
+void SyntheticProcess::SetUnwindTables(uint32_t base, uint32_t begin, uint32_t end) {
+  Region &r = regions_.at(base);
+  r.ehFrameBegin = begin;
+  r.ehFrameEnd = end;
+}
+
 const SyntheticProcess::Region *SyntheticProcess::Find(uint32_t address) const {
   auto it = regions_.upper_bound(address);
   if (it == regions_.begin())
@@ -148,6 +154,8 @@ ModuleFacts SyntheticProcess::DescribeModule(uint32_t handle) const {
   f.fileName = "C:\\Program Files\\Test\\" + it->second.fileName;
   f.isExecutable = it->second.isExecutable;
   f.debugInfo = it->second.debugInfo;
+  f.ehFrameBegin = it->second.ehFrameBegin;
+  f.ehFrameEnd = it->second.ehFrameEnd;
   return f;
 }
 

@@ -23,6 +23,7 @@ public:
     std::string fileName;
     bool isExecutable = false;
     std::shared_ptr<TMapFile> debugInfo;
+    uint32_t ehFrameBegin = 0, ehFrameEnd = 0;
   };
 
   // An image at `base`: headers, code section at base + 0x1000 of `codeSize` bytes, and a data
@@ -33,6 +34,8 @@ public:
   void AddPlain(uint32_t base, uint32_t size);
   // Debug information for the image at `base`, with the image's bounds; fill it and call Seal().
   TMapFile &DebugInfo(uint32_t base);
+  // The unwind tables of the image at `base` lie at [begin, end).
+  void SetUnwindTables(uint32_t base, uint32_t begin, uint32_t end);
 
   uint8_t *At(uint32_t address, uint32_t count = 1);
   void Put32(uint32_t address, uint32_t value);
