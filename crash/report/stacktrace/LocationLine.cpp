@@ -15,6 +15,13 @@ std::string Hex(uint32_t v, bool pad) {
 std::string LocationLine(TraceCaches &caches, const ITraceTarget &target, uint32_t address,
                          bool showRelativeAddrs, bool showRelativeLines,
                          const RuntimeNames &names) {
+  std::lock_guard<std::mutex> lock(caches.TraceLock());
+  return LocationLineLocked(caches, target, address, showRelativeAddrs, showRelativeLines, names);
+}
+
+std::string LocationLineLocked(TraceCaches &caches, const ITraceTarget &target, uint32_t address,
+                               bool showRelativeAddrs, bool showRelativeLines,
+                               const RuntimeNames &names) {
   std::string line = Hex(address, true);
   int32_t mi = caches.ModuleOf(address);
   if (mi < 0) {

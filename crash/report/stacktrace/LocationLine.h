@@ -10,8 +10,13 @@
 
 namespace tidewell::stacktrace {
 
+// Takes the caches' trace lock: do not call it from inside a trace.
 std::string LocationLine(TraceCaches &caches, const ITraceTarget &target, uint32_t address,
                          bool showRelativeAddrs, bool showRelativeLines,
                          const RuntimeNames &names = RuntimeNames::Default());
+// The same for a caller that holds the lock (the tracer itself).
+std::string LocationLineLocked(TraceCaches &caches, const ITraceTarget &target, uint32_t address,
+                               bool showRelativeAddrs, bool showRelativeLines,
+                               const RuntimeNames &names);
 
 } // namespace tidewell::stacktrace

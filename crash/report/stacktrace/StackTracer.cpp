@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <unordered_map>
 
 #include "LocationLine.h"
 
@@ -544,25 +545,33 @@ void Tracer::FillLinks(int32_t q, bool hasTarget, uint32_t code, uint32_t target
 void Tracer::RemoveRecursiveAreas(bool full) {
   for (bool changed = true; changed;) {
     changed = false;
+    // The previous candidate with the same return address, so that stacks without repeats
+    // cost one pass.
+    std::vector<int32_t> previousSame(items_.size(), -1);
+    std::unordered_map<uint32_t, int32_t> last;
+    for (int32_t i = 0; i < int32_t(items_.size()); ++i) {
+      auto [it, inserted] = last.try_emplace(items_[size_t(i)].AfterInstr, i);
+      if (!inserted) {
+        previousSame[size_t(i)] = it->second;
+        it->second = i;
+      }
+    }
     for (int32_t i = int32_t(items_.size()) - 1; i >= 1; --i) {
       if (AbortRequested())
         throw Aborted{};
       if (items_[size_t(i)].Invalid)
         continue;
-      const uint32_t a = items_[size_t(i)].AfterInstr;
+      int32_t k = previousSame[size_t(i)];
+      while (k >= 0 && items_[size_t(k)].Invalid)
+        k = previousSame[size_t(k)];
+      if (k < 0)
+        continue;
       std::vector<int32_t> between; // valid candidates between k and i, nearest to i first
-      int32_t k = -1;
-      for (int32_t x = i - 1; x >= 0; --x) {
-        if (items_[size_t(x)].Invalid)
-          continue;
-        if (items_[size_t(x)].AfterInstr == a) {
-          k = x;
-          break;
-        }
-        between.push_back(x);
-      }
+      for (int32_t x = i - 1; x > k; --x)
+        if (!items_[size_t(x)].Invalid)
+          between.push_back(x);
       const size_t j = between.size();
-      if (k < 0 || size_t(k) < j)
+      if (size_t(k) < j)
         continue;
       std::vector<int32_t> belowK;
       for (int32_t x = k - 1; x >= 0 && belowK.size() < j; --x)
@@ -967,8 +976,8 @@ TraceResult Tracer::Run() {
       if (req_.isException) {
         std::string location;
         try {
-          location = LocationLine(caches_, target_, req_.currentAddr, req_.showRelativeAddrs,
-                                  req_.showRelativeLines, names_);
+          location = LocationLineLocked(caches_, target_, req_.currentAddr,
+                                        req_.showRelativeAddrs, req_.showRelativeLines, names_);
         } catch (...) {
           char buf[16];
           std::snprintf(buf, sizeof buf, "%08x", req_.currentAddr);

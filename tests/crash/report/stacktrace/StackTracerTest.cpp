@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "Crc32.h"
+#include "LocationLine.h"
 #include "Scenario.h"
 #include "StackTracer.h"
 
@@ -303,6 +304,19 @@ TEST(StackTracer, AnExceptionInsideAPhaseNamesThePhaseAndTheOriginalLocation) {
   q.isException = false;
   r = StackTrace(s.process, caches, q);
   EXPECT_EQ(r.text, ">> internal error in InDeepChecks");
+}
+
+TEST(StackTracer, LocationLineOfAnAddress) {
+  Scenario s(true);
+  TraceCaches caches;
+  // In C: line 52 of the function starting at line 50.
+  EXPECT_EQ(LocationLine(caches, s.process, s.siteC - 5, true, true), "00401093 +3 app.exe App 52 +2 C");
+  EXPECT_EQ(LocationLine(caches, s.process, s.siteC - 5, false, false), "00401093 app.exe App 52 C");
+  // Outside any module, or in a module without debug information.
+  EXPECT_EQ(LocationLine(caches, s.process, 0x00100010, true, false), "00100010 +0 ???");
+  Scenario bare(false);
+  TraceCaches other;
+  EXPECT_EQ(LocationLine(other, bare.process, bare.fault, false, false), "004010b2 ???");
 }
 
 TEST(StackTracer, AbortFlagStopsTheTrace) {
