@@ -143,7 +143,9 @@ void Tracer::CollectPossibleStackItems() {
     Offer(req_.creator, kCreator, 0, false);
 
   auto lastIsTop = [&] { return !items_.empty() && items_.back().TopItem; };
-  if (req_.preparedStack) {
+  // An empty prepared list is one whose making failed: the stack is scanned instead.
+  const bool usePrepared = req_.preparedStack && !req_.preparedStack->empty();
+  if (usePrepared) {
     const auto &list = *req_.preparedStack;
     for (size_t i = 0; i < list.size(); ++i) {
       if (AbortRequested() || lastIsTop())
@@ -179,7 +181,7 @@ void Tracer::CollectPossibleStackItems() {
   if (!req_.dontAddTopItem && !lastIsTop() && !AbortRequested()) {
     const size_t before = items_.size();
     Offer(req_.currentAddr, kTop, 0, false);
-    if (req_.preparedStack && items_.size() > before)
+    if (usePrepared && items_.size() > before)
       topAddedAfterPrepared_ = true;
   }
 }

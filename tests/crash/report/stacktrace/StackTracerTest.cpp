@@ -92,6 +92,10 @@ TEST(StackTracer, PreparedListGivesTheSameChainAsTheFullScan) {
   q.preparedStack = &prepared;
   const TraceResult r = StackTrace(s.process, caches, q);
   EXPECT_EQ(Addrs(r), (std::vector<uint32_t>{s.fault, s.siteC, s.siteB, s.siteA, s.siteMain, s.siteStart}));
+  // A list whose making failed (empty) does not hide the stack: it is scanned instead.
+  const std::vector<PreStackItem> failed;
+  q.preparedStack = &failed;
+  EXPECT_EQ(Addrs(StackTrace(s.process, caches, q)), Addrs(r));
 }
 
 TEST(StackTracer, TheExceptionAddressOnTheStackEndsTheCollection) {
