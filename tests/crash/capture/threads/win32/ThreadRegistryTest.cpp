@@ -171,6 +171,51 @@ TEST_F(ThreadRegistry, EntryOfAnEndedThreadIsNotInheritedBySameId) {
   EXPECT_FALSE(Recorded(old.Id()));
 }
 
+std::wstring BesideThisProgram(const wchar_t *file) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  folder.resize(folder.find_last_of(L"\\/") + 1);
+  return folder + file;
+}
+
+TEST_F(ThreadRegistry, SecondModuleSharesTheRecord) {
+  HMODULE probe = LoadLibraryW(BesideThisProgram(L"thread_registry_probe.dll").c_str());
+  ASSERT_TRUE(probe);
+  auto join = reinterpret_cast<BOOL (*)()>(reinterpret_cast<void *>(GetProcAddress(probe, "ProbeJoin")));
+  auto leave = reinterpret_cast<void (*)()>(reinterpret_cast<void *>(GetProcAddress(probe, "ProbeLeave")));
+  auto mainThread = reinterpret_cast<DWORD (*)()>(reinterpret_cast<void *>(GetProcAddress(probe, "ProbeMainThread")));
+  auto name = reinterpret_cast<void (*)(DWORD, const char *)>(reinterpret_cast<void *>(GetProcAddress(probe, "ProbeName")));
+  auto title = reinterpret_cast<void (*)(DWORD, char *, size_t)>(reinterpret_cast<void *>(GetProcAddress(probe, "ProbeTitle")));
+  ASSERT_TRUE(join && leave && mainThread && name && title);
+
+  Sleeper ours, theirs;
+  kx::SetThreadName(ours.Id(), "named here");
+  ASSERT_TRUE(join());
+  // The later module takes the oldest recorded thread as the main thread.
+  EXPECT_EQ(mainThread(), kx::MainThreadId());
+  char text[128];
+  title(ours.Id(), text, sizeof text);
+  EXPECT_STREQ(text, ("named here ($" + Hex(ours.Id()) + ")").c_str());
+  // An entry made there is seen here, and one replaced here was allocated there.
+  name(theirs.Id(), "named there");
+  EXPECT_EQ(ThreadTitle(theirs.Id(), false).title, "named there ($" + Hex(theirs.Id()) + ")");
+  kx::SetThreadName(theirs.Id(), "renamed here");
+  title(theirs.Id(), text, sizeof text);
+  EXPECT_STREQ(text, ("renamed here ($" + Hex(theirs.Id()) + ")").c_str());
+
+  // The creating module leaving first keeps the record for the other one; the last one to leave
+  // frees it, and joining again starts afresh.
+  kx::LeaveThreadRegistry();
+  title(ours.Id(), text, sizeof text);
+  EXPECT_STREQ(text, ("named here ($" + Hex(ours.Id()) + ")").c_str());
+  leave();
+  FreeLibrary(probe);
+  ASSERT_TRUE(kx::JoinThreadRegistry());
+  EXPECT_EQ(ThreadTitle(ours.Id(), false).title, "thread $" + Hex(ours.Id()));
+  EXPECT_EQ(ThreadTitle(kx::MainThreadId(), false).title, "main thread ($" + Hex(GetCurrentThreadId()) + ")");
+}
+
 TEST_F(ThreadRegistry, LeavingAndJoiningAgainStartsAFreshRecord) {
   Sleeper worker;
   kx::SetThreadName(worker.Id(), "worker");

@@ -1,0 +1,20 @@
+// A library with its own copy of the thread registry code, as a second module of the process that
+// carries the reporter.
+#include <windows.h>
+
+#include <cstring>
+
+#include "ThreadRegistry.h"
+
+extern "C" {
+
+__declspec(dllexport) BOOL ProbeJoin() { return kx::JoinThreadRegistry(); }
+__declspec(dllexport) void ProbeLeave() { kx::LeaveThreadRegistry(); }
+__declspec(dllexport) DWORD ProbeMainThread() { return kx::MainThreadId(); }
+__declspec(dllexport) void ProbeName(DWORD threadId, const char *name) { kx::SetThreadName(threadId, name); }
+__declspec(dllexport) void ProbeTitle(DWORD threadId, char *buffer, size_t size) {
+  std::string title = kx::ThreadTitle(threadId, true).title;
+  std::strncpy(buffer, title.c_str(), size - 1);
+  buffer[size - 1] = 0;
+}
+}
