@@ -8,11 +8,11 @@
 
 extern "C" {
 
-__declspec(dllexport) BOOL ProbeJoin() { return kx::JoinThreadRegistry(); }
-__declspec(dllexport) void ProbeLeave() { kx::LeaveThreadRegistry(); }
-__declspec(dllexport) DWORD ProbeMainThread() { return kx::MainThreadId(); }
-__declspec(dllexport) void ProbeName(DWORD threadId, const char *name) { kx::SetThreadName(threadId, name); }
-__declspec(dllexport) void ProbeTitle(DWORD threadId, char *buffer, size_t size) {
+__attribute__((dllexport)) BOOL ProbeJoin() { return kx::JoinThreadRegistry(); }
+__attribute__((dllexport)) void ProbeLeave() { kx::LeaveThreadRegistry(); }
+__attribute__((dllexport)) DWORD ProbeMainThread() { return kx::MainThreadId(); }
+__attribute__((dllexport)) void ProbeName(DWORD threadId, const char *name) { kx::SetThreadName(threadId, name); }
+__attribute__((dllexport)) void ProbeTitle(DWORD threadId, char *buffer, size_t size) {
   std::string title = kx::ThreadTitle(threadId, true).title;
   std::strncpy(buffer, title.c_str(), size - 1);
   buffer[size - 1] = 0;
