@@ -27,6 +27,8 @@ std::atomic<bool> gSetUp{false};
 HANDLE gMainEvent = nullptr;
 HANDLE gOthersEvent = nullptr;
 std::vector<DWORD> *gPausing = nullptr;
+// Guards installing and removing the interceptions.
+SRWLOCK gInterceptLock = SRWLOCK_INIT;
 ImportPatcher *gPatcher = nullptr;
 bool gIntercepted = false;
 HWND gHandlerWindow = nullptr;
@@ -64,6 +66,11 @@ HMODULE OwnModule() {
 }
 
 void InstallInterceptions() {
+  AcquireSRWLockExclusive(&gInterceptLock);
+  if (gIntercepted) {
+    ReleaseSRWLockExclusive(&gInterceptLock);
+    return;
+  }
   gGetMessageA = User32Function<GetMessageFn>("GetMessageA");
   gGetMessageW = User32Function<GetMessageFn>("GetMessageW");
   gPeekMessageA = User32Function<PeekMessageFn>("PeekMessageA");
@@ -81,6 +88,7 @@ void InstallInterceptions() {
   replace(gPeekMessageA, InterceptPeekMessageA);
   replace(gPeekMessageW, InterceptPeekMessageW);
   gIntercepted = true;
+  ReleaseSRWLockExclusive(&gInterceptLock);
 }
 
 void PostNoOp() {
@@ -147,8 +155,7 @@ void PauseOtherThreads(bool pause, DWORD exceptThreadId) {
   ReleaseSRWLockExclusive(&gLock);
 
   if (pause && setUp) {
-    if (!gIntercepted)
-      InstallInterceptions();
+    InstallInterceptions();
     // The registry lookups wait up to 50 ms each: collected outside the pause lock.
     std::vector<DWORD> threads = ThreadsToPause(exceptThreadId);
     AcquireSRWLockExclusive(&gLock);
@@ -196,9 +203,11 @@ void PauseMainThreadAgain() {
 }
 
 void RemovePauseInterceptions() {
+  AcquireSRWLockExclusive(&gInterceptLock);
   if (gPatcher)
     gPatcher->UndoAll();
   gIntercepted = false;
+  ReleaseSRWLockExclusive(&gInterceptLock);
 }
 
 void ReleasePauseState() {
