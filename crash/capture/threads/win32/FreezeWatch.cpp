@@ -16,6 +16,7 @@ using PeekMessageFn = BOOL(WINAPI *)(LPMSG, HWND, UINT, UINT, UINT);
 
 struct WatchState {
   HWND window = nullptr;
+  DWORD watchedThreadId = 0;
   UINT message = 0;
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};
@@ -111,6 +112,7 @@ bool StartFreezeWatch(DWORD timeoutMs, FreezeReporter reportFreeze) {
   gWatch.counter.Restart(timeoutMs);
   gWatch.report = std::move(reportFreeze);
   gWatch.window = window;
+  gWatch.watchedThreadId = GetCurrentThreadId();
   gWatch.message = message;
   DWORD threadId = 0;
   gWatch.thread = gWatch.stopEvent && gWatch.runEvent
@@ -146,7 +148,8 @@ void StopFreezeWatch() {
     TerminateThread(gWatch.thread, 0);
   CloseHandle(gWatch.thread);
   gWatch.thread = nullptr;
-  DetachMsgHandler(WatchHandler, gWatch.message);
+  // Possibly from another thread than the watched one: its window is closed by a posted WM_CLOSE.
+  DetachMsgHandler(WatchHandler, gWatch.message, gWatch.watchedThreadId);
   {
     PauseGuard guard;
     gWatch.pauseCount = -1;
@@ -157,6 +160,7 @@ void StopFreezeWatch() {
   gWatch.stopEvent = nullptr;
   gWatch.threadId = 0;
   gWatch.window = nullptr;
+  gWatch.watchedThreadId = 0;
   gWatch.message = 0;
   gWatch.report = nullptr;
   if (ThreadRegistryJoined())

@@ -92,8 +92,12 @@ void InstallInterceptions() {
 }
 
 void PostNoOp() {
-  if (gHandlerWindow && gHandlerMessage)
-    PostMessageW(gHandlerWindow, gHandlerMessage, 1, 0);
+  AcquireSRWLockShared(&gLock);
+  HWND window = gHandlerWindow;
+  UINT message = gHandlerMessage;
+  ReleaseSRWLockShared(&gLock);
+  if (window && message)
+    PostMessageW(window, message, 1, 0);
 }
 
 std::vector<DWORD> ThreadsToPause(DWORD exceptThreadId) {

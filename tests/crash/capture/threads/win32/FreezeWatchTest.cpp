@@ -169,4 +169,22 @@ TEST_F(FreezeWatch, WatchThreadIsNamedAndForgottenWhenStopped) {
   EXPECT_FALSE(IsWindow(window));
 }
 
+DWORD WINAPI StopElsewhere(void *) {
+  kx::StopFreezeWatch();
+  return 0;
+}
+
+TEST_F(FreezeWatch, StoppedFromAnotherThreadClosesTheWatchedThreadsWindow) {
+  HWND window = kx::FreezeWatchWindow();
+  HANDLE stopper = CreateThread(nullptr, 0, StopElsewhere, nullptr, 0, nullptr);
+  ASSERT_TRUE(stopper);
+  EXPECT_EQ(WaitForSingleObject(stopper, 10000), WAIT_OBJECT_0);
+  CloseHandle(stopper);
+  EXPECT_EQ(kx::FreezeWatchMessage(), 0u);
+  DWORD start = GetTickCount();
+  while (IsWindow(window) && GetTickCount() - start < 5000)
+    Responsive(20);
+  EXPECT_FALSE(IsWindow(window));
+}
+
 } // namespace
