@@ -187,4 +187,37 @@ TEST_F(FreezeWatch, StoppedFromAnotherThreadClosesTheWatchedThreadsWindow) {
   EXPECT_FALSE(IsWindow(window));
 }
 
+// Shutdown of the message windows, last in this program because no window is made afterwards.
+void Nothing(HWND, UINT, WPARAM, LPARAM, LRESULT &) {}
+
+DWORD WINAPI WindowUntilClosed(void *ready) {
+  kx::AttachMsgHandler(Nothing, 0);
+  HWND window = kx::ThreadMsgWindow();
+  SetEvent(ready);
+  DWORD start = GetTickCount();
+  while (IsWindow(window) && GetTickCount() - start < 10000)
+    Responsive(20);
+  return IsWindow(window) ? 1 : 0;
+}
+
+TEST(MsgWindowsShutdown, ClosesEveryWindowAndMakesNoNewOnes) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE other = CreateThread(nullptr, 0, WindowUntilClosed, ready, 0, nullptr);
+  ASSERT_TRUE(other);
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  ASSERT_NE(kx::AttachMsgHandler(Nothing, 0), 0u);
+  HWND own = kx::ThreadMsgWindow();
+
+  kx::CloseMsgWindows();
+  EXPECT_FALSE(IsWindow(own));
+  EXPECT_EQ(kx::ThreadMsgWindow(), nullptr);
+  EXPECT_EQ(kx::AttachMsgHandler(Nothing, 0), 0u);
+  EXPECT_EQ(WaitForSingleObject(other, 15000), WAIT_OBJECT_0);
+  DWORD stillOpen = 2;
+  GetExitCodeThread(other, &stillOpen);
+  EXPECT_EQ(stillOpen, 0u);
+  CloseHandle(other);
+  CloseHandle(ready);
+}
+
 } // namespace
