@@ -1,22 +1,35 @@
 #include "Startup.h"
 
 #include "../../runtime/win32/Application.h"
+#include "../../runtime/win32/RuntimeHooks.h"
+#include "KXReporter.h"
 #include "MainUnit.h"
 
 int RunTidewell() {
-  TApplication application;
-  Application = &application;
+  // The crash reporter comes first and goes last.
+  kx::StartReporter();
+  try {
+    TApplication application;
+    Application = &application;
 
-  // The station tool's unit comes after all others: it creates the HID controller, whose
-  // first enumeration waits for the message loop.
-  MainUnitInitialization();
+    // The station tool's unit comes after all others: it creates the HID controller, whose
+    // first enumeration waits for the message loop.
+    MainUnitInitialization();
 
-  Application->Initialize();
-  Application->SetMainFormOnTaskBar(true);
-  TForm1 form;
-  Form1 = &form;
-  Application->Run();
-  Form1 = nullptr;
+    Application->Initialize();
+    Application->SetMainFormOnTaskBar(true);
+    TForm1 form;
+    Form1 = &form;
+    Application->Run();
+    Form1 = nullptr;
+    Application = nullptr;
+  } catch (...) {
+    // The outermost handler of the program's main code.
+    Application = nullptr;
+    if (RuntimeHooks().topLevelException)
+      RuntimeHooks().topLevelException();
+  }
+  kx::StopReporter();
   // The controller and a checked-out device live until the process ends.
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "../ClassInfo.h"
 #include "../Exception.h"
 #include "Forms.h"
+#include "RuntimeHooks.h"
 #include "Thread.h"
 #include "WideText.h"
 
@@ -105,13 +106,19 @@ void TApplication::HandleException(void *sender) {
   // A window that holds the mouse capture would keep it through the display.
   if (HWND capture = GetCapture())
     SendMessageW(capture, WM_CANCELMODE, 0, 0);
-  if (OnException)
+  if (RuntimeHooks().applicationException)
+    RuntimeHooks().applicationException(sender);
+  else if (OnException)
     OnException(sender, current);
   else
     ShowException(current);
 }
 
 void TApplication::ShowException(std::exception_ptr exception) {
+  if (RuntimeHooks().applicationShowException) {
+    RuntimeHooks().applicationShowException(exception);
+    return;
+  }
   if (ShowHook) {
     ShowHook(exception);
     return;

@@ -2,6 +2,7 @@
 
 #include "../Exception.h"
 #include "Application.h"
+#include "RuntimeHooks.h"
 
 #include <deque>
 #include <mutex>
@@ -36,6 +37,9 @@ void RunOnMainThread(SyncRequest &request) {
   } catch (const EAbort &) {
     request.passBack = std::current_exception();
   } catch (...) {
+    // Reported here, on the main thread; the waiting thread's request returns normally.
+    if (RuntimeHooks().synchronizeException && RuntimeHooks().synchronizeException())
+      return;
     if (Application)
       Application->HandleException(nullptr);
   }
@@ -129,6 +133,8 @@ DWORD WINAPI TThread::ThreadProc(void *param) {
       self->Execute();
     } catch (...) {
       self->FFatalException = std::current_exception();
+      if (RuntimeHooks().topLevelException)
+        RuntimeHooks().topLevelException();
     }
   }
   self->FFinished = true;

@@ -34,7 +34,10 @@ void RestartProcess(const TExceptionTimes &times) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring commandLine = GetCommandLineW();
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+  // The command line may name the program relative to a directory that is not the current one.
+  wchar_t exe[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  if (CreateProcessW(n && n < MAX_PATH ? exe : nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
                      &pi)) {
     HandOver(pi, times);
     ResumeThread(pi.hThread);

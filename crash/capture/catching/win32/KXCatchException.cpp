@@ -1,0 +1,152 @@
+#include "KXCatchException.h"
+
+#include <windows.h>
+
+#include "FreezeWatch.h"
+#include "KXEmergencyReserve.h"
+#include "KXExceptMessage.h"
+#include "KXExceptionHost.h"
+#include "KXHandlingThread.h"
+#include "KXThreadRecord.h"
+#include "KXWin32ExceptionHost.h"
+#include "ProcessLock.h"
+#include "Thread.h"
+
+namespace kx {
+
+namespace {
+bool Readable(const void *p, size_t size) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!p || !VirtualQuery(p, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT)
+    return false;
+  if (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD))
+    return false;
+  auto end = static_cast<const char *>(mbi.BaseAddress) + mbi.RegionSize;
+  return static_cast<const char *>(p) + size <= end;
+}
+
+bool InImage(const void *p) {
+  MEMORY_BASIC_INFORMATION mbi;
+  return p && VirtualQuery(p, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT && mbi.Type == MEM_IMAGE;
+}
+
+// The main thread waits for the handling while it dispatches its messages.
+void WaitDispatching(HANDLE event) {
+  MSG msg;
+  while (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      PostQuitMessage(got == 0 ? int(msg.wParam) : 0);
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void Catch(const KXCatchArgs &args) {
+  KXExceptObject object = args.exceptObject;
+  std::uintptr_t address = args.exceptAddr;
+  KXRegisterContext context;
+  bool hasContext = args.context != nullptr;
+  if (hasContext)
+    context = *args.context;
+  CompleteCaughtParameters(object, address, context, hasContext);
+
+  // 4. A silent exception: no report, no dialog.
+  if (ExceptInheritsFrom(object, "EAbort")) {
+    ClearThreadRecord();
+    if (!args.canContinue)
+      ExceptionHost().CloseProcess();
+    return;
+  }
+
+  // 5. Stack and frame pointer at the fault when the context belongs to the address.
+  std::uintptr_t esp = args.esp, ebp = args.ebp;
+  if (!esp || !ebp) {
+    std::uintptr_t curEsp = 0, curEbp = 0;
+    ExceptionHost().CurrentStackPointers(curEsp, curEbp);
+    if (!esp)
+      esp = curEsp;
+    if (!ebp)
+      ebp = curEbp;
+  }
+  if (hasContext && uint32_t(address) - context.eip <= 4) {
+    esp = context.esp;
+    ebp = context.ebp;
+  }
+
+  // 6. The hand-off record.
+  KXHandOffRecord record;
+  record.threadId = args.threadId ? args.threadId : GetCurrentThreadId();
+  record.exceptType = std::uintptr_t(args.exceptType);
+  record.exceptObject = object ? reinterpret_cast<std::uintptr_t>(&object) : 0;
+  record.exceptAddr = address;
+  record.canContinue = args.canContinue;
+  record.esp = esp;
+  record.ebp = ebp;
+  record.context = hasContext ? reinterpret_cast<std::uintptr_t>(&context) : 0;
+  record.bugReportOut = reinterpret_cast<std::uintptr_t>(args.bugReportOut);
+  record.source = std::uintptr_t(args.source);
+  record.relatedObject = reinterpret_cast<std::uintptr_t>(args.relatedObject);
+  record.package = args.package;
+
+  // 7-10. Handled here while the loader lock is held (no other thread could run); else handed over.
+  if (ProcessLockHeld(250) || !HandlingThreadRunning()) {
+    ProcessCaughtException(record);
+    return;
+  }
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!event)
+    return;
+  record.event = reinterpret_cast<std::uintptr_t>(event);
+  PauseFreezeWatch(true);
+  if (WriteHandOffRecord(record)) {
+    if (GetCurrentThreadId() == MainThreadID)
+      WaitDispatching(event);
+    else
+      WaitForSingleObject(event, INFINITE);
+  }
+  PauseFreezeWatch(false);
+  CloseHandle(event);
+}
+} // namespace
+
+void CompleteCaughtParameters(KXExceptObject &object, std::uintptr_t &address, KXRegisterContext &context,
+                              bool &hasContext) {
+  KXThreadRecord &r = ThreadExceptionRecord();
+  if (!object)
+    object = CurrentRuntimeException();
+  if (!address && object && r.object == object)
+    address = r.address;
+  if (object && !IsValidExceptObject(object))
+    object = {};
+  if (object && r.object == object && r.address == address && r.hasContext) {
+    context = r.context;
+    hasContext = true;
+  }
+}
+
+bool IsValidExceptObject(const KXExceptObject &object) {
+  if (!object)
+    return false;
+  if (!InImage(object.type) || !Readable(object.object, 1))
+    return false;
+  const char *name = object.type->name();
+  return InImage(name) && name[0] != 0;
+}
+
+void CatchException(const KXCatchArgs &args) {
+  // 1. Never on the handling thread, nor while the main thread runs synchronised handlers.
+  if (GetCurrentThreadId() == HandlingThreadId() || RunningSynchronisedHandlers())
+    return;
+  ReleaseEmergencyReserve();
+  try {
+    Catch(args);
+  } catch (...) {
+  }
+  ClearThreadRecord();
+  MakeEmergencyReserve();
+}
+
+} // namespace kx

@@ -1,0 +1,202 @@
+#include "KXCatchingPoints.h"
+
+#include <cxxabi.h>
+
+#include <exception>
+
+#include "ClassInfo.h"
+#include "Exception.h"
+#include "ImportPatch.h"
+#include "KXCatchException.h"
+#include "KXFaultMapping.h"
+#include "KXThreadRecord.h"
+#include "RuntimeHooks.h"
+#include "Thread.h"
+#include "ThreadRegistry.h"
+
+namespace kx {
+
+namespace {
+KXExceptObject ObjectOf(const std::exception_ptr &e) {
+  if (!e)
+    return {};
+  void *object = *reinterpret_cast<void *const *>(&e);
+  return {object, e.__cxa_exception_type()};
+}
+
+void Catch(TExceptSource source, bool canContinue, KXExceptObject object = {}, std::uintptr_t address = 0,
+           void *related = nullptr) {
+  KXCatchArgs args;
+  args.source = source;
+  args.canContinue = canContinue;
+  args.exceptObject = object;
+  args.exceptAddr = address;
+  args.relatedObject = related;
+  CatchException(args);
+}
+
+std::terminate_handler gPreviousTerminate = nullptr;
+
+[[noreturn]] void TerminateHandler() {
+  KesException object("Abnormal program termination");
+  Catch(TExceptSource::esBcbAbnormalProgramTermination, false, KXExceptObject::Of(object));
+  TerminateProcess(GetCurrentProcess(), 3);
+  std::abort();
+}
+
+// --- thread frames -------------------------------------------------------------------------------
+
+using CreateThreadFn = HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+CreateThreadFn gCreateThread = nullptr;
+ImportPatcher gPatcher;
+
+struct FrameRecord {
+  LPTHREAD_START_ROUTINE start;
+  void *parameter;
+};
+
+// Calls the routine with a frame pointer, so that the call works whether the routine removes its
+// parameter from the stack or not: the epilogue restores the stack pointer from the frame.
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) DWORD CallRoutine(LPTHREAD_START_ROUTINE start,
+                                                                              void *parameter) {
+  return start(parameter);
+}
+
+DWORD WINAPI ThreadFrame(void *p) {
+  FrameRecord record = *static_cast<FrameRecord *>(p);
+  delete static_cast<FrameRecord *>(p);
+  DWORD result;
+  try {
+    result = CallRoutine(record.start, record.parameter);
+  } catch (...) {
+    Catch(TExceptSource::esThreadFrame, true);
+    result = 0xFFFFFFFF;
+  }
+  if (ThreadRegistryJoined())
+    StoreThreadInfo(GetCurrentThreadId());
+  return result;
+}
+
+bool ReadableRange(const void *p, size_t size) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!p || !VirtualQuery(p, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
+    return false;
+  return static_cast<const char *>(p) + size <= static_cast<const char *>(mbi.BaseAddress) + mbi.RegionSize;
+}
+
+bool InImage(const void *p) {
+  MEMORY_BASIC_INFORMATION mbi;
+  return p && VirtualQuery(p, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT && mbi.Type == MEM_IMAGE;
+}
+
+// The class name when the parameter is a runtime thread object (TThread or derived); every read
+// is checked first.
+std::string ThreadObjectClass(void *parameter) {
+  if (!ReadableRange(parameter, sizeof(void *)))
+    return {};
+  void *const *vtable = *static_cast<void *const *const *>(parameter);
+  if (!InImage(vtable) || !ReadableRange(vtable - 1, sizeof(void *)))
+    return {};
+  auto *type = static_cast<const std::type_info *>(vtable[-1]);
+  if (!InImage(type) || !ReadableRange(type, sizeof(std::type_info)) || !InImage(type->name()))
+    return {};
+  try {
+    if (!InheritsFromName(*type, "TThread"))
+      return {};
+    return ClassName(*type);
+  } catch (...) {
+    return {};
+  }
+}
+
+HANDLE WINAPI CreateThreadInterceptor(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                      LPVOID parameter, DWORD flags, LPDWORD threadId) {
+  // The creator: the caller of CreateThread; for a thread object the code that made the object.
+  void *frames[8] = {};
+  USHORT depth = RtlCaptureStackBackTrace(1, 8, frames, nullptr);
+  std::uintptr_t creator = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+  std::string className = ThreadObjectClass(parameter);
+  if (!className.empty()) {
+    // Skip the frames of the thread classes' constructors (TThread's and the derived ones').
+    for (USHORT i = 1; i < depth; ++i) {
+      HMODULE a = nullptr, b = nullptr;
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCWSTR>(frames[i]), &a);
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&CreateThreadInterceptor), &b);
+      if (a != b)
+        break;
+      creator = reinterpret_cast<std::uintptr_t>(frames[i]);
+      if (i >= 2)
+        break;
+    }
+  }
+  auto *record = new (std::nothrow) FrameRecord{start, parameter};
+  HANDLE thread = nullptr;
+  DWORD id = 0;
+  if (record) {
+    thread = gCreateThread(security, stackSize, &ThreadFrame, record, flags | CREATE_SUSPENDED, &id);
+    if (!thread)
+      delete record;
+  } else {
+    thread = gCreateThread(security, stackSize, start, parameter, flags, &id);
+  }
+  if (thread) {
+    if (ThreadRegistryJoined())
+      StoreThreadInfo(id, thread, nullptr, GetCurrentThreadId(), creator,
+                      className.empty() ? nullptr : className.c_str());
+    if (record && !(flags & CREATE_SUSPENDED))
+      ResumeThread(thread);
+  }
+  if (threadId)
+    *threadId = id;
+  return thread;
+}
+} // namespace
+
+bool InstallThreadCreationInterception() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  gCreateThread = reinterpret_cast<CreateThreadFn>(reinterpret_cast<void *>(GetProcAddress(kernel, "CreateThread")));
+  if (!gCreateThread)
+    return false;
+  HMODULE own = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&CreateThreadInterceptor), &own);
+  bool inExe = own == GetModuleHandleW(nullptr);
+  return gPatcher.Replace(AsFarProc(gCreateThread), AsFarProc(&CreateThreadInterceptor), inExe, own) > 0;
+}
+
+void RemoveThreadCreationInterception() { gPatcher.UndoAll(); }
+
+size_t ThreadCreationPatchCount() { return gPatcher.PatchedCount(); }
+
+void InstallCatchingPoints() {
+  TRuntimeHooks &hooks = RuntimeHooks();
+  hooks.topLevelException = [] {
+    Catch(TExceptSource::esExceptProc, GetCurrentThreadId() != MainThreadID);
+  };
+  hooks.showException = [](std::exception_ptr e, const void *address) {
+    Catch(TExceptSource::esSysUtilsShowException, true, ObjectOf(e), reinterpret_cast<std::uintptr_t>(address));
+  };
+  hooks.synchronizeException = [] {
+    Catch(TExceptSource::esTThreadSynchronize, true);
+    return true;
+  };
+  hooks.applicationException = [](void *sender) {
+    Catch(TExceptSource::esApplicationHandleException, true, {}, 0, sender);
+  };
+  hooks.applicationShowException = [](std::exception_ptr e) {
+    Catch(TExceptSource::esApplicationShowException, true, ObjectOf(e));
+  };
+  gPreviousTerminate = std::set_terminate(&TerminateHandler);
+  InstallFaultMapping();
+}
+
+void RemoveCatchingPoints() {
+  RemoveFaultMapping();
+  std::set_terminate(gPreviousTerminate);
+  gPreviousTerminate = nullptr;
+  RuntimeHooks() = TRuntimeHooks{};
+}
+
+} // namespace kx

@@ -1,0 +1,295 @@
+#include "KXFaultMapping.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <unwind.h>
+
+#include "Exception.h"
+#include "KXCatchException.h"
+#include "KXSystemExceptions.h"
+#include "KXThreadRecord.h"
+#include "ThreadRegistry.h"
+
+extern "C" void kx_fault_thunk() asm("kx_fault_thunk_sym");
+extern "C" [[noreturn]] void kx_throw_mapped_fault() asm("kx_throw_mapped_fault_sym");
+#if !(defined(__x86_64__) || defined(_M_X64))
+// libgcc's lookup of the DWARF frame description that covers a code address.
+struct KXEhBases {
+  void *tbase, *dbase, *func;
+};
+extern "C" const void *_Unwind_Find_FDE(void *pc, KXEhBases *bases);
+#endif
+
+// The thunk a faulting thread resumes in. The fault's address sits on the stack as the thunk's
+// return address, so the unwinder continues in the faulting function as if it had made a call.
+#if defined(__x86_64__) || defined(_M_X64)
+asm(R"(
+  .text
+  .globl kx_fault_thunk_sym
+  .def kx_fault_thunk_sym; .scl 2; .type 32; .endef
+  .seh_proc kx_fault_thunk_sym
+kx_fault_thunk_sym:
+  subq $40, %rsp
+  .seh_stackalloc 40
+  .seh_endprologue
+  call kx_throw_mapped_fault_sym
+  nop
+  .seh_endproc
+)");
+#else
+asm(R"(
+  .text
+  .globl kx_fault_thunk_sym
+kx_fault_thunk_sym:
+  .cfi_startproc
+  .cfi_signal_frame
+  .cfi_def_cfa %esp, 4
+  .cfi_offset %eip, -4
+  subl $12, %esp
+  .cfi_adjust_cfa_offset 12
+  call kx_throw_mapped_fault_sym
+  .cfi_endproc
+)");
+#endif
+
+namespace kx {
+
+namespace {
+PVOID gVectoredHandler = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER gPreviousFilter = nullptr;
+bool gFilterInstalled = false;
+
+// What the mapping thunk throws, recorded by the vectored handler.
+struct MappedFault {
+  DWORD code = 0;
+  bool write = false;
+  std::uintptr_t accessed = 0;
+  std::uintptr_t address = 0;
+};
+thread_local MappedFault tMappedFault;
+
+std::optional<KXFaultModule> FaultModule(std::uintptr_t address) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!VirtualQuery(reinterpret_cast<void *>(address), &mbi, sizeof mbi) || mbi.State != MEM_COMMIT ||
+      mbi.Type != MEM_IMAGE)
+    return std::nullopt;
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(static_cast<HMODULE>(mbi.AllocationBase), path, MAX_PATH);
+  if (!n)
+    return std::nullopt;
+  std::wstring name(path, n);
+  name.erase(0, name.find_last_of(L"\\/") + 1);
+  std::string narrow;
+  for (wchar_t c : name)
+    narrow += c < 0x80 ? char(c) : '?';
+  return KXFaultModule{narrow};
+}
+
+bool IsMappedFault(DWORD code) {
+  switch (code) {
+  case EXCEPTION_ACCESS_VIOLATION:
+  case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+  case EXCEPTION_FLT_DENORMAL_OPERAND:
+  case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+  case EXCEPTION_FLT_INEXACT_RESULT:
+  case EXCEPTION_FLT_INVALID_OPERATION:
+  case EXCEPTION_FLT_OVERFLOW:
+  case EXCEPTION_FLT_STACK_CHECK:
+  case EXCEPTION_FLT_UNDERFLOW:
+  case EXCEPTION_INT_DIVIDE_BY_ZERO:
+  case EXCEPTION_INT_OVERFLOW:
+  case EXCEPTION_PRIV_INSTRUCTION:
+    return true;
+  default:
+    return false;
+  }
+}
+
+HMODULE ModuleOf(const void *address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     static_cast<LPCWSTR>(address), &module);
+  return module;
+}
+
+// Code of the module that carries this reporter, built with unwind tables for every instruction.
+bool HasOwnUnwindTables(std::uintptr_t pc) {
+  if (!pc || ModuleOf(reinterpret_cast<void *>(pc)) != ModuleOf(reinterpret_cast<void *>(&HasOwnUnwindTables)))
+    return false;
+#if defined(__x86_64__) || defined(_M_X64)
+  DWORD64 base = 0;
+  return RtlLookupFunctionEntry(pc, &base, nullptr) != nullptr;
+#else
+  KXEhBases bases;
+  return _Unwind_Find_FDE(reinterpret_cast<void *>(pc), &bases) != nullptr;
+#endif
+}
+
+std::string MessageOf(const EXCEPTION_RECORD &r) {
+  std::uintptr_t address = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
+  bool write = r.NumberParameters >= 1 && r.ExceptionInformation[0] != 0;
+  std::uintptr_t accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;
+  return SystemExceptionMessage(r.ExceptionCode, address, write, accessed, FaultModule(address));
+}
+
+// The system-exception path: a KesException with the table's message, can continue false.
+void SystemExceptionPath(const EXCEPTION_RECORD &r, const CONTEXT &c, uint32_t threadId) {
+  KesException object(MessageOf(r));
+  KXRegisterContext registers = RegistersOf(c);
+  KXCatchArgs args;
+  args.exceptObject = KXExceptObject::Of(object);
+  args.exceptAddr = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
+  args.context = &registers;
+  args.source = TExceptSource::esSystemExceptionHandler;
+  args.canContinue = false;
+  args.threadId = threadId;
+  CatchException(args);
+}
+
+// A stack overflow leaves too little stack for the handling: another thread does it while the
+// overflowed one waits.
+struct OverflowJob {
+  EXCEPTION_RECORD record;
+  CONTEXT context;
+  DWORD threadId;
+};
+DWORD WINAPI OverflowThread(void *p) {
+  auto *job = static_cast<OverflowJob *>(p);
+  SystemExceptionPath(job->record, job->context, job->threadId);
+  return 0;
+}
+
+void NameThread(const EXCEPTION_RECORD &r) {
+  // { 0x1000, name, thread id, flags } as pointer-size values
+  auto name = reinterpret_cast<const char *>(r.ExceptionInformation[1]);
+  DWORD tid = DWORD(r.ExceptionInformation[2]);
+  if (tid == DWORD(-1))
+    tid = GetCurrentThreadId();
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!name || !VirtualQuery(name, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT)
+    return;
+  std::string text(name, strnlen(name, 256));
+  if (ThreadRegistryJoined())
+    StoreThreadInfo(tid, nullptr, text.c_str());
+}
+
+LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
+  const EXCEPTION_RECORD &r = *ep->ExceptionRecord;
+  if (r.ExceptionCode == kThreadNamingCode) {
+    if (r.NumberParameters >= 3 && r.ExceptionInformation[0] == 0x1000 && r.ExceptionFlags == 0)
+      NameThread(r);
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  std::uintptr_t pc = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
+  if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    if (!HasOwnUnwindTables(pc))
+      return EXCEPTION_CONTINUE_SEARCH;
+    OverflowJob job{r, *ep->ContextRecord, GetCurrentThreadId()};
+    if (HANDLE t = CreateThread(nullptr, 0, &OverflowThread, &job, 0, nullptr)) {
+      WaitForSingleObject(t, INFINITE);
+      CloseHandle(t);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  if (!IsMappedFault(r.ExceptionCode) || !HasOwnUnwindTables(pc))
+    return EXCEPTION_CONTINUE_SEARCH;
+
+  // Record the fault, then resume in the thunk with the fault's address as return address.
+  KXThreadRecord &record = ThreadExceptionRecord();
+  record.address = pc;
+  record.context = RegistersOf(*ep->ContextRecord);
+  record.hasContext = true;
+  tMappedFault.code = r.ExceptionCode;
+  tMappedFault.write = r.NumberParameters >= 1 && r.ExceptionInformation[0] != 0;
+  tMappedFault.accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;
+  tMappedFault.address = pc;
+  CONTEXT &c = *ep->ContextRecord;
+#if defined(__x86_64__) || defined(_M_X64)
+  // The personality looks one byte before a return address for its call site.
+  c.Rsp -= 8;
+  *reinterpret_cast<DWORD64 *>(c.Rsp) = pc + 1;
+  c.Rip = reinterpret_cast<DWORD64>(&kx_fault_thunk);
+#else
+  c.Esp -= 4;
+  *reinterpret_cast<DWORD *>(c.Esp) = DWORD(pc);
+  c.Eip = reinterpret_cast<DWORD>(&kx_fault_thunk);
+#endif
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS *ep) {
+  const EXCEPTION_RECORD &r = *ep->ExceptionRecord;
+  if (r.ExceptionCode != kThreadNamingCode)
+    SystemExceptionPath(r, *ep->ContextRecord, 0);
+  if (gPreviousFilter)
+    return gPreviousFilter(ep);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+} // namespace
+
+void InstallFaultMapping() {
+  if (!gVectoredHandler)
+    gVectoredHandler = AddVectoredExceptionHandler(1, &VectoredHandler);
+  if (!gFilterInstalled) {
+    gPreviousFilter = SetUnhandledExceptionFilter(&UnhandledFilter);
+    gFilterInstalled = true;
+  }
+  ULONG guarantee = 0x10000;
+  SetThreadStackGuarantee(&guarantee);
+}
+
+void RemoveFaultMapping() {
+  if (gVectoredHandler) {
+    RemoveVectoredExceptionHandler(gVectoredHandler);
+    gVectoredHandler = nullptr;
+  }
+  if (gFilterInstalled) {
+    SetUnhandledExceptionFilter(gPreviousFilter);
+    gPreviousFilter = nullptr;
+    gFilterInstalled = false;
+  }
+}
+
+} // namespace kx
+
+// Throws the object that stands for the fault recorded on this thread.
+extern "C" void kx_throw_mapped_fault() {
+  using namespace kx;
+  MappedFault f = tMappedFault;
+  EXCEPTION_RECORD r{};
+  r.ExceptionCode = f.code;
+  r.ExceptionAddress = reinterpret_cast<void *>(f.address);
+  r.NumberParameters = 2;
+  r.ExceptionInformation[0] = f.write;
+  r.ExceptionInformation[1] = f.accessed;
+  std::string message = MessageOf(r);
+  ThreadExceptionRecord().mappedFaultPending = true;
+  switch (FaultClassOf(f.code)) {
+  case KXFaultClass::accessViolation:
+    throw EAccessViolation(message, f.code);
+  case KXFaultClass::stackOverflow:
+    throw EStackOverflow(message, f.code);
+  case KXFaultClass::privilege:
+    throw EPrivilege(message, f.code);
+  case KXFaultClass::controlC:
+    throw EControlC(message, f.code);
+  case KXFaultClass::divByZero:
+    throw EDivByZero(message, f.code);
+  case KXFaultClass::rangeError:
+    throw ERangeError(message, f.code);
+  case KXFaultClass::intOverflow:
+    throw EIntOverflow(message, f.code);
+  case KXFaultClass::invalidOp:
+    throw EInvalidOp(message, f.code);
+  case KXFaultClass::zeroDivide:
+    throw EZeroDivide(message, f.code);
+  case KXFaultClass::overflow:
+    throw EOverflow(message, f.code);
+  case KXFaultClass::underflow:
+    throw EUnderflow(message, f.code);
+  case KXFaultClass::external:
+    break;
+  }
+  throw EExternalException(message, f.code);
+}

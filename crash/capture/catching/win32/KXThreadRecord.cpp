@@ -1,0 +1,87 @@
+#include "KXThreadRecord.h"
+
+#include <cxxabi.h>
+
+namespace kx {
+
+namespace {
+thread_local KXThreadRecord tRecord;
+}
+
+KXThreadRecord &ThreadExceptionRecord() { return tRecord; }
+
+void ClearThreadRecord() {
+  tRecord.object = {};
+  tRecord.address = 0;
+}
+
+KXRegisterContext RegistersOf(const CONTEXT &c) {
+  KXRegisterContext r;
+#if defined(_M_X64) || defined(__x86_64__)
+  r.eax = uint32_t(c.Rax);
+  r.ebx = uint32_t(c.Rbx);
+  r.ecx = uint32_t(c.Rcx);
+  r.edx = uint32_t(c.Rdx);
+  r.esi = uint32_t(c.Rsi);
+  r.edi = uint32_t(c.Rdi);
+  r.ebp = uint32_t(c.Rbp);
+  r.esp = uint32_t(c.Rsp);
+  r.eip = uint32_t(c.Rip);
+  r.eflags = c.EFlags;
+#else
+  r.eax = c.Eax;
+  r.ebx = c.Ebx;
+  r.ecx = c.Ecx;
+  r.edx = c.Edx;
+  r.esi = c.Esi;
+  r.edi = c.Edi;
+  r.ebp = c.Ebp;
+  r.esp = c.Esp;
+  r.eip = c.Eip;
+  r.eflags = c.EFlags;
+#endif
+  r.cs = uint16_t(c.SegCs);
+  r.ds = uint16_t(c.SegDs);
+  r.es = uint16_t(c.SegEs);
+  r.fs = uint16_t(c.SegFs);
+  r.gs = uint16_t(c.SegGs);
+  r.ss = uint16_t(c.SegSs);
+  return r;
+}
+
+KXExceptObject CurrentRuntimeException() {
+  std::type_info *type = abi::__cxa_current_exception_type();
+  if (!type)
+    return {};
+  std::exception_ptr current = std::current_exception();
+  // libstdc++'s exception_ptr holds nothing but the address of the thrown object.
+  static_assert(sizeof(std::exception_ptr) == sizeof(void *));
+  void *object = *reinterpret_cast<void *const *>(&current);
+  if (!object)
+    return {};
+  return {object, type};
+}
+
+} // namespace kx
+
+// The raise recorder: the linker routes every throw of the program (and of the C++ runtime
+// linked into it) here with --wrap=__cxa_throw.
+extern "C" {
+[[noreturn]] void __real___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *));
+
+[[noreturn]] void __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *)) {
+  kx::KXThreadRecord &r = kx::ThreadExceptionRecord();
+  r.object = {object, type};
+  if (r.mappedFaultPending) {
+    r.mappedFaultPending = false;
+  } else {
+    CONTEXT context;
+    RtlCaptureContext(&context);
+    r.context = kx::RegistersOf(context);
+    r.address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+    r.context.eip = uint32_t(r.address);
+    r.hasContext = true;
+  }
+  __real___cxa_throw(object, type, destructor);
+}
+}

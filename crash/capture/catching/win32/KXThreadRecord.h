@@ -1,0 +1,33 @@
+#pragma once
+// The per-thread exception record: the latest exception raised (or fault mapped) on the thread,
+// its code address and the registers at that moment. Filled by the raise recorder (every C++
+// throw passes through it) and by the fault mapping; cleared when the exception was handed over.
+#include <windows.h>
+
+#include <exception>
+
+#include "KXException.h"
+
+namespace kx {
+
+struct KXThreadRecord {
+  KXExceptObject object;
+  std::uintptr_t address = 0;
+  KXRegisterContext context;
+  bool hasContext = false;
+  // Set by the fault mapping just before it throws the mapped object: the throw keeps the
+  // fault's address and registers and only records the object.
+  bool mappedFaultPending = false;
+};
+
+KXThreadRecord &ThreadExceptionRecord();
+void ClearThreadRecord();
+
+// The registers of a platform context as the report shows them (the low halves on x86-64).
+KXRegisterContext RegistersOf(const CONTEXT &context);
+
+// The exception the calling thread is handling (the innermost of its active exceptions), or an
+// empty object outside a catch block.
+KXExceptObject CurrentRuntimeException();
+
+} // namespace kx

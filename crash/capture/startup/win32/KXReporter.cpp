@@ -1,0 +1,124 @@
+#include "KXReporter.h"
+
+#include <windows.h>
+
+#include <imagehlp.h>
+
+#include "FreezeWatch.h"
+#include "KXCatchException.h"
+#include "KXCatchingPoints.h"
+#include "KXEmergencyReserve.h"
+#include "KXExceptionTimes.h"
+#include "KXHandlers.h"
+#include "KXHandlingThread.h"
+#include "KXRestart.h"
+#include "KXSettingsShell.h"
+#include "KXTempDirectory.h"
+#include "KXWin32ExceptionHost.h"
+#include "MsgWindows.h"
+#include "ThreadPause.h"
+#include "Thread.h"
+#include "ThreadRegistry.h"
+#include "WideText.h"
+
+namespace kx {
+
+namespace {
+int64_t gStartTime = 0;
+bool gActive = false;
+bool gJoined = false;
+
+void ReportFreeze() {
+  KXCatchArgs args;
+  args.exceptType = TExceptType::etFrozen;
+  args.source = TExceptSource::esAntiFreezeCheck;
+  args.canContinue = true;
+  CatchException(args);
+}
+
+std::wstring OwnFileName() {
+  HMODULE own = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ReportFreeze), &own);
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(own, path, MAX_PATH);
+  return std::wstring(path, n);
+}
+} // namespace
+
+bool ModuleFileChecksumOk(const wchar_t *path) {
+  DWORD stored = 0, computed = 0;
+  if (MapFileAndCheckSumW(const_cast<PWSTR>(path), &stored, &computed) != CHECKSUM_SUCCESS)
+    return true; // a file that cannot be read is not judged
+  return stored == 0 || stored == computed;
+}
+
+int64_t ReporterStartTime() { return gStartTime; }
+
+bool StartReporter() {
+  if (gActive)
+    return true;
+  InitThreadSynchronization(); // the runtime knows its main thread before any other runs
+  TExceptionTimes times{};
+  if (TakeOverRestart(times))
+    SetExceptionTimes(times);
+  EmptyKXTempDirectory();
+
+  SetReporterInitialising(true);
+  LARGE_INTEGER frequency, counter;
+  if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 && QueryPerformanceCounter(&counter))
+    gStartTime = counter.QuadPart / (frequency.QuadPart / 1000);
+
+  KXSettingsShell &shell = KXSettingsShell::Instance();
+  std::shared_ptr<IKXModuleSettings> main = shell.Start();
+  if (!main || !main->IsValid()) {
+    shell.DropMainSettings();
+    SetReporterInitialising(false);
+    return false;
+  }
+  if (main->Enabled() && main->CheckFileCrc() && !ModuleFileChecksumOk(OwnFileName().c_str())) {
+    MessageBoxW(nullptr, Widen(main->GetBitFaultMsg()).c_str(), nullptr, MB_OK | MB_ICONERROR);
+    ExitProcess(0);
+  }
+  gJoined = JoinThreadRegistry();
+  if (main->Enabled()) {
+    SetExceptionHost(&KXWin32ExceptionHost::Instance());
+    InstallCatchingPoints();
+    StartHandlingThread();
+    InstallHandlerMessage();
+    InstallThreadCreationInterception();
+    if (main->CheckForFreeze())
+      StartFreezeWatch(main->FreezeTimeout(), &ReportFreeze);
+    MakeEmergencyReserve();
+    gActive = true;
+  }
+  SetReporterInitialising(false);
+  return gActive;
+}
+
+void StopReporter() {
+  try {
+    if (gActive) {
+      RemoveThreadCreationInterception();
+      StopFreezeWatch();
+      RemovePauseInterceptions();
+      RemoveHandlerMessage();
+      StopHandlingThread();
+      RemoveCatchingPoints();
+    }
+    if (gJoined)
+      LeaveThreadRegistry();
+    gJoined = false;
+    if (gActive) {
+      ReleasePauseState();
+      ReleaseEmergencyReserve();
+      ClearExceptionHandlers();
+      SetExceptionHost(nullptr);
+    }
+    gActive = false;
+    KXSettingsShell::Instance().Stop();
+  } catch (...) {
+  }
+}
+
+} // namespace kx

@@ -1,0 +1,100 @@
+// The reporter in the real tool: an empty New field makes StrToInt fail inside the Set button's
+// handler; the exception reaches the reporter through the application-level handler, which shows
+// its window; continue, restart and close each do what they say.
+#include "KXStandInBox.h"
+#include "ToolDriver.h"
+
+using namespace tidewell_e2e;
+
+namespace {
+
+class ReporterEndToEnd : public ToolProcessTest {
+protected:
+  // Connects to the simulated station and sets an empty interval; returns the reporter's window.
+  HWND ProvokeEmptyField() {
+    if (!WaitFor([&] {
+          Click(idBtnConnect);
+          return Text(Control(idLblStatus)) == "Status: CONNECTED";
+        }))
+      return nullptr;
+    if (!WaitFor([&] { return Enabled(idBtnSet); }))
+      return nullptr;
+    Send(Control(idEdtNew), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    // The click returns only when the handler has returned, i.e. after the report: post it.
+    PostMessageW(Control(idBtnSet), BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    WaitFor([&] { return (box = OwnReporterWindow()) != nullptr && IsWindowVisible(box); }, 20000);
+    return box;
+  }
+  HWND OwnReporterWindow() {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"KestrelixWndClass", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"KestrelixWndClass", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (pid == Process.dwProcessId)
+        return w;
+    }
+    return nullptr;
+  }
+  DWORD ExitCode() {
+    if (WaitForSingleObject(Process.hProcess, 30000) != WAIT_OBJECT_0)
+      return 99;
+    DWORD code = 98;
+    GetExitCodeProcess(Process.hProcess, &code);
+    return code;
+  }
+};
+
+TEST_F(ReporterEndToEnd, ContinueLeavesTheWindowWorking) {
+  HWND box = ProvokeEmptyField();
+  ASSERT_TRUE(box);
+  std::string message = Text(GetDlgItem(box, kx::kStandInMessageId));
+  EXPECT_NE(message.find("EConvertError: '' is not a valid integer value."), std::string::npos) << message;
+  EXPECT_EQ(Text(GetDlgItem(box, kx::kStandInContinueId)), "continue application");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(box, kx::kStandInContinueId))) << "can continue";
+  PostMessageW(GetDlgItem(box, kx::kStandInContinueId), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return OwnReporterWindow() == nullptr; }));
+  // The tool goes on: the station is still there and answers a read.
+  ASSERT_TRUE(WaitFor([&] { return Enabled(idBtnRefresh); }));
+  Click(idBtnRefresh);
+  EXPECT_TRUE(WaitFor([&] { return Text(Control(idEdtCurrent)) == "30"; }));
+  EXPECT_EQ(WaitForSingleObject(Process.hProcess, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(ReporterEndToEnd, CloseEndsWithExitCodeOne) {
+  HWND box = ProvokeEmptyField();
+  ASSERT_TRUE(box);
+  PostMessageW(GetDlgItem(box, kx::kStandInCloseId), BM_CLICK, 0, 0);
+  EXPECT_EQ(ExitCode(), 1u);
+}
+
+TEST_F(ReporterEndToEnd, RestartEndsWithExitCodeTwoAndStartsANewInstance) {
+  HWND box = ProvokeEmptyField();
+  ASSERT_TRUE(box);
+  DWORD oldPid = Process.dwProcessId;
+  PostMessageW(GetDlgItem(box, kx::kStandInRestartId), BM_CLICK, 0, 0);
+  EXPECT_EQ(ExitCode(), 2u);
+  // The new instance shows its main window.
+  DWORD newPid = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (HWND w = FindWindowExW(nullptr, nullptr, L"TForm1", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"TForm1", nullptr)) {
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          if (pid != oldPid && IsWindowVisible(w)) {
+            newPid = pid;
+            return true;
+          }
+        }
+        return false;
+      },
+      30000));
+  if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, newPid)) {
+    TerminateProcess(p, 3);
+    WaitForSingleObject(p, 10000);
+    CloseHandle(p);
+  }
+}
+
+} // namespace
