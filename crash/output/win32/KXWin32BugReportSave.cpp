@@ -1,0 +1,85 @@
+#include "KXWin32BugReportSave.h"
+
+#include <windows.h>
+
+#include "KXBugReportSave.h"
+#include "KXExpand.h"
+#include "KXSaveDialog.h"
+#include "KXSettingsShell.h"
+#include "KXWin32BugFileSystem.h"
+#include "ProcessLock.h"
+
+namespace kx {
+
+namespace {
+constexpr DWORD kLockWaitMs = 250;
+
+std::u16string UserAppDataFolder() {
+  // The same folder the settings' variable expansion gives for %userappdata%.
+  KXExpandArgs args;
+  return ExpandVariables(std::u16string(u"%userappdata%"), args, KXSettingsShell::Instance().Platform(),
+                         [](KXModule) { return std::string(); });
+}
+
+KXBugFileOptions OptionsOf(IKXException &exception) {
+  KXBugFileOptions options;
+  options.append = exception.GetAppendBugReports();
+  options.maxSize = exception.GetBugReportFileSize();
+  options.duplicates.noDupExcepts = exception.GetNoDupExcepts();
+  options.duplicates.dupExceptDef = exception.GetDupExceptDef();
+  options.duplicates.noDupFreezes = exception.GetNoDupFreezes();
+  options.duplicates.dupFreezeDef = exception.GetDupFreezeDef();
+  return options;
+}
+
+// Tells the user that the chosen file could not be written, with the system's reason.
+void ShowSaveFailure(KXWindow owner, const std::u16string &path, uint32_t error, const std::u16string &title) {
+  std::wstring text = L"The bug report could not be saved to\r\n" +
+                      std::wstring(reinterpret_cast<const wchar_t *>(path.c_str())) + L".";
+  wchar_t *reason = nullptr;
+  if (error && FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                              nullptr, error, 0, reinterpret_cast<LPWSTR>(&reason), 0, nullptr) &&
+      reason) {
+    text += L"\r\n\r\n";
+    text += reason;
+    LocalFree(reason);
+  }
+  MessageBoxW(reinterpret_cast<HWND>(owner), text.c_str(), reinterpret_cast<const wchar_t *>(title.c_str()),
+              MB_OK | MB_ICONERROR);
+}
+} // namespace
+
+bool SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic, KXWindow window,
+                       const std::u16string &fileName) {
+  bool interactive = fileName.empty() && !automatic;
+  if (interactive && ProcessLockHeld(kLockWaitMs)) {
+    MessageBeep(0xFFFFFFFF);
+    return false;
+  }
+
+  KXSaveRequest request;
+  request.fileName = fileName;
+  request.bugRepFile = exception.GetBugReportFile();
+  request.exePath = ExecutablePath();
+  request.autoSave = automatic;
+  request.options = OptionsOf(exception);
+  std::u16string title = WidenAnsi(exception.GetSaveBtnCaption());
+  if (interactive) {
+    request.desktopFolder = DesktopFolder();
+    request.askUser = [&](const KXSaveProposal &proposal) { return AskSaveFileName(window, proposal, title); };
+  } else if (fileName.empty()) {
+    request.userAppDataFolder = UserAppDataFolder();
+  }
+
+  KXWin32BugFileSystem files;
+  KXSaveResult result = SaveBugReport(files, request, report);
+  if (result.configuredFile) {
+    if (auto *ex = dynamic_cast<IKXExceptionEx *>(&exception))
+      ex->SetMailWasSaved(true);
+  }
+  if (interactive && !result.saved && !result.cancelled)
+    ShowSaveFailure(window, result.path, result.systemError, title);
+  return result.saved;
+}
+
+} // namespace kx
