@@ -11,6 +11,7 @@
 #include "KXSettingsShell.h"
 #include "KXStandInBox.h"
 #include "KXTempDirectory.h"
+#include "KXWin32BugReportSave.h"
 #include "MsgWindows.h"
 #include "ProcessLock.h"
 #include "ProgressAlertWin32.h"
@@ -220,7 +221,10 @@ void KXWin32ExceptionHost::CloseThreadHandle(std::uintptr_t thread, bool wait) {
   CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
-void KXWin32ExceptionHost::SaveBugReportFile(IKXException &, const std::string &, bool, KXWindow) {}
+void KXWin32ExceptionHost::SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic,
+                                             KXWindow window) {
+  kx::SaveBugReportFile(exception, report, automatic, window);
+}
 
 void KXWin32ExceptionHost::PrintBugReport(IKXException &, const std::string &, KXWindow) {}
 
