@@ -8,17 +8,17 @@ namespace {
 constexpr int32_t kMaxTextWidth = 664;
 constexpr int32_t kDetailsHeight = 491;
 
-bool IsMessageBox(TExceptionBoxForm form) { return form != TExceptionBoxForm::fullBox; }
+bool IsMessageBox(TBoxForm form) { return form != TBoxForm::fullBox; }
 
 } // namespace
 
-std::array<bool, kBoxButtonCount> BoxButtonVisibility(TExceptionBoxForm form,
+std::array<bool, kBoxButtonCount> BoxButtonVisibility(TBoxForm form,
                                                       const std::array<bool, kBoxButtonCount> &settingsVisible) {
-  if (form == TExceptionBoxForm::fullBox)
+  if (form == TBoxForm::fullBox)
     return settingsVisible;
   std::array<bool, kBoxButtonCount> v{};
   v[kBtnContinue] = true;
-  v[kBtnShow] = form == TExceptionBoxForm::detailBox;
+  v[kBtnShow] = form == TBoxForm::detailBox;
   return v;
 }
 
@@ -134,7 +134,7 @@ TBoxLayout Layout(const TBoxLayoutInput &in, ITextMeasure &measure, int32_t cutT
     L.message = {11, 12, text.w, text.h};
 
   // Label strip and details pane.
-  if (in.form != TExceptionBoxForm::simpleBox) {
+  if (in.form != TBoxForm::simpleBox) {
     L.labelY = H - 8;
     H += in.resizable ? 9 : 11;
   }

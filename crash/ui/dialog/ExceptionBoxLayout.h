@@ -36,7 +36,7 @@ struct TBoxMetrics {
 };
 
 struct TBoxLayoutInput {
-  TExceptionBoxForm form = TExceptionBoxForm::fullBox;
+  TBoxForm form = TBoxForm::fullBox;
   bool resizable = false; // the full dialog with the details pane (AutoShowBugRep)
   bool uglyBtns = false;
   bool hasIcon = false;
@@ -66,7 +66,7 @@ struct TBoxLayout {
 };
 
 // The visibility of the seven buttons in a form; settingsVisible is SendBtnVis..CloseBtnVis.
-std::array<bool, kBoxButtonCount> BoxButtonVisibility(TExceptionBoxForm form,
+std::array<bool, kBoxButtonCount> BoxButtonVisibility(TBoxForm form,
                                                       const std::array<bool, kBoxButtonCount> &settingsVisible);
 
 TBoxLayout LayoutExceptionBox(const TBoxLayoutInput &in, ITextMeasure &measure);

@@ -65,8 +65,8 @@ TBoxAction ButtonAction(int index, bool canContinue) {
   }
 }
 
-TBoxAction CloseAction(TExceptionBoxForm form, int focusedBtn, const TBoxSwitches &s) {
-  if (form != TExceptionBoxForm::fullBox)
+TBoxAction CloseAction(TBoxForm form, int focusedBtn, const TBoxSwitches &s) {
+  if (form != TBoxForm::fullBox)
     return ButtonAction(kBtnContinue, s.canContinue);
   if (focusedBtn == kBtnContinue && s.visible[kBtnContinue] && s.canContinue)
     return TBoxAction::continueApp;

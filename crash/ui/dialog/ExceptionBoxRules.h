@@ -8,7 +8,7 @@
 
 namespace kx {
 
-enum class TExceptionBoxForm { fullBox, detailBox, simpleBox };
+enum class TBoxForm { fullBox, detailBox, simpleBox };
 
 // Button indices, stored in each button's window data; they select the icon and match FocusedBtn.
 enum TBoxButton : int32_t {
@@ -55,7 +55,7 @@ enum class TBoxAction { none, details, send, save, print, continueApp, restartAp
 // Closing the window: the focused button's action when it is continue, restart or close and that
 // button exists (continue only when the program can continue); otherwise continue when possible,
 // else close, else restart. The message boxes do what their OK button does.
-TBoxAction CloseAction(TExceptionBoxForm form, int focusedBtn, const TBoxSwitches &s);
+TBoxAction CloseAction(TBoxForm form, int focusedBtn, const TBoxSwitches &s);
 // The action of a button index (7: the disabled continue button closes).
 TBoxAction ButtonAction(int index, bool canContinue);
 

@@ -4,7 +4,6 @@
 // sends, saves or prints a report itself. The exception object is wired to it by a small
 // adapter (see ShowExceptionBox).
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "KXSettings.h"
@@ -50,9 +49,11 @@ public:
   // Fires the exception-action handlers of the event; true when one handled it.
   virtual bool FireEvent(TExceptionBoxEvent event, KXBoxWindow parent) = 0;
 
-  // Report change notification: the callback may run on any thread. Registering calls it once.
-  virtual void RegisterBugReportCallback(const void *owner, std::function<void()> changed) = 0;
-  virtual void UnregisterBugReportCallback(const void *owner) = 0;
+  // Report change notification: every change of the report (from any thread, and once at once)
+  // posts kBoxReportChangedMessage with wParam kBoxReportChangedW and lParam kBoxReportChangedL
+  // to the window, until it is unregistered.
+  virtual void RegisterBugReportCallback(KXBoxWindow dialog) = 0;
+  virtual void UnregisterBugReportCallback(KXBoxWindow dialog) = 0;
 
   // Hands the dialog of a freeze to the freeze watch, which closes it when the main thread
   // answers again.
@@ -61,7 +62,9 @@ public:
 };
 
 // Messages the dialog understands from the exception object and the freeze watch.
-inline constexpr unsigned kBoxReportChangedMessage = 1801; // wParam 1357, lParam 2468
+inline constexpr unsigned kBoxReportChangedMessage = 1801;
+inline constexpr unsigned kBoxReportChangedW = 1357;
+inline constexpr unsigned kBoxReportChangedL = 2468;
 inline constexpr unsigned kBoxShowReportMessage = 1802;
 inline constexpr unsigned kBoxCloseMessage = 1803;
 inline constexpr unsigned kBoxFreezeAnswer = 777; // WM_NULL with wParam = lParam = 777

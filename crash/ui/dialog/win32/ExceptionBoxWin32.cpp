@@ -12,8 +12,6 @@ namespace kx {
 namespace {
 
 constexpr UINT_PTR kCountdownTimer = 777;
-constexpr WPARAM kReportChangedW = 1357;
-constexpr LPARAM kReportChangedL = 2468;
 constexpr DWORD kPressAnimationGap = 200; // ms since the last focus animation
 
 HMODULE ThisModule() {
@@ -60,8 +58,8 @@ void RegisterBoxClass(HINSTANCE instance, WNDPROC proc) {
 
 } // namespace
 
-TExceptionBox::TExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form, bool makeSound)
-    : FExc(exc), FForm(form), FDefaultMsgBox(form != TExceptionBoxForm::fullBox) {
+TExceptionBox::TExceptionBox(IExceptionBoxSubject &exc, TBoxForm form, bool makeSound)
+    : FExc(exc), FForm(form), FDefaultMsgBox(form != TBoxForm::fullBox) {
   IKXSettings &settings = FExc.Settings();
   const bool full = !FDefaultMsgBox;
   // 1. The resizable form shows the report anyway.
@@ -191,16 +189,13 @@ TExceptionBox::TExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form, 
   if (full && FExc.IsFrozen())
     FExc.PostFreezeDialog(FMainWnd);
   // Report changes may come from any thread: they only post a message to the window.
-  HWND target = FMainWnd;
-  FExc.RegisterBugReportCallback(this, [target] {
-    PostMessageW(target, kBoxReportChangedMessage, kReportChangedW, kReportChangedL);
-  });
-  FCallbackRegistered = true;
+  FCallbackWindow = FMainWnd;
+  FExc.RegisterBugReportCallback(FCallbackWindow);
 }
 
 TExceptionBox::~TExceptionBox() {
-  if (FCallbackRegistered)
-    FExc.UnregisterBugReportCallback(this);
+  if (FCallbackWindow)
+    FExc.UnregisterBugReportCallback(FCallbackWindow);
   if (FMainWnd && IsWindow(FMainWnd))
     CloseMainWnd();
   FPainter.reset();
@@ -612,7 +607,7 @@ LRESULT TExceptionBox::DialogWndMethod(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
     break;
   }
   case kBoxReportChangedMessage:
-    if (wp == kReportChangedW && lp == kReportChangedL)
+    if (wp == kBoxReportChangedW && lp == LPARAM(kBoxReportChangedL))
       RefreshDetails();
     return 0;
   case kBoxShowReportMessage:

@@ -17,7 +17,7 @@ namespace kx {
 
 class TExceptionBox {
 public:
-  TExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form, bool makeSound);
+  TExceptionBox(IExceptionBoxSubject &exc, TBoxForm form, bool makeSound);
   ~TExceptionBox();
   TExceptionBox(const TExceptionBox &) = delete;
   TExceptionBox &operator=(const TExceptionBox &) = delete;
@@ -63,7 +63,7 @@ private:
   TButtonLook UnfocusedLook() const;
 
   IExceptionBoxSubject &FExc;
-  TExceptionBoxForm FForm;
+  TBoxForm FForm;
   bool FDefaultMsgBox;
   bool FUgly = false;
   bool FResizable = false;
@@ -84,7 +84,7 @@ private:
   bool FReshow = false;
   bool FSizingDone = false;
   bool FShuttingDown = false;
-  bool FCallbackRegistered = false;
+  HWND FCallbackWindow = nullptr; // the window registered for report changes
   int32_t FMinWidth = 0, FMinHeight = 0;
   int32_t FNCLabelX = 0, FNCLabelY = 0, FNCLabelW = 0;
   bool FNCLabelIn = false;

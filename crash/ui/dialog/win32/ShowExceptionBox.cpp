@@ -4,12 +4,12 @@
 
 namespace kx {
 
-void ShowExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form) {
+void ShowExceptionBox(IExceptionBoxSubject &exc, TBoxForm form) {
   bool reshow;
   {
     TExceptionBox box(exc, form, true);
     box.RunModal();
-    reshow = box.Reshow() && form != TExceptionBoxForm::simpleBox;
+    reshow = box.Reshow() && form != TBoxForm::simpleBox;
   }
   if (!reshow)
     return;
@@ -18,7 +18,7 @@ void ShowExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form) {
   settings.SetAutoContinue(false);
   settings.SetAutoRestart(0);
   settings.SetAutoClose(0);
-  TExceptionBox box(exc, TExceptionBoxForm::fullBox, false);
+  TExceptionBox box(exc, TBoxForm::fullBox, false);
   box.RunModal();
 }
 

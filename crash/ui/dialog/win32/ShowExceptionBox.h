@@ -8,6 +8,6 @@ namespace kx {
 // Shows the form with its sound, waits until an action closes it and, when "show bug report"
 // ended the full dialog or the detail box, shows the full dialog again with the details pane,
 // without sound and without automatic actions.
-void ShowExceptionBox(IExceptionBoxSubject &exc, TExceptionBoxForm form);
+void ShowExceptionBox(IExceptionBoxSubject &exc, TBoxForm form);
 
 } // namespace kx

@@ -44,7 +44,7 @@ public:
 
 TBoxLayoutInput FullInput(std::array<bool, 7> visible) {
   TBoxLayoutInput in;
-  in.form = TExceptionBoxForm::fullBox;
+  in.form = TBoxForm::fullBox;
   in.visible = visible;
   in.captions = {"send bug report", "save bug report", "print bug report", "show bug report",
                  "continue application", "restart application", "close application"};
@@ -146,7 +146,7 @@ TEST(ExceptionBoxLayout, LongMessageWrapsBesideTheColumnAndWidensTheWindow) {
 TEST(ExceptionBoxLayout, MessageBoxesCentreOkAndDetails) {
   TFixedMeasure measure;
   TBoxLayoutInput in;
-  in.form = TExceptionBoxForm::detailBox;
+  in.form = TBoxForm::detailBox;
   in.visible = BoxButtonVisibility(in.form, {true, true, true, true, true, true, true});
   EXPECT_EQ(in.visible, (std::array<bool, 7>{false, false, false, true, true, false, false}));
   in.captions[kBtnContinue] = "&OK";      // 3*6+39 = 57 < 75: raised to 79
@@ -164,7 +164,7 @@ TEST(ExceptionBoxLayout, MessageBoxesCentreOkAndDetails) {
   EXPECT_EQ(L.labelY, T + 2 * 27 + 13 - 8);
   EXPECT_EQ(L.height, T + 2 * 27 + 13 + 11);
 
-  in.form = TExceptionBoxForm::simpleBox;
+  in.form = TBoxForm::simpleBox;
   in.visible = BoxButtonVisibility(in.form, in.visible);
   L = LayoutExceptionBox(in, measure);
   EXPECT_FALSE(L.twoColumns);
@@ -204,7 +204,7 @@ TEST(ExceptionBoxLayout, ButtonsStayBelowTheMessageWithoutContinueRestartOrClose
 TEST(ExceptionBoxLayout, MessageTallerThanTheScreenIsCutSoTheButtonsStayVisible) {
   TFixedMeasure measure;
   TBoxLayoutInput in;
-  in.form = TExceptionBoxForm::simpleBox;
+  in.form = TBoxForm::simpleBox;
   in.visible = BoxButtonVisibility(in.form, {});
   in.captions[kBtnContinue] = "&OK";
   for (int i = 0; i < 100; ++i)

@@ -62,7 +62,7 @@ TEST(ExceptionBoxRules, ButtonActions) {
 TEST(ExceptionBoxRules, ClosingTheWindowFollowsTheFocusedButtonOnlyWhenItIsThere) {
   TBoxSwitches s;
   s.visible = {true, false, false, true, true, true, true};
-  const auto full = TExceptionBoxForm::fullBox;
+  const auto full = TBoxForm::fullBox;
   EXPECT_EQ(CloseAction(full, kBtnRestart, s), TBoxAction::restartApp);
   EXPECT_EQ(CloseAction(full, kBtnClose, s), TBoxAction::closeApp);
   EXPECT_EQ(CloseAction(full, kBtnContinue, s), TBoxAction::continueApp);
@@ -77,9 +77,9 @@ TEST(ExceptionBoxRules, ClosingTheWindowFollowsTheFocusedButtonOnlyWhenItIsThere
   s.visible[kBtnContinue] = false;
   EXPECT_EQ(CloseAction(full, kBtnSend, s), TBoxAction::continueApp);
   // The message boxes do what OK does, whatever FocusedBtn says.
-  EXPECT_EQ(CloseAction(TExceptionBoxForm::simpleBox, kBtnClose, s), TBoxAction::continueApp);
+  EXPECT_EQ(CloseAction(TBoxForm::simpleBox, kBtnClose, s), TBoxAction::continueApp);
   s.canContinue = false;
-  EXPECT_EQ(CloseAction(TExceptionBoxForm::detailBox, kBtnRestart, s), TBoxAction::closeApp);
+  EXPECT_EQ(CloseAction(TBoxForm::detailBox, kBtnRestart, s), TBoxAction::closeApp);
 }
 
 TEST(ExceptionBoxRules, CountdownLineCrossesTheButtonInTheConfiguredTime) {

@@ -35,7 +35,7 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
 // Runs ShowExceptionBox on a thread of its own, like the exception-handling thread.
 class TDialogThread {
 public:
-  TDialogThread(TFakeExceptionSubject &exc, TExceptionBoxForm form) {
+  TDialogThread(TFakeExceptionSubject &exc, TBoxForm form) {
     FThread = std::thread([this, &exc, form] {
       FThreadId = GetCurrentThreadId();
       ShowExceptionBox(exc, form);
@@ -159,7 +159,7 @@ TEST(ExceptionBoxWindow, FullDialogInTwoColumnsFollowsTheLayoutRules) {
   exc.settings.SetExceptMsg("%exceptMsg%");
   exc.settings.SetSaveBtnVisible(true);
   exc.settings.SetPrintBtnVisible(true);
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_EQ(WindowText(dlg), "Tidewell");
@@ -220,7 +220,7 @@ TEST(ExceptionBoxWindow, OneOfContinueRestartCloseGivesOneRow) {
   exc.settings.SetContinueBtnVisible(false);
   exc.settings.SetRestartBtnVisible(false);
   exc.settings.SetFocusedButton(TKXButton::bCloseApplication);
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_EQ(Button(dlg, kBtnContinue), nullptr);
@@ -244,7 +244,7 @@ TEST(ExceptionBoxWindow, ShortMessagesAreNeverBroken) {
   TFakeExceptionSubject exc;
   exc.message = "Bad value. Try again.";
   exc.settings.SetExceptMsg("%exceptMsg%");
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_EQ(WindowText(Child(dlg, TExceptionBox::kMessageId)), "Bad value. Try again.");
@@ -256,7 +256,7 @@ TEST(ExceptionBoxWindow, ShortMessagesAreNeverBroken) {
 TEST(ExceptionBoxWindow, InvisibleFocusedButtonLeavesNoDefaultAndNoFocus) {
   TFakeExceptionSubject exc;
   exc.settings.SetFocusedButton(TKXButton::bPrintBugReport); // print is not visible
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   const HWND focus = thread.Focus();
@@ -280,7 +280,7 @@ TEST(ExceptionBoxWindow, InvisibleFocusedButtonLeavesNoDefaultAndNoFocus) {
 TEST(ExceptionBoxWindow, ButtonsCallTheirActionsAndOnlyEndingOnesCloseTheDialog) {
   TFakeExceptionSubject exc;
   exc.settings.SetSaveBtnVisible(true);
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   SendMessageW(Button(dlg, kBtnSend), BM_CLICK, 0, 0);
@@ -295,7 +295,7 @@ TEST(ExceptionBoxWindow, ContinueIsDisabledWhenTheProgramCannotContinue) {
   TFakeExceptionSubject exc;
   exc.canContinue = false;
   exc.settings.SetFocusedButton(TKXButton::bContinueApplication);
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   HWND cont = Button(dlg, kBtnContinue);
@@ -314,7 +314,7 @@ TEST(ExceptionBoxWindow, AutoCloseRunsTheCloseActionAfterTheDelay) {
   exc.settings.SetAutoClose(1);
   exc.settings.SetAutoDelay(1);
   const auto start = Clock::now();
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_EQ(thread.Focus(), Button(dlg, kBtnClose));
@@ -332,7 +332,7 @@ TEST(ExceptionBoxWindow, MovingTheFocusStopsTheCountdown) {
   TFakeExceptionSubject exc;
   exc.settings.SetAutoClose(1);
   exc.settings.SetAutoDelay(1);
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   ASSERT_EQ(thread.Focus(), Button(dlg, kBtnClose));
@@ -350,7 +350,7 @@ TEST(ExceptionBoxWindow, DetailBoxDetailsReopensTheFullDialogWithTheReportAndNoC
   exc.settings.SetAutoClose(1);
   exc.settings.SetAutoDelay(1);
   exc.settings.SetTitleBar("Tidewell");
-  TDialogThread thread(exc, TExceptionBoxForm::detailBox);
+  TDialogThread thread(exc, TBoxForm::detailBox);
   HWND box = thread.WaitWindow();
   ASSERT_NE(box, nullptr);
   // OK and Details, OK the default with the focus; the title is the executable's name.
@@ -414,7 +414,7 @@ TEST(ExceptionBoxWindow, SimpleBoxOkDoesWhatOkSays) {
     TFakeExceptionSubject exc;
     exc.canContinue = canContinue;
     exc.settings.SetFocusedButton(TKXButton::bRestartApplication);
-    TDialogThread thread(exc, TExceptionBoxForm::simpleBox);
+    TDialogThread thread(exc, TBoxForm::simpleBox);
     HWND box = thread.WaitWindow();
     ASSERT_NE(box, nullptr);
     EXPECT_NE(Button(box, kBtnContinue), nullptr);
@@ -434,7 +434,7 @@ TEST(ExceptionBoxWindow, FreezeDialogIsHandedToTheWatchAndClosesOnItsAnswer) {
   TFakeExceptionSubject exc;
   exc.frozen = true;
   exc.settings.SetFrozenMsg("The application seems to be frozen.");
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_TRUE(WaitUntil([&] { return exc.frozenDialog.load() == dlg; }));
@@ -449,7 +449,7 @@ TEST(ExceptionBoxWindow, FreezeDialogIsHandedToTheWatchAndClosesOnItsAnswer) {
 
 TEST(ExceptionBoxWindow, ShowReportMessageReopensAndHelpKeyFiresItsEvent) {
   TFakeExceptionSubject exc;
-  TDialogThread thread(exc, TExceptionBoxForm::fullBox);
+  TDialogThread thread(exc, TBoxForm::fullBox);
   HWND dlg = thread.WaitWindow();
   ASSERT_NE(dlg, nullptr);
   EXPECT_TRUE(WaitUntil([&] { return exc.callbacks.load() == 1; }));

@@ -87,32 +87,29 @@ bool TFakeExceptionSubject::FireEvent(TExceptionBoxEvent event, KXBoxWindow pare
   return false;
 }
 
-void TFakeExceptionSubject::RegisterBugReportCallback(const void *owner, std::function<void()> changed) {
+void TFakeExceptionSubject::RegisterBugReportCallback(KXBoxWindow dialog) {
   {
     std::lock_guard guard(FLock);
-    FOwner = owner;
-    FCallback = changed;
+    FWatcher = dialog;
   }
   ++callbacks;
-  changed();
+  ReportChanged();
 }
 
-void TFakeExceptionSubject::UnregisterBugReportCallback(const void *owner) {
+void TFakeExceptionSubject::UnregisterBugReportCallback(KXBoxWindow dialog) {
   std::lock_guard guard(FLock);
-  if (FOwner == owner) {
-    FOwner = nullptr;
-    FCallback = nullptr;
-  }
+  if (FWatcher == dialog)
+    FWatcher = nullptr;
 }
 
 void TFakeExceptionSubject::ReportChanged() {
-  std::function<void()> callback;
+  HWND watcher;
   {
     std::lock_guard guard(FLock);
-    callback = FCallback;
+    watcher = FWatcher;
   }
-  if (callback)
-    callback();
+  if (watcher)
+    PostMessageW(watcher, kBoxReportChangedMessage, kBoxReportChangedW, kBoxReportChangedL);
 }
 
 } // namespace kx

@@ -76,12 +76,12 @@ public:
   void RestartApplication(KXBoxWindow parent) override { Ending("restart", parent); }
   void CloseApplication(KXBoxWindow parent) override { Ending("close", parent); }
   bool FireEvent(TExceptionBoxEvent event, KXBoxWindow parent) override;
-  void RegisterBugReportCallback(const void *owner, std::function<void()> changed) override;
-  void UnregisterBugReportCallback(const void *owner) override;
+  void RegisterBugReportCallback(KXBoxWindow dialog) override;
+  void UnregisterBugReportCallback(KXBoxWindow dialog) override;
   void PostFreezeDialog(KXBoxWindow dialog) override { frozenDialog = dialog; }
   void CopyToClipboard(const std::string &text) override { Record("clipboard:" + text, nullptr); }
 
-  // Calls the registered report callback, as a report change would (from any thread).
+  // Notifies the registered window, as a report change would (from any thread).
   void ReportChanged();
   void SetReport(const std::string &text);
 
@@ -90,8 +90,7 @@ private:
   void Ending(const std::string &event, KXBoxWindow parent);
   std::mutex FLock;
   std::vector<std::string> FEvents;
-  std::function<void()> FCallback;
-  const void *FOwner = nullptr;
+  HWND FWatcher = nullptr;
 };
 
 } // namespace kx

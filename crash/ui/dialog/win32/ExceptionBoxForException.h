@@ -1,0 +1,13 @@
+#pragma once
+// The crash dialog for an exception object: the reporter's host shows exceptions through this
+// (KXWin32ExceptionHost::Instance().SetExceptionBox(ShowExceptionBoxFor)).
+#include "KXException.h"
+#include "KXExceptionHost.h"
+
+namespace kx {
+
+// Shows the exception in the form and runs the dialog (and its re-show with the report) on the
+// calling thread until an action closes it.
+void ShowExceptionBoxFor(IKXException &exception, TExceptionBoxForm form);
+
+} // namespace kx
