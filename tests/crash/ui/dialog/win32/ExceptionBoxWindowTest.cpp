@@ -466,3 +466,54 @@ TEST(ExceptionBoxWindow, ShowReportMessageReopensAndHelpKeyFiresItsEvent) {
 
 } // namespace
 } // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(ExceptionBoxWindow, UglyButtonsAreTallerAndStillCountDown) {
+  TFakeExceptionSubject exc;
+  exc.settings.SetNoOwnerDrawButtons(true);
+  exc.settings.SetAutoContinue(true);
+  exc.settings.SetAutoDelay(1);
+  const auto start = Clock::now();
+  TDialogThread thread(exc, TBoxForm::fullBox);
+  HWND dlg = thread.WaitWindow();
+  ASSERT_NE(dlg, nullptr);
+  const RECT send = ChildRect(Button(dlg, kBtnSend)), cont = ChildRect(Button(dlg, kBtnContinue));
+  EXPECT_EQ(send.bottom - send.top, 26);
+  EXPECT_EQ(cont.bottom - cont.top, 26);
+  EXPECT_EQ(thread.Focus(), Button(dlg, kBtnContinue));
+  Sleep(400);
+  Screenshot(dlg, "exception-box-ugly-buttons");
+  ASSERT_TRUE(thread.WaitDone());
+  EXPECT_GE(Clock::now() - start, 900ms);
+  EXPECT_EQ(exc.Events(), std::vector<std::string>{"continue"});
+}
+
+TEST(ExceptionBoxWindow, CtrlCCopiesTheMessageOrTheReport) {
+  for (const bool withReport : {false, true}) {
+    TFakeExceptionSubject exc;
+    exc.settings.SetAutoShowBugReport(withReport);
+    TDialogThread thread(exc, TBoxForm::fullBox);
+    HWND dlg = thread.WaitWindow();
+    ASSERT_NE(dlg, nullptr);
+    SetForegroundWindow(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == dlg; }));
+    INPUT keys[4] = {};
+    const WORD codes[4] = {VK_CONTROL, 'C', 'C', VK_CONTROL};
+    for (int i = 0; i < 4; ++i) {
+      keys[i].type = INPUT_KEYBOARD;
+      keys[i].ki.wVk = codes[i];
+      keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    SendInput(4, keys, sizeof(INPUT));
+    EXPECT_TRUE(WaitUntil([&] { return !exc.Events().empty(); }));
+    const std::string expected = "clipboard:" + (withReport ? exc.report : exc.message);
+    EXPECT_EQ(exc.Events(), std::vector<std::string>{expected});
+    PostMessageW(dlg, kBoxCloseMessage, 0, 0);
+    ASSERT_TRUE(thread.WaitDone());
+  }
+}
+
+} // namespace
+} // namespace kx
