@@ -107,6 +107,22 @@ TEST(BugFileMerge, OnlyTheSameProgramAndChecksumAreMerged) {
   EXPECT_EQ(ReportCountIn(Save(freeze, CrashReport(kCrcA))), 2u);
 }
 
+TEST(BugFileMerge, FileTimesDecideOnlyWithoutAVersion) {
+  auto report = [](const std::string &time, const std::string &version, const std::string &built) {
+    Fields fields{{"date/time", time}, {"executable", "Tidewell.exe"}, {"exec. date/time", built}};
+    if (!version.empty())
+      fields.push_back({"version", version});
+    fields.push_back({"callstack crc", kCrcA});
+    fields.push_back({"exception class", "EAccessViolation"});
+    return Report(fields);
+  };
+  std::string versioned = Save("", report("t1", "1.0", "2026-12-01 10:00"));
+  EXPECT_EQ(ReportCountIn(Save(versioned, report("t2", "1.0", "2026-12-02 11:00"))), 1u);
+  std::string unversioned = Save("", report("t1", "", "2026-12-01 10:00"));
+  EXPECT_EQ(ReportCountIn(Save(unversioned, report("t2", "", "2026-12-02 11:00"))), 2u);
+  EXPECT_EQ(ReportCountIn(Save(unversioned, report("t2", "", "2026-12-01 10:00"))), 1u);
+}
+
 TEST(BugFileMerge, TrimsOldReportsToBelowThreeQuartersOfTheLimit) {
   std::string file;
   for (int i = 0; file.size() < 150000; ++i)
@@ -139,10 +155,12 @@ TEST(BugFileMerge, RemovingARepeatCanMakeTrimmingNeedless) {
   // 100 bytes over the limit, most of it the report that is about to be replaced.
   std::string big = CrashReport(kCrcA, "old") + "\r\n" + std::string(1200, 'z');
   std::string file = Save("", CrashReport(kCrcB, "keep me"), Options(0));
+  file = Save(file, CrashReport("pending", "keep me too"), Options(0));
   file = Save(file, big, Options(0));
   KXBugFileMerge merge = MergeBugReport(file, CrashReport(kCrcA, "new"), Options(uint32_t(file.size() - 100)));
   EXPECT_EQ(merge.count, 2u);
-  EXPECT_NE(merge.content.find("keep me"), std::string::npos);
+  EXPECT_NE(merge.content.find("keep me\r\n"), std::string::npos);
+  EXPECT_NE(merge.content.find("keep me too"), std::string::npos);
 }
 
 TEST(BugFileMerge, WithoutAppendingOnlyTheNewestReportIsKept) {
