@@ -213,6 +213,16 @@ void TIKXException::SetCompletionThread(std::shared_ptr<IKXCompletionThread> thr
   FCompleteTh = std::move(thread);
 }
 
+std::shared_ptr<void> TIKXException::CompositionState() {
+  std::lock_guard g(FSection);
+  return FCompositionState;
+}
+
+void TIKXException::SetCompositionState(std::shared_ptr<void> state) {
+  std::lock_guard g(FSection);
+  FCompositionState = std::move(state);
+}
+
 uint32_t TIKXException::GetCompleteThreadId() {
   std::lock_guard g(FSection);
   return FCompleteTh ? FCompleteTh->ThreadId() : 0;
@@ -372,9 +382,12 @@ std::string TIKXException::GetBugReport(bool mustBeComplete) {
   }
   if (FProgressAlert)
     FProgressAlert->Close();
+  // A text composed while the report changed is returned but not kept.
+  uint64_t modifications = ModificationCount();
   text = composer.Compose(*this);
   std::lock_guard lock(FSection);
-  FBugReport = text;
+  if (modifications == FCorrectBugReportNo)
+    FBugReport = text;
   return text;
 }
 

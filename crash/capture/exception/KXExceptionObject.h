@@ -117,6 +117,13 @@ public:
   const KXLocalTime &CreationTime() const { return FCreationTime; }
   bool DontCompleteYet() const { return FDontCompleteYet; }
   bool AbortCompleteRequested() const { return FAbortCompleteThread; }
+  // The abort flag itself, for work that polls it (the stack tracer).
+  const std::atomic<bool> *AbortCompleteFlag() const { return &FAbortCompleteThread; }
+  // The trace of the crashed thread moves the exception address to the call site it found.
+  void SetExceptAddr(std::uintptr_t address) { FExceptAddr = address; }
+  // What the report composition keeps per exception between building and completing the report.
+  std::shared_ptr<void> CompositionState();
+  void SetCompositionState(std::shared_ptr<void> state);
   void SetCompletionThread(std::shared_ptr<IKXCompletionThread> thread);
   std::shared_ptr<IProgressAlert> ProgressAlert() { return FProgressAlert; }
   IKXExceptionHost &Host() { return FHost; }
@@ -159,7 +166,7 @@ private:
   bool FCanContinue2 = true;
   TExceptType FExceptType = TExceptType::etNormal;
   KXExceptObject FExceptObject;
-  std::uintptr_t FExceptAddr = 0;
+  std::atomic<std::uintptr_t> FExceptAddr{0};
   uint32_t FCrashedThreadId = 0;
   std::array<uint32_t, 3> FCallstackCrc{};
   std::uintptr_t FCurrentEsp = 0, FCurrentEbp = 0;
@@ -183,6 +190,7 @@ private:
   std::recursive_mutex FSection;
   uint64_t FCorrectBugReportNo = 0;
   std::shared_ptr<IKXCompletionThread> FCompleteTh;
+  std::shared_ptr<void> FCompositionState;
   std::atomic<bool> FAbortCompleteThread{false};
   std::shared_ptr<IProgressAlert> FProgressAlert;
   std::atomic<bool> FMailWasSent{false}, FMailWasSaved{false};

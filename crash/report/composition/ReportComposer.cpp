@@ -1,0 +1,414 @@
+#include "ReportComposer.h"
+
+#include <algorithm>
+
+#include "ContextTexts.h"
+#include "HeaderFields.h"
+#include "KXExceptMessage.h"
+#include "KXExceptionObject.h"
+#include "KXHandlers.h"
+#include "ReportPlugins.h"
+#include "ReportText.h"
+#include "ThreadTitles.h"
+
+namespace kx {
+
+struct KXReportComposer::State {
+  std::mutex buildLock;
+  bool headerBuilt = false, sectionsBuilt = false;
+  std::mutex completionLock;
+  bool completionRan = false;
+  std::vector<KXThreadStack> threads;
+  std::vector<std::string> plugins; // own-section plug-ins, in section order
+  bool registers = false, stackDump = false, disassembly = false;
+  uint64_t exceptFunc = 0, exceptFuncAddr = 0;
+  std::vector<std::string> minDebugInfos;
+};
+
+namespace {
+// An update bracket of the exception object that is closed on every path.
+class UpdateBracket {
+public:
+  explicit UpdateBracket(TIKXException &e) : FE(e) { FE.BeginUpdate(); }
+  ~UpdateBracket() { FE.EndUpdate(); }
+  UpdateBracket(const UpdateBracket &) = delete;
+  UpdateBracket &operator=(const UpdateBracket &) = delete;
+
+private:
+  TIKXException &FE;
+};
+
+// Moves the progress window's bar within the current area.
+class AreaProgress final : public tidewell::stacktrace::ITraceProgress {
+public:
+  explicit AreaProgress(std::shared_ptr<IProgressAlert> alert) : FAlert(std::move(alert)) {}
+  void SetProgress(int perMille) override {
+    if (FAlert)
+      FAlert->SetPosition(std::clamp(perMille, 0, 1000));
+  }
+
+private:
+  std::shared_ptr<IProgressAlert> FAlert;
+};
+
+KXTextPairs ReadPairs(IKXFields &list) {
+  KXListLock lock(list);
+  KXTextPairs pairs;
+  int count = list.GetItemCount();
+  pairs.reserve(size_t(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
+    std::string name = list.GetItem(i);
+    pairs.emplace_back(name, list.GetContent(name));
+  }
+  return pairs;
+}
+} // namespace
+
+std::shared_ptr<KXReportComposer::State> KXReportComposer::StateOf(TIKXException &e) {
+  std::lock_guard g(FStateLock);
+  auto state = std::static_pointer_cast<State>(e.CompositionState());
+  if (!state) {
+    state = std::make_shared<State>();
+    e.SetCompositionState(state);
+  }
+  return state;
+}
+
+// --- filling the lists --------------------------------------------------------------------------
+
+void KXReportComposer::BuildLists(TIKXException &e, bool startCompletion) {
+  if (!e.GetCreateBugReport())
+    return;
+  std::shared_ptr<State> state = StateOf(e);
+  {
+    std::lock_guard g(state->buildLock);
+    if (!state->headerBuilt) {
+      state->headerBuilt = true;
+      FillHeader(e);
+    }
+    if (state->sectionsBuilt)
+      return;
+    state->sectionsBuilt = true;
+    FillSections(e, *state);
+  }
+  if (e.DontCompleteYet())
+    return;
+  if (startCompletion) {
+    std::shared_ptr<IKXCompletionThread> thread;
+    try {
+      thread = FFacts.StartThread([this, &e] { CompleteHere(e); });
+    } catch (...) {
+    }
+    if (thread) {
+      e.SetCompletionThread(std::move(thread));
+      return;
+    }
+  }
+  if (e.GetShowPleaseWaitBox())
+    if (auto alert = e.ProgressAlert())
+      alert->Show(nullptr, false);
+  CompleteHere(e);
+}
+
+void KXReportComposer::FillHeader(TIKXException &e) {
+  std::shared_ptr<IKXFields> header = e.GetBugReportHeader();
+  KXHeaderBatch batch = CollectHeaderFields(FFacts, e);
+  FieldsEx(*header).AcceptData();
+  KXListLock lock(*header);
+  for (const auto &[name, value] : batch.fields)
+    header->SetContent(name, value);
+  FieldsEx(*header).SetAddIndex(batch.addIndex);
+}
+
+void KXReportComposer::FillSections(TIKXException &e, State &state) {
+  std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
+  FieldsEx(*sections).AcceptData();
+  UpdateBracket bracket(e);
+
+  const bool frozen = e.GetExceptType() == TExceptType::etFrozen;
+  const uint32_t crashed = e.GetCrashedThreadId();
+  uint32_t main = 0;
+  try {
+    main = FFacts.MainThreadId();
+  } catch (...) {
+  }
+  if (frozen) {
+    AddThreadSection(e, state, main, false, true);
+  } else {
+    AddThreadSection(e, state, crashed, true, true);
+    if (main && main != crashed)
+      AddThreadSection(e, state, main, false, false);
+  }
+  if (e.GetListThreads()) {
+    std::vector<uint32_t> ids;
+    try {
+      ids = FFacts.ThreadIds();
+    } catch (...) {
+    }
+    for (uint32_t id : ids)
+      if (id != main && (frozen || id != crashed))
+        AddThreadSection(e, state, id, false, false);
+  }
+
+  for (const KXReportPlugin &plugin : ConfiguredPlugins(e.GetPropStr("Plugins")))
+    if (plugin.ownSection && sections->FindItem(plugin.name) < 0) {
+      sections->SetContent(plugin.name, kSectionPlaceholder);
+      state.plugins.push_back(plugin.name);
+    }
+
+  const bool context = e.GetContext() != nullptr;
+  if (e.GetShowCpuRegisters() && context) {
+    sections->SetContent(kCpuRegistersSection, kSectionPlaceholder);
+    state.registers = true;
+  }
+  if (e.GetShowStackDump() && context) {
+    sections->SetContent(kStackDumpSection, kSectionPlaceholder);
+    state.stackDump = true;
+  }
+  bool disassembler = false;
+  try {
+    disassembler = FFacts.DisassemblerPresent();
+  } catch (...) {
+  }
+  if (e.GetShowDisAsm() && disassembler) {
+    sections->SetContent(kDisassemblySection, kSectionPlaceholder);
+    state.disassembly = true;
+  }
+}
+
+void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t threadId, bool crashed, bool first) {
+  std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
+  const bool relAddrs = e.GetShowRelativeAddrs(), relLines = e.GetShowRelativeLines();
+  std::string title;
+  try {
+    KXThreadStack entry;
+    std::string name = FFacts.ThreadTitle(threadId, first, entry.creatorAddr, entry.creatorTid);
+    if (name.empty())
+      return;
+    title = name + ":";
+    const uint64_t exceptAddr = crashed ? e.GetExceptAddr() : 0;
+    std::string content = kStackNotAccessible;
+    if (crashed)
+      content += ", exception location: \r\n" + FFacts.LocationLine(exceptAddr, relAddrs, relLines);
+
+    KXCrashedStackHint hint;
+    if (crashed) {
+      const KXRegisterContext *context = e.GetContext();
+      hint.hasContext = context != nullptr;
+      if (context) {
+        hint.contextEsp = context->esp;
+        hint.contextEbp = context->ebp;
+      }
+      hint.caughtEsp = e.CurrentEsp();
+      hint.caughtEbp = e.CurrentEbp();
+    }
+    KXThreadCapture capture;
+    bool captured = FFacts.CaptureThread(threadId, crashed ? &hint : nullptr, capture);
+    if (captured) {
+      title = ThreadSectionTitle(name, capture.wasSuspended, capture.priority);
+      entry.threadName = title;
+      entry.threadId = threadId;
+      entry.exceptAddr = exceptAddr;
+      entry.exceptThread = crashed;
+      entry.extException = crashed && ExceptInheritsFrom(e.GetExceptObject(), "EExternal");
+      entry.bcbTermination = crashed && ExceptInheritsFrom(e.GetExceptObject(), "BcbTermination");
+      entry.stackBottom = capture.stackPointer;
+      entry.stackTop = capture.stackEnd;
+      entry.ebp = capture.framePointer;
+      if (auto alert = e.ProgressAlert()) {
+        uint64_t size = entry.stackTop > entry.stackBottom ? entry.stackTop - entry.stackBottom : 0;
+        alert->AddArea(int64_t(std::min<uint64_t>(size, uint64_t(INT64_MAX) / 100) * 100), e.GetPleaseWaitText());
+      }
+      entry.preparedStack = FFacts.PrepareStack(entry);
+      content = FFacts.LocationLine(exceptAddr, relAddrs, relLines) + "\r\n>> stack " + kCalculatedSoon;
+    }
+    sections->SetContent(title, content);
+    if (captured)
+      state.threads.push_back(std::move(entry));
+  } catch (...) {
+    try {
+      sections->SetContent(title.empty() ? PlainThreadTitle(threadId) + ":" : title, InternalErrorText("GetThreadStack"));
+    } catch (...) {
+    }
+  }
+}
+
+// --- completion -----------------------------------------------------------------------------------
+
+void KXReportComposer::CompleteHere(TIKXException &e) {
+  std::shared_ptr<State> state = StateOf(e);
+  {
+    std::lock_guard g(state->buildLock);
+    if (!state->sectionsBuilt)
+      return;
+  }
+  std::lock_guard g(state->completionLock);
+  if (state->completionRan)
+    return;
+  state->completionRan = true;
+  try {
+    RunCompletion(e, *state);
+  } catch (...) {
+  }
+  if (auto alert = e.ProgressAlert())
+    alert->Close();
+  if (!e.AbortCompleteRequested() && e.GetPhase() == TExceptPhase::epPostProcessing) {
+    e.SetPhase(TExceptPhase::epCompleteReport);
+    if (e.GetCallHandlers()) {
+      bool handled = false;
+      try {
+        FireExceptionEvent(0, 0, TExceptAction::eaSendBugReport, handled, e);
+      } catch (...) {
+      }
+    }
+  }
+}
+
+bool KXReportComposer::ThreadReport(TIKXException &e, State &state, size_t index, std::string &text,
+                                    tidewell::stacktrace::CallStackChecksum &checksum) {
+  KXThreadStack &thread = state.threads[index];
+  try {
+    AreaProgress progress(e.ProgressAlert());
+    KXTraceOptions options;
+    options.hideUglyItems = e.GetHideUglyItems();
+    options.showRelativeAddrs = e.GetShowRelativeAddrs();
+    options.showRelativeLines = e.GetShowRelativeLines();
+    options.abort = e.AbortCompleteFlag();
+    options.progress = &progress;
+    options.minDebugInfos = &state.minDebugInfos;
+    tidewell::stacktrace::TraceResult result = FFacts.TraceThread(thread, options);
+    thread.preparedStack.clear();
+    thread.preparedStack.shrink_to_fit();
+    if (auto alert = e.ProgressAlert())
+      alert->AreaDone();
+    if (result.aborted)
+      return false;
+    checksum = result.checksum;
+    if (index == 0) {
+      state.exceptFunc = result.exceptFunc;
+      state.exceptFuncAddr = result.exceptFuncAddr;
+      if (result.exceptAddr)
+        e.SetExceptAddr(result.exceptAddr);
+    }
+    text = result.text;
+    if (thread.creatorAddr && !text.empty() && text.front() != '>') {
+      uint64_t creatorAddr = 0;
+      uint32_t creatorTid = 0;
+      std::string creator = FFacts.ThreadTitle(thread.creatorTid, true, creatorAddr, creatorTid);
+      text = InsertCreatorLine(text, creator);
+    }
+  } catch (...) {
+    checksum = {};
+    text = InternalErrorText("GetThreadReport");
+  }
+  return true;
+}
+
+void KXReportComposer::RunCompletion(TIKXException &e, State &state) {
+  std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
+  if (!e.GetListThreads() && state.threads.size() > 1) {
+    // Only the first thread is traced; the others keep no promise of a trace.
+    UpdateBracket bracket(e);
+    for (size_t i = 1; i < state.threads.size(); ++i)
+      sections->SetContent(state.threads[i].threadName, ">> stack not traced (ListThreads is off)");
+    state.threads.resize(1);
+  }
+  size_t outstanding = state.threads.size() + (state.registers ? 1 : 0) + (state.stackDump ? 1 : 0) +
+                       (state.disassembly ? 1 : 0) + state.plugins.size();
+  auto store = [&](const std::string &title, const std::string &text) {
+    {
+      UpdateBracket bracket(e);
+      sections->SetContent(title, text);
+    }
+    if (--outstanding == 0)
+      Finish(e, state);
+  };
+  auto aborted = [&] { return e.AbortCompleteRequested(); };
+
+  tidewell::stacktrace::CallStackChecksum checksum;
+  std::string text;
+  if (!state.threads.empty() && !aborted() && ThreadReport(e, state, 0, text, checksum)) {
+    e.SetCallstackCrc(0, checksum.firstLine);
+    e.SetCallstackCrc(1, checksum.chain);
+    e.SetCallstackCrc(2, checksum.chain);
+    store(state.threads[0].threadName, text);
+  }
+  const KXRegisterContext *context = e.GetContext();
+  if (state.registers && !aborted()) {
+    try {
+      text = context ? CpuRegistersText(*context) : std::string();
+    } catch (...) {
+      text = InternalErrorText("GetCpuRegisters");
+    }
+    store(kCpuRegistersSection, text);
+  }
+  if (state.stackDump && !aborted()) {
+    try {
+      text.clear();
+      if (context) {
+        uint64_t start = context->esp;
+        text = StackDumpText(start, FFacts.RegionEnd(start), [this](uint64_t address, uint8_t *buffer, size_t count) {
+          return FFacts.ReadMemory(address, buffer, count);
+        });
+      }
+    } catch (...) {
+      text = InternalErrorText("GetStackDump");
+    }
+    store(kStackDumpSection, text);
+  }
+  if (state.disassembly && !aborted()) {
+    try {
+      text = state.exceptFunc ? FFacts.Disassemble(state.exceptFunc, state.exceptFuncAddr, e.GetLimitDisassembly(),
+                                                   e.GetFormatDisassembly())
+                              : std::string();
+    } catch (...) {
+      text = InternalErrorText("GetCleartextDisAsm");
+    }
+    store(kDisassemblySection, text);
+  }
+  if (!state.plugins.empty()) {
+    std::vector<KXReportPlugin> plugins = ConfiguredPlugins(e.GetPropStr("Plugins"));
+    for (const std::string &name : state.plugins) {
+      if (aborted())
+        break;
+      auto it = std::find_if(plugins.begin(), plugins.end(), [&](const KXReportPlugin &p) { return p.name == name; });
+      try {
+        text = it != plugins.end() ? CallReportPlugin(*it, e) : std::string();
+      } catch (...) {
+        text = InternalErrorText("plugin");
+      }
+      store(name, text);
+    }
+  }
+  for (size_t i = 1; i < state.threads.size(); ++i) {
+    if (aborted() || !ThreadReport(e, state, i, text, checksum))
+      break;
+    if (checksum.hasLineInfo)
+      e.SetCallstackCrc(2, CrcUpdateValue(e.GetCallstackCrc(2), checksum.chain));
+    store(state.threads[i].threadName, text);
+  }
+}
+
+void KXReportComposer::Finish(TIKXException &e, State &state) {
+  std::shared_ptr<IKXFields> header = e.GetBugReportHeader();
+  UpdateBracket bracket(e);
+  header->SetContent(kCallstackCrcField, CallstackCrcText({e.GetCallstackCrc(0), e.GetCallstackCrc(1),
+                                                           e.GetCallstackCrc(2)}));
+  for (const std::string &info : state.minDebugInfos) {
+    size_t bar = info.find('|');
+    if (bar != std::string::npos && bar > 0)
+      header->SetContent(info.substr(0, bar) + ".kes", info.substr(bar + 1));
+  }
+  e.SetComplete(true);
+  e.SetModified();
+}
+
+// --- the text ------------------------------------------------------------------------------------
+
+std::string KXReportComposer::Compose(TIKXException &e) {
+  KXTextPairs header = ReadPairs(*e.GetBugReportHeader());
+  KXTextPairs sections = ReadPairs(*e.GetBugReportSections());
+  return JoinReport(header, sections);
+}
+
+} // namespace kx

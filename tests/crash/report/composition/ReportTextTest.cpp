@@ -1,0 +1,208 @@
+// The text rules of the report: joining, header values, messages, sizes, durations, the operating
+// system's name, registers and the stack dump.
+#include <gtest/gtest.h>
+
+#include "CallStackText.h"
+#include "ContextTexts.h"
+#include "ReportText.h"
+#include "SystemTexts.h"
+
+namespace kx {
+namespace {
+
+TEST(ReportJoin, HeaderNamesArePaddedToTheLongestPlusOneAndValuesSitOnOneLine) {
+  std::string text = JoinReport({{"date/time", "x"}, {"command line", "a\r\nb\rc\n\nd  e"}, {"pid", "1"}}, {});
+  EXPECT_EQ(text, "date/time    : x\r\n"
+                  "command line : a b c d e\r\n"
+                  "pid          : 1");
+}
+
+TEST(ReportJoin, SectionLinesAreTrimmedEmptyLinesAreDotsAndTitlesGetOneColon) {
+  std::string text = JoinReport({{"a", "1"}}, {{"main thread ($1a): <priority:2>", "line one   \r\n\r\nline three\r\n"},
+                                              {"cpu registers", "eax = 00000000\n\rx"},
+                                              {"empty", ""}});
+  EXPECT_EQ(text, "a : 1\r\n"
+                  "\r\n"
+                  "main thread ($1a): <priority:2>\r\n"
+                  "line one\r\n"
+                  ".\r\n"
+                  "line three\r\n"
+                  ".\r\n"
+                  "\r\n"
+                  "cpu registers:\r\n"
+                  "eax = 00000000\r\n"
+                  ".\r\n"
+                  "x\r\n"
+                  "\r\n"
+                  "empty:\r\n"
+                  ".");
+  // Without a header the text starts with the empty line of the first section.
+  EXPECT_EQ(JoinReport({}, {{"s", "x"}}), "\r\n\r\ns:\r\nx");
+}
+
+TEST(ReportMessageRules, TrailingMarksBecomeOneDotAndLineBreaksSpaces) {
+  EXPECT_EQ(ReportMessage("Access violation!!"), "Access violation.");
+  EXPECT_EQ(ReportMessage("Done..!"), "Done.");
+  EXPECT_EQ(ReportMessage(std::string("abc\0\0", 5)), "abc.");
+  EXPECT_EQ(ReportMessage(""), ".");
+  EXPECT_EQ(ReportMessage("first\r\nsecond  \n third"), "first second third.");
+  EXPECT_TRUE(MessageIsClassName("EAbort.", "EAbort"));
+  EXPECT_TRUE(MessageIsClassName("EAbort", "EAbort"));
+  EXPECT_FALSE(MessageIsClassName("EAbort happened", "EAbort"));
+  EXPECT_FALSE(MessageIsClassName("", ""));
+}
+
+TEST(SizeTexts, BytesKilobytesMegabytesGigabytes) {
+  EXPECT_EQ(SizeText(0), "0 Bytes");
+  EXPECT_EQ(SizeText(1023), "1023 Bytes");
+  EXPECT_EQ(SizeText(1024), "1,00 KB");
+  EXPECT_EQ(SizeText(1536), "1,50 KB");
+  EXPECT_EQ(SizeText(1048575), "1023,99 KB");
+  EXPECT_EQ(SizeText(1048576), "1,00 MB");
+  EXPECT_EQ(SizeText(1048576, '.'), "1.00 MB");
+  EXPECT_EQ(SizeText(1073741824), "1,00 GB");
+  EXPECT_EQ(SizeText(5ull << 40), "5120,00 GB");
+  EXPECT_EQ(SizeText(1034), "1,00 KB"); // cut, not rounded
+  EXPECT_EQ(SizeText(1100, 0), "1,07 KB");
+}
+
+TEST(DurationTexts, TwoLargestPartsWithSingularAndPlural) {
+  EXPECT_EQ(DurationText(0), "");
+  EXPECT_EQ(DurationText(-5), "");
+  EXPECT_EQ(DurationText(59), "59 seconds");
+  EXPECT_EQ(DurationText(61), "1 minute 1 second");
+  EXPECT_EQ(DurationText(312), "5 minutes 12 seconds");
+  EXPECT_EQ(DurationText(3600), "1 hour");
+  EXPECT_EQ(DurationText(3660), "1 hour 1 minute");
+  EXPECT_EQ(DurationText(25 * 3600), "1 day 1 hour");
+  EXPECT_EQ(DurationText(2 * 86400 + 3 * 3600 + 59), "2 days 3 hours");
+  EXPECT_EQ(DurationText(86400 + 59), "1 day");
+  EXPECT_EQ(ProgramUpTimeText(250), "250 milliseconds");
+  EXPECT_EQ(ProgramUpTimeText(999), "999 milliseconds");
+  EXPECT_EQ(ProgramUpTimeText(1000), "1 second");
+}
+
+TEST(OperatingSystem, NamesFromTheVersionTableWithMarksAndServicePack) {
+  auto nt = [](uint32_t major, uint32_t minor, bool workstation) {
+    KXOsVersion os;
+    os.major = major;
+    os.minor = minor;
+    os.workstation = workstation;
+    return OsName(os);
+  };
+  EXPECT_EQ(nt(3, 51, true), "Windows NT 3");
+  EXPECT_EQ(nt(4, 0, true), "Windows NT 4");
+  EXPECT_EQ(nt(5, 0, false), "Windows 2000");
+  EXPECT_EQ(nt(5, 1, false), "Windows XP");
+  EXPECT_EQ(nt(5, 2, true), "Windows XP"); // XP x64 is 5.2 workstation
+  EXPECT_EQ(nt(5, 2, false), "Windows 2003");
+  EXPECT_EQ(nt(6, 0, true), "Windows Vista");
+  EXPECT_EQ(nt(6, 0, false), "Windows 2008");
+  EXPECT_EQ(nt(6, 1, true), "Windows 7");
+  EXPECT_EQ(nt(6, 1, false), "Windows 2008 R2");
+  EXPECT_EQ(nt(10, 0, true), "Windows NT New");
+  auto w9x = [](uint32_t minor, uint32_t build) {
+    KXOsVersion os;
+    os.ntFamily = false;
+    os.major = 4;
+    os.minor = minor;
+    os.build = build;
+    return OsName(os);
+  };
+  EXPECT_EQ(w9x(0, 950), "Windows 95");
+  EXPECT_EQ(w9x(0, 1111), "Windows 95 OSR-2");
+  EXPECT_EQ(w9x(10, 1998), "Windows 98");
+  EXPECT_EQ(w9x(10, 2222), "Windows 98 SE");
+  EXPECT_EQ(w9x(10, 3000), "Windows ME");
+  EXPECT_EQ(w9x(90, 3000), "Windows ME");
+  EXPECT_EQ(w9x(91, 3000), "Windows 9x New");
+
+  KXOsVersion xp;
+  xp.major = 5;
+  xp.minor = 1;
+  xp.build = 2600;
+  xp.mediaCenter = xp.tabletPc = true;
+  xp.servicePack = "Service Pack 3";
+  EXPECT_EQ(OperatingSystemText(xp), "Windows XP Tablet PC Media Center Service Pack 3 build 2600");
+  KXOsVersion seven;
+  seven.major = 6;
+  seven.minor = 1;
+  seven.build = 7601;
+  seven.mediaCenter = seven.x64 = true; // no Media Center mark from Vista on
+  EXPECT_EQ(OperatingSystemText(seven), "Windows 7 x64 build 7601");
+}
+
+TEST(HeaderValues, DatesMemoryDisplayProcessorAndVersions) {
+  EXPECT_EQ(ReportDateTime({2013, 6, 4, 9, 5, 7, 85}), "2013-06-04, 09:05:07, 85ms");
+  EXPECT_EQ(ReportDateTime({2013, 6, 4, 9, 5, 7, 0}), "2013-06-04, 09:05:07, 0ms");
+  EXPECT_EQ(FileDateTime({2013, 6, 4, 9, 5, 7, 85}), "2013-06-04 09:05");
+  EXPECT_EQ(PhysicalMemoryText(524287, 524288), "0/1 MB (free/total)");
+  EXPECT_EQ(PhysicalMemoryText(1536ull << 20, 4096ull << 20), "1536/4096 MB (free/total)");
+  EXPECT_EQ(SystemResourcesText(5, 80), "05/80 (gdi/user)");
+  EXPECT_EQ(DisplayModeText(1920, 1080, 8, 4), "1920x1080, 32 bit");
+  EXPECT_EQ(ProcessorText(1, "  Intel(R)  Pentium   4 "), "Intel(R) Pentium 4");
+  EXPECT_EQ(ProcessorText(4, "AMD"), "4x AMD");
+  EXPECT_EQ(ProcessorText(4, "   "), "");
+  EXPECT_EQ(FileVersionText(KXFileVersion{{1, 0, 0, 12}, "9.9"}), "1.0.0.12");
+  EXPECT_EQ(FileVersionText(KXFileVersion{{0, 0, 0, 0}, " 2.1 beta "}), "2.1 beta");
+  EXPECT_EQ(DriveSpaceText('c', 1536, ','), "(C:) 1,50 KB");
+}
+
+TEST(ThreadTexts, MarksCreatorLineInternalErrorsAndChecksumField) {
+  EXPECT_EQ(ThreadSectionTitle("thread $d34", false, 2), "thread $d34: <priority:2>");
+  EXPECT_EQ(ThreadSectionTitle("thread $d34", true, -1), "thread $d34: <suspended> <priority:-1>");
+  EXPECT_EQ(ThreadSectionTitle("main thread ($1)", false, 0), "main thread ($1):");
+
+  EXPECT_EQ(InsertCreatorLine("00401000 a\r\n00402000 b\r\n00403000 creator", "main thread ($1)"),
+            "00401000 a\r\n00402000 b\r\n>> created by main thread ($1) at:\r\n00403000 creator");
+  EXPECT_EQ(InsertCreatorLine("00403000 creator", "x"), ">> created by x at:\r\n00403000 creator");
+  EXPECT_EQ(InsertCreatorLine(">> internal error in x", "x"), ">> internal error in x");
+  EXPECT_EQ(InsertCreatorLine("", "x"), "");
+
+  EXPECT_EQ(InternalErrorText("GetStackDump"), ">> internal error in GetStackDump");
+  EXPECT_EQ(InternalErrorText("plugin", "00401000 ???"), ">> internal error in plugin:\r\n00401000 ???");
+  EXPECT_EQ(CallstackCrcText({0x5d8b02ac, 0x0e41f1c9, 0x0e41f1c9}), "$5d8b02ac, $0e41f1c9, $0e41f1c9");
+  // The four bytes of a value go through the table least significant first.
+  EXPECT_EQ(CrcUpdateValue(0x1234, 0x04030201), tidewell::stacktrace::CrcUpdate(0x1234, std::string_view("\x01\x02\x03\x04", 4)));
+  EXPECT_NE(CrcUpdateValue(0, 1), CrcUpdateValue(0, 0x01000000));
+}
+
+TEST(ContextSections, RegistersAndStackDumpLines) {
+  KXRegisterContext c;
+  c.eax = 0x12f5a0;
+  c.ebp = 0xdeadbeef;
+  c.eip = 0x401000;
+  EXPECT_EQ(CpuRegistersText(c), "eax = 0012f5a0\r\nebx = 00000000\r\necx = 00000000\r\nedx = 00000000\r\n"
+                                 "esi = 00000000\r\nedi = 00000000\r\neip = 00401000\r\nesp = 00000000\r\n"
+                                 "ebp = deadbeef");
+
+  std::vector<uint8_t> stack = {0xa8, 0xf5, 0x12, 0x00, 0, 0, 0, 0, 0x48, 0xe3, 0x45, 0, 0, 0, 0, 0,
+                                ' ',  'A',  '~',  0x7f, 9};
+  auto read = [&](uint64_t a, uint8_t *b, size_t n) {
+    if (a < 0x12f5a0 || a + n > 0x12f5a0 + stack.size())
+      return false;
+    std::copy_n(stack.begin() + ptrdiff_t(a - 0x12f5a0), n, b);
+    return true;
+  };
+  EXPECT_EQ(StackDumpText(0x12f5a0, 0x12f5a0 + stack.size(), read),
+            "0012f5a0  a8 f5 12 00 00 00 00 00 - 48 e3 45 00 00 00 00 00  ........H.E.....\r\n"
+            "0012f5b0  20 41 7e 7f 09                                     .A~..");
+  // The end of the region stops the dump even where memory could be read.
+  EXPECT_EQ(StackDumpText(0x12f5a0, 0x12f5a9, read),
+            "0012f5a0  a8 f5 12 00 00 00 00 00 - 48                       ........H");
+  // No known end: the reads decide; never more than 20 lines.
+  auto zeros = [](uint64_t, uint8_t *b, size_t n) {
+    std::fill_n(b, n, uint8_t(0));
+    return true;
+  };
+  std::string big = StackDumpText(0x1000, 0, zeros);
+  EXPECT_EQ(std::count(big.begin(), big.end(), '\n'), 19);
+  EXPECT_EQ(big.substr(big.rfind('\n') + 1, 8), "00001130");
+  EXPECT_EQ(StackDumpText(0x1000, 0x2000, [](uint64_t, uint8_t *, size_t) { return false; }), "");
+  // The top of the address space ends the dump without wrapping around.
+  std::string top = StackDumpText(UINT64_MAX - 31, 0, zeros);
+  EXPECT_EQ(std::count(top.begin(), top.end(), '\n'), 1);
+}
+
+} // namespace
+} // namespace kx
