@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "DetailsTabs.h"
 #include "KXSettings.h"
 
 struct HWND__;
@@ -35,8 +36,9 @@ public:
   virtual std::string DialogText(bool frozen, const std::string &message) = 0;
   // The automatic close or restart condition for an AutoClose/AutoRestart value.
   virtual bool AutoActionDue(uint32_t value) = 0;
-  // The bug report as far as it is built.
+  // The bug report as far as it is built, as text and as header fields and sections.
   virtual std::string BugReportSoFar() = 0;
+  virtual TReportSnapshot ReportSnapshot() = 0;
 
   // The user actions, each given the dialog as parent. Continue, restart and close end the
   // dialog by sending it the close message (kBoxCloseMessage).

@@ -57,6 +57,13 @@ public:
   }
   std::string BugReportSoFar() override { return FExc.GetBugReport(false); }
 
+  TReportSnapshot ReportSnapshot() override {
+    TReportSnapshot report;
+    ReadFields(FExc.GetBugReportHeader(), report.header);
+    ReadFields(FExc.GetBugReportSections(), report.sections);
+    return report;
+  }
+
   void SendBugReport(KXBoxWindow parent) override { FExc.SendBugReport(ToWindow(parent)); }
   void SaveBugReport(KXBoxWindow parent) override { FExc.SaveBugReport(ToWindow(parent)); }
   void PrintBugReport(KXBoxWindow parent) override { FExc.PrintBugReport(ToWindow(parent)); }
@@ -87,6 +94,19 @@ public:
   void CopyToClipboard(const std::string &text) override { ExceptionHost().CopyToClipboard(text); }
 
 private:
+  static void ReadFields(const std::shared_ptr<IKXFields> &fields, std::vector<TReportItem> &items) {
+    if (!fields)
+      return;
+    fields->Lock();
+    const int count = fields->GetItemCount();
+    for (int i = 0; i < count; ++i) {
+      std::string name = fields->GetItem(i);
+      std::string content = fields->GetContent(name);
+      items.push_back({std::move(name), std::move(content)});
+    }
+    fields->Unlock();
+  }
+
   IKXException &FExc;
   TIKXException *FObject;
 };

@@ -251,41 +251,111 @@ void TExceptionBox::CreateButtons(int focusedBtn) {
 void TExceptionBox::CreateDetails(int32_t x, int32_t y, int32_t w, int32_t h) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES};
   InitCommonControlsEx(&controls);
-  HINSTANCE instance = ThisModule();
-  FTabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, w,
-                          h, FMainWnd, reinterpret_cast<HMENU>(INT_PTR(kTabsId)), instance, nullptr);
+  FTabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_TABSTOP,
+                          x, y, w, h, FMainWnd, reinterpret_cast<HMENU>(INT_PTR(kTabsId)), ThisModule(), nullptr);
   if (!FTabs)
     return;
   SendMessageW(FTabs, WM_SETFONT, WPARAM(FPainter->DialogFont()), FALSE);
-  TCITEMW item{};
-  item.mask = TCIF_TEXT;
-  wchar_t caption[] = L"bug report";
-  item.pszText = caption;
-  SendMessageW(FTabs, TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  RECT r{0, 0, w, h};
-  SendMessageW(FTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&r));
-  FEdit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
-                          WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-                              ES_AUTOHSCROLL,
-                          r.left, r.top, std::max<LONG>(r.right - r.left, 0), std::max<LONG>(r.bottom - r.top, 0),
-                          FTabs, reinterpret_cast<HMENU>(INT_PTR(kEditId)), instance, nullptr);
-  SendMessageW(FEdit, WM_SETFONT, WPARAM(FPainter->FixedFont()), FALSE);
+  // The view is the tab control's child, so its colour messages arrive at the tab control.
+  SetPropW(FTabs, L"KestrelixBox", this);
+  FOldTabsWndProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(FTabs, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TExceptionBox::TabsWndProc)));
   RefreshDetails();
 }
 
+LRESULT CALLBACK TExceptionBox::TabsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto *box = static_cast<TExceptionBox *>(GetPropW(wnd, L"KestrelixBox"));
+  if (!box)
+    return DefWindowProcW(wnd, msg, wp, lp);
+  const WNDPROC old = box->FOldTabsWndProc;
+  switch (msg) {
+  case WM_CTLCOLORSTATIC: // the read-only view is white
+    SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+  case WM_NCDESTROY:
+    SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+    RemovePropW(wnd, L"KestrelixBox");
+    break;
+  }
+  return CallWindowProcW(old, wnd, msg, wp, lp);
+}
+
+void TExceptionBox::CheckTabs(const TReportSnapshot &report) {
+  if (!FTabs)
+    return;
+  std::vector<std::string> current;
+  const int count = int(SendMessageW(FTabs, TCM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    wchar_t caption[128] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption;
+    item.cchTextMax = 127;
+    SendMessageW(FTabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+    current.push_back(Narrow(caption));
+  }
+  const TTabEdits edits = SyncTabs(current, WantedTabCaptions(report));
+  if (edits.Empty())
+    return;
+  const int selected = int(SendMessageW(FTabs, TCM_GETCURSEL, 0, 0));
+  for (int index : edits.deletions)
+    SendMessageW(FTabs, TCM_DELETEITEM, WPARAM(index), 0);
+  for (const auto &[index, caption] : edits.insertions) {
+    std::wstring text = Widen(caption);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text.data();
+    SendMessageW(FTabs, TCM_INSERTITEMW, WPARAM(index), reinterpret_cast<LPARAM>(&item));
+  }
+  // A selected tab that was replaced (say "call stack" by "call stacks") keeps its place.
+  if (SendMessageW(FTabs, TCM_GETCURSEL, 0, 0) < 0) {
+    const int count = int(SendMessageW(FTabs, TCM_GETITEMCOUNT, 0, 0));
+    SendMessageW(FTabs, TCM_SETCURSEL, WPARAM(std::clamp(selected, 0, std::max(count - 1, 0))), 0);
+  }
+  InvalidateRect(FTabs, nullptr, TRUE);
+}
+
+void TExceptionBox::CheckCurrentTab(const TReportSnapshot &report) {
+  if (!FTabs)
+    return;
+  const int tab = FShuttingDown ? -1 : int(SendMessageW(FTabs, TCM_GETCURSEL, 0, 0));
+  const std::string text = TabContent(report, tab);
+  if (tab == FCurrentTab && text == FCurrentTabContent && (FEdit || tab < 0))
+    return;
+  if (FEdit) {
+    DestroyWindow(FEdit);
+    FEdit = nullptr;
+  }
+  FCurrentTab = tab;
+  FCurrentTabContent = text;
+  if (tab < 0)
+    return;
+  RECT r;
+  GetClientRect(FTabs, &r);
+  SendMessageW(FTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&r));
+  r.left -= 1;
+  r.top += 2;
+  InflateRect(&r, -3, -3);
+  FEdit = CreateWindowExW(0, L"Edit", Widen(text).c_str(),
+                          WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                          r.left, r.top, std::max<LONG>(r.right - r.left, 0), std::max<LONG>(r.bottom - r.top, 0),
+                          FTabs, reinterpret_cast<HMENU>(INT_PTR(kEditId)), ThisModule(), nullptr);
+  SendMessageW(FEdit, WM_SETFONT, WPARAM(FPainter->DialogFont()), TRUE);
+}
+
 void TExceptionBox::RefreshDetails() {
-  if (!FEdit)
+  if (!FTabs)
     return;
-  const std::string report = FShuttingDown ? std::string() : FExc.BugReportSoFar();
-  if (report == FCurrentTabContent)
-    return;
-  FCurrentTabContent = report;
-  SetWindowTextW(FEdit, Widen(report).c_str());
+  const TReportSnapshot report = FShuttingDown ? TReportSnapshot() : FExc.ReportSnapshot();
+  if (!FShuttingDown)
+    CheckTabs(report);
+  CheckCurrentTab(report);
 }
 
 void TExceptionBox::CloseMainWnd() {
   FShuttingDown = true;
   StopCountdown();
+  RefreshDetails(); // releases the view
   if (FMainWnd && IsWindow(FMainWnd)) {
     DestroyWindow(FMainWnd);
     // Closed from within a sent message, the modal loop may be waiting in GetMessage: wake it.
@@ -576,6 +646,12 @@ LRESULT TExceptionBox::DialogWndMethod(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
       return 0;
     }
     break;
+  case WM_NOTIFY: {
+    const auto *header = reinterpret_cast<const NMHDR *>(lp);
+    if (header && header->hwndFrom == FTabs && FTabs && header->code == UINT(TCN_SELCHANGE))
+      RefreshDetails();
+    break;
+  }
   case WM_COMMAND: {
     const LRESULT result = DefWindowProcW(wnd, msg, wp, lp);
     OnCommand(wp, lp);

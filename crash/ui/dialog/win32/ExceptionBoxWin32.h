@@ -46,7 +46,11 @@ private:
 
   void CreateButtons(int focusedBtn);
   void CreateDetails(int32_t x, int32_t y, int32_t w, int32_t h);
+  // The details pane: the tab captions follow the report, the view shows the selected tab.
+  void CheckTabs(const TReportSnapshot &report);
+  void CheckCurrentTab(const TReportSnapshot &report);
   void RefreshDetails();
+  static LRESULT CALLBACK TabsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   void CloseMainWnd();
   void DoDetails();
   void StopCountdown();
@@ -88,7 +92,9 @@ private:
   int32_t FMinWidth = 0, FMinHeight = 0;
   int32_t FNCLabelX = 0, FNCLabelY = 0, FNCLabelW = 0;
   bool FNCLabelIn = false;
+  int FCurrentTab = -1;
   std::string FCurrentTabContent;
+  WNDPROC FOldTabsWndProc = nullptr;
 };
 
 } // namespace kx

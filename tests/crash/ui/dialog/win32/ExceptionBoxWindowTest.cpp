@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <atomic>
 #include <chrono>
@@ -142,6 +143,30 @@ void Screenshot(HWND wnd, const std::string &name) {
     MoveFileA((base + ".rect.tmp").c_str(), (base + ".rect").c_str());
   }
   WaitUntil([&] { return GetFileAttributesA((base + ".png").c_str()) != INVALID_FILE_ATTRIBUTES; }, 5s);
+}
+
+std::vector<std::string> TabCaptions(HWND tabs) {
+  std::vector<std::string> captions;
+  const int count = int(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    wchar_t text[128] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 127;
+    SendMessageW(tabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+    captions.push_back(Narrow(text));
+  }
+  return captions;
+}
+
+std::string ViewText(HWND tabs) { return WindowText(GetDlgItem(tabs, TExceptionBox::kEditId)); }
+
+// Selects a tab as a click would: the selection, then TCN_SELCHANGE to the dialog.
+void SelectTab(HWND dialog, HWND tabs, int index) {
+  SendMessageW(tabs, TCM_SETCURSEL, WPARAM(index), 0);
+  NMHDR header{tabs, UINT_PTR(GetDlgCtrlID(tabs)), UINT(TCN_SELCHANGE)};
+  SendMessageW(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
 void PostKey(HWND target, WPARAM key) {
@@ -376,13 +401,23 @@ TEST(ExceptionBoxWindow, DetailBoxDetailsReopensTheFullDialogWithTheReportAndNoC
   EXPECT_EQ(Button(full, kBtnShow), nullptr); // the report is shown anyway
   HWND tabs = Child(full, TExceptionBox::kTabsId);
   ASSERT_NE(tabs, nullptr);
-  HWND edit = GetDlgItem(tabs, TExceptionBox::kEditId);
-  ASSERT_NE(edit, nullptr);
-  EXPECT_EQ(WindowText(edit), "report so far");
-  // The report follows its changes.
-  exc.SetReport("report, complete");
+  EXPECT_EQ(TabCaptions(tabs), (std::vector<std::string>{"general", "call stack"}));
+  EXPECT_EQ(ViewText(tabs), "exception class\tEAccessViolation");
+  SelectTab(full, tabs, 1);
+  EXPECT_EQ(ViewText(tabs), ">> main thread ($1a4)\r\n00401234 +004 Tidewell.exe");
+  // The pane follows the report's changes: a second thread and a new section.
+  exc.SetSnapshot({{{"exception class", "EAccessViolation"}},
+                   {{"main thread ($1a4)", "a"}, {"worker ($2b8)", "b"}, {"modules", "00400000 Tidewell.exe"}}});
   exc.ReportChanged();
-  EXPECT_TRUE(WaitUntil([&] { return WindowText(edit) == "report, complete"; }));
+  EXPECT_TRUE(WaitUntil([&] { return TabCaptions(tabs).size() == 3; }));
+  EXPECT_EQ(TabCaptions(tabs), (std::vector<std::string>{"general", "call stacks", "modules"}));
+  EXPECT_TRUE(WaitUntil([&] { return ViewText(tabs) == ">> main thread ($1a4)\r\na\r\n\r\n>> worker ($2b8)\r\nb"; }));
+  SelectTab(full, tabs, 2);
+  EXPECT_EQ(ViewText(tabs), "00400000 Tidewell.exe");
+  const HWND view = GetDlgItem(tabs, TExceptionBox::kEditId);
+  SelectTab(full, tabs, 2); // the same tab with the same text keeps its view
+  EXPECT_EQ(GetDlgItem(tabs, TExceptionBox::kEditId), view);
+  SelectTab(full, tabs, 1);
   EXPECT_EQ(exc.settings.GetAutoClose(), 0u);
   EXPECT_TRUE(exc.settings.GetAutoShowBugReport());
 

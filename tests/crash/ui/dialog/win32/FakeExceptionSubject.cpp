@@ -56,6 +56,16 @@ std::string TFakeExceptionSubject::BugReportSoFar() {
   return report;
 }
 
+TReportSnapshot TFakeExceptionSubject::ReportSnapshot() {
+  std::lock_guard guard(FLock);
+  return FSnapshot;
+}
+
+void TFakeExceptionSubject::SetSnapshot(const TReportSnapshot &value) {
+  std::lock_guard guard(FLock);
+  FSnapshot = value;
+}
+
 void TFakeExceptionSubject::SetReport(const std::string &text) {
   std::lock_guard guard(FLock);
   report = text;

@@ -69,6 +69,8 @@ public:
   std::string DialogText(bool frozen, const std::string &message) override;
   bool AutoActionDue(uint32_t value) override { return value == 1; }
   std::string BugReportSoFar() override;
+  TReportSnapshot ReportSnapshot() override;
+  void SetSnapshot(const TReportSnapshot &value);
   void SendBugReport(KXBoxWindow parent) override { Record("send", parent); }
   void SaveBugReport(KXBoxWindow parent) override { Record("save", parent); }
   void PrintBugReport(KXBoxWindow parent) override { Record("print", parent); }
@@ -91,6 +93,7 @@ private:
   std::mutex FLock;
   std::vector<std::string> FEvents;
   HWND FWatcher = nullptr;
+  TReportSnapshot FSnapshot{{{"exception class", "EAccessViolation"}}, {{"main thread ($1a4)", "00401234 +004 Tidewell.exe"}}};
 };
 
 } // namespace kx
