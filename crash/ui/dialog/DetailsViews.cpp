@@ -1,0 +1,208 @@
+#include "DetailsViews.h"
+
+#include <algorithm>
+
+namespace kx {
+namespace {
+
+size_t EffectiveLength(const std::string &line) { return line.rfind(">>", 0) == 0 ? 0 : line.size(); }
+
+std::vector<std::string> Split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos)
+      return parts;
+    start = at + 1;
+  }
+}
+
+TDetailsTable Table(const std::string &spec, std::vector<TDetailsRow> rows, bool fixedPitch = false) {
+  TDetailsTable t;
+  t.columns = ColumnSpec(spec);
+  t.rows = std::move(rows);
+  t.fixedPitch = fixedPitch;
+  return t;
+}
+
+TDetailsTable Detected(const std::string &text, bool strict, const std::string &spec, bool fixedPitch = false) {
+  std::vector<std::string> lines = DetailsLines(text);
+  const std::vector<size_t> boundaries = DetectColumns(lines, strict);
+  return Table(spec, SplitRows(lines, boundaries), fixedPitch);
+}
+
+TDetailsTable Automatic(const std::string &text) {
+  std::vector<std::string> lines = DetailsLines(text);
+  size_t longLines = 0, shortLines = 0;
+  for (const std::string &l : lines)
+    (l.size() > 80 ? longLines : shortLines)++;
+  const bool captioned = !text.empty() && text[0] == '^';
+  if (!captioned && !(lines.size() > 1 && 5 * longLines < shortLines))
+    return {};
+  TDetailsTable t;
+  if (captioned) {
+    std::string head = lines.front().substr(1);
+    std::replace(head.begin(), head.end(), '\t', '|');
+    t.columns = ColumnSpec(head);
+    lines.erase(lines.begin());
+  }
+  // A tree of "+" and "-" lines: one column in the fixed-pitch font.
+  bool tree = !lines.empty();
+  for (size_t i = 0; i < lines.size() && tree; ++i) {
+    const size_t first = lines[i].find_first_not_of(' ');
+    const char c = first == std::string::npos ? '\0' : lines[i][first];
+    tree = c == '+' || c == '-' || (i == 0 && !captioned && !lines[i].empty() && lines[i][0] == '!');
+  }
+  if (tree) {
+    t.fixedPitch = true;
+    if (t.columns.empty())
+      t.columns = {TDetailsColumn{}};
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::string row = lines[i];
+      TDetailsRow r;
+      if (!row.empty() && row[0] == '+')
+        r.forceColor = 0xFFF8F0;
+      if (!row.empty() && row[0] == '!') {
+        r.forceColor = 0xF4F4FF;
+        if (i == 0)
+          row.erase(0, 1);
+      }
+      if (!row.empty() && row[0] == ' ')
+        row[0] = char(0xA0);
+      r.captions = row;
+      t.rows.push_back(r);
+    }
+    t.showHeaders = captioned;
+    return t;
+  }
+  if (text.find('\t') == std::string::npos) {
+    const std::vector<size_t> boundaries = DetectColumns(lines, true);
+    t.rows = SplitRows(lines, boundaries);
+    if (t.columns.empty())
+      t.columns.resize(boundaries.size() + 1);
+  } else {
+    size_t fields = 1;
+    for (const std::string &l : lines) {
+      fields = std::max(fields, size_t(std::count(l.begin(), l.end(), '\t')) + 1);
+      t.rows.push_back({l, 0, false});
+    }
+    if (t.columns.empty())
+      t.columns.resize(fields);
+  }
+  t.showHeaders = captioned;
+  return t;
+}
+
+} // namespace
+
+std::vector<TDetailsColumn> ColumnSpec(const std::string &spec) {
+  std::vector<TDetailsColumn> columns;
+  for (std::string caption : Split(spec, '|')) {
+    TDetailsColumn c;
+    if (!caption.empty() && caption[0] == '^') {
+      c.upperCase = true;
+      caption.erase(0, 1);
+    }
+    if (!caption.empty() && caption[0] == ' ') {
+      c.rightAligned = true;
+      caption.erase(0, 1);
+    }
+    c.caption = caption;
+    columns.push_back(c);
+  }
+  return columns;
+}
+
+std::vector<std::string> DetailsLines(const std::string &text) {
+  std::vector<std::string> lines = Split(text, '\r');
+  for (std::string &l : lines)
+    l.erase(std::remove(l.begin(), l.end(), '\n'), l.end());
+  return lines;
+}
+
+std::vector<size_t> DetectColumns(std::vector<std::string> &lines, bool strict) {
+  std::vector<size_t> boundaries;
+  size_t longest = 0;
+  for (size_t i = 1; i < lines.size(); ++i)
+    if (EffectiveLength(lines[i]) > EffectiveLength(lines[longest]))
+      longest = i;
+  if (lines.empty())
+    return boundaries;
+  const size_t nonEmpty = size_t(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return !l.empty(); }));
+  const std::string L = lines[longest];
+  const size_t len = EffectiveLength(L);
+  for (size_t i = 1; i + 2 <= len; ++i) { // 1-based position i; L[i] is the character at i + 1
+    const char c = L[i - 1];
+    const bool candidate = c == ' ' || c == '=' || c == '|' || (c == ':' && i < len && L[i] == ' ');
+    if (!candidate)
+      continue;
+    bool separator = true;
+    size_t count = 0;
+    for (const std::string &line : lines) {
+      if (EffectiveLength(line) < i)
+        continue;
+      if (line[i - 1] != c) {
+        separator = false;
+        break;
+      }
+      if (c != ' ' || i >= line.size() || line[i] != ' ')
+        ++count;
+    }
+    if (!separator || (strict && !(nonEmpty == 1 || count > 1)))
+      continue;
+    for (std::string &line : lines)
+      if (EffectiveLength(line) >= i)
+        line[i - 1] = ' ';
+    boundaries.push_back(i + 1);
+  }
+  return boundaries;
+}
+
+std::vector<TDetailsRow> SplitRows(const std::vector<std::string> &lines, const std::vector<size_t> &boundaries) {
+  std::vector<TDetailsRow> rows;
+  for (std::string line : lines) {
+    if (EffectiveLength(line) > 0)
+      for (size_t b : boundaries)
+        if (b >= 2 && line.size() >= b - 1)
+          line[b - 2] = '\t'; // the character just before the boundary
+    rows.push_back({line, 0, false});
+  }
+  return rows;
+}
+
+TDetailsTable PrepareDetailsView(int tab, const std::string &sectionName, const std::string &text) {
+  if (text.rfind(">> will be", 0) == 0)
+    return Automatic(text);
+  if (text.rfind(">> internal", 0) == 0 || tab == 1)
+    return {}; // the thread view: shown as text
+  if (tab == 0) {
+    std::vector<TDetailsRow> rows;
+    for (const std::string &l : DetailsLines(text))
+      rows.push_back({l, 0, false});
+    return Table("description|value", std::move(rows));
+  }
+  if (sectionName == "modules")
+    return Detected(text, true, "^handle|file name| version|path");
+  if (sectionName == "cpu registers")
+    return Detected(text, true, "reg.|content", true);
+  if (sectionName == "stack dump")
+    return Table("address|data - hexadecimal|data - chars", SplitRows(DetailsLines(text), {10, 61}), true);
+  if (sectionName == "processes") {
+    std::vector<std::string> lines = DetailsLines(text);
+    const std::vector<size_t> boundaries = DetectColumns(lines, true);
+    static const char *const specs[] = {
+        "^id|file name|priority|path", "^id|file name|session|priority|path",
+        "^id|file name|gdi objects|user objects|priority|path",
+        "^id|file name|session|gdi objects|user objects|priority|path"};
+    if (boundaries.size() < 3 || boundaries.size() > 6)
+      return {};
+    return Table(specs[boundaries.size() - 3], SplitRows(lines, boundaries));
+  }
+  if (sectionName == "disassembling")
+    return {}; // shown as text
+  return Automatic(text);
+}
+
+} // namespace kx
