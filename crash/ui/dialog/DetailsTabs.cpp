@@ -55,6 +55,13 @@ std::string TabContent(const TReportSnapshot &report, int tab) {
   return index < report.sections.size() ? report.sections[index].content : std::string();
 }
 
+std::string TabSectionName(const TReportSnapshot &report, int tab) {
+  if (tab < 2)
+    return {};
+  const size_t index = size_t(tab) + std::max<size_t>(ThreadSections(report), 1) - 2;
+  return index < report.sections.size() ? report.sections[index].name : std::string();
+}
+
 TTabEdits SyncTabs(const std::vector<std::string> &current, const std::vector<std::string> &wanted) {
   auto isWanted = [&](const std::string &c) { return std::find(wanted.begin(), wanted.end(), c) != wanted.end(); };
   TTabEdits edits;

@@ -26,6 +26,9 @@ std::vector<std::string> WantedTabCaptions(const TReportSnapshot &report);
 // thread stacks. Empty for a tab the report does not have.
 std::string TabContent(const TReportSnapshot &report, int tab);
 
+// The name of the section tab t shows (tabs after the call stacks), "" for the others.
+std::string TabSectionName(const TReportSnapshot &report, int tab);
+
 // The edits that turn the current captions into the wanted ones: deletions (indices from the
 // last tab down) of captions not wanted, then insertions of missing wanted captions at their
 // position in the wanted list.

@@ -249,7 +249,7 @@ void TExceptionBox::CreateButtons(int focusedBtn) {
 }
 
 void TExceptionBox::CreateDetails(int32_t x, int32_t y, int32_t w, int32_t h) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
   FTabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_TABSTOP,
                           x, y, w, h, FMainWnd, reinterpret_cast<HMENU>(INT_PTR(kTabsId)), ThisModule(), nullptr);
@@ -336,11 +336,74 @@ void TExceptionBox::CheckCurrentTab(const TReportSnapshot &report) {
   r.left -= 1;
   r.top += 2;
   InflateRect(&r, -3, -3);
+  const TDetailsTable table = PrepareDetailsView(tab, TabSectionName(report, tab), text);
+  if (table.IsTable()) {
+    FEdit = CreateListView(r, table);
+    if (FEdit)
+      return;
+  }
   FEdit = CreateWindowExW(0, L"Edit", Widen(text).c_str(),
                           WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                           r.left, r.top, std::max<LONG>(r.right - r.left, 0), std::max<LONG>(r.bottom - r.top, 0),
                           FTabs, reinterpret_cast<HMENU>(INT_PTR(kEditId)), ThisModule(), nullptr);
   SendMessageW(FEdit, WM_SETFONT, WPARAM(FPainter->DialogFont()), TRUE);
+}
+
+HWND TExceptionBox::CreateListView(const RECT &r, const TDetailsTable &table) {
+  DWORD style = WS_CHILD | WS_BORDER | WS_HSCROLL | WS_VSCROLL | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER |
+                LVS_SHOWSELALWAYS;
+  if (!table.showHeaders)
+    style |= LVS_NOCOLUMNHEADER;
+  HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", style, r.left, r.top, std::max<LONG>(r.right - r.left, 0),
+                              std::max<LONG>(r.bottom - r.top, 0), FTabs, reinterpret_cast<HMENU>(INT_PTR(kListId)),
+                              ThisModule(), nullptr);
+  if (!list)
+    return nullptr;
+  SendMessageW(list, WM_SETFONT, WPARAM(table.fixedPitch ? FPainter->FixedFont() : FPainter->DialogFont()), FALSE);
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    std::wstring caption = Widen(table.columns[c].caption);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+    column.fmt = table.columns[c].rightAligned && c > 0 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+    column.cx = 80;
+    column.pszText = caption.data();
+    SendMessageW(list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+  }
+  int index = 0;
+  for (const TDetailsRow &row : table.rows) {
+    size_t start = 0;
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+      const size_t end = row.captions.find('\t', start);
+      std::string cell = start <= row.captions.size()
+                             ? row.captions.substr(start, end == std::string::npos ? std::string::npos : end - start)
+                             : std::string();
+      start = end == std::string::npos ? row.captions.size() + 1 : end + 1;
+      if (cell.rfind(">>", 0) == 0)
+        cell = ">>";
+      const size_t first = cell.find_first_not_of(' '), last = cell.find_last_not_of(' ');
+      cell = first == std::string::npos ? std::string() : cell.substr(first, last - first + 1);
+      if (table.columns[c].upperCase)
+        for (char &ch : cell)
+          if (ch >= 'a' && ch <= 'z')
+            ch = char(ch - 'a' + 'A');
+      std::wstring text = Widen(cell);
+      LVITEMW item{};
+      item.mask = LVIF_TEXT;
+      item.iItem = index;
+      item.iSubItem = int(c);
+      item.pszText = text.data();
+      if (c == 0)
+        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      else
+        SendMessageW(list, LVM_SETITEMTEXTW, WPARAM(index), reinterpret_cast<LPARAM>(&item));
+    }
+    ++index;
+  }
+  for (size_t c = 0; c < table.columns.size(); ++c)
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, c, LVSCW_AUTOSIZE);
+  ShowWindow(list, SW_SHOWNA);
+  return list;
 }
 
 void TExceptionBox::RefreshDetails() {

@@ -11,6 +11,7 @@
 
 #include "BoxPainter.h"
 #include "ExceptionBoxLayout.h"
+#include "DetailsViews.h"
 #include "ExceptionBoxSubject.h"
 
 namespace kx {
@@ -39,6 +40,7 @@ public:
   static constexpr int kIconId = 201;
   static constexpr int kTabsId = 202;
   static constexpr int kEditId = 203;
+  static constexpr int kListId = 204;
 
 private:
   static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -49,6 +51,7 @@ private:
   // The details pane: the tab captions follow the report, the view shows the selected tab.
   void CheckTabs(const TReportSnapshot &report);
   void CheckCurrentTab(const TReportSnapshot &report);
+  HWND CreateListView(const RECT &r, const TDetailsTable &table);
   void RefreshDetails();
   static LRESULT CALLBACK TabsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   void CloseMainWnd();

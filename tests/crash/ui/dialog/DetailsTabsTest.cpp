@@ -35,6 +35,10 @@ TEST(DetailsTabs, TabTexts) {
   EXPECT_EQ(TabContent(r, 3), "h");
   EXPECT_EQ(TabContent(r, 4), "");
   EXPECT_EQ(TabContent(r, -1), "");
+  EXPECT_EQ(TabSectionName(r, 2), "modules");
+  EXPECT_EQ(TabSectionName(r, 3), "hardware");
+  EXPECT_EQ(TabSectionName(r, 1), "");
+  EXPECT_EQ(TabSectionName(r, 4), "");
   // Without thread stacks the sections start at tab 2 all the same.
   EXPECT_EQ(TabContent(Report({}), 1), "");
   EXPECT_EQ(TabContent(Report({}), 2), "");
