@@ -215,6 +215,7 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t
       entry.stackBottom = capture.stackPointer;
       entry.stackTop = capture.stackEnd;
       entry.ebp = capture.framePointer;
+      entry.currentAddr = capture.instructionPointer;
       if (auto alert = e.ProgressAlert()) {
         uint64_t size = entry.stackTop > entry.stackBottom ? entry.stackTop - entry.stackBottom : 0;
         alert->AddArea(int64_t(std::min<uint64_t>(size, uint64_t(INT64_MAX) / 100) * 100), e.GetPleaseWaitText());

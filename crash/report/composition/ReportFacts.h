@@ -33,6 +33,7 @@ struct KXThreadCapture {
   uint64_t framePointer = 0;
   bool wasSuspended = false;
   int priority = 0;
+  uint64_t instructionPointer = 0;
 };
 
 // The stack pointers the crashed thread is traced from: the exception's context when there is
@@ -52,6 +53,7 @@ struct KXThreadStack {
   uint64_t stackBottom = 0, stackTop = 0;
   uint64_t creatorAddr = 0;
   uint64_t ebp = 0;
+  uint64_t currentAddr = 0; // where the thread was when its section was made
   bool bcbTermination = false;
   uint32_t threadId = 0;
   uint32_t creatorTid = 0;

@@ -165,6 +165,21 @@ std::string FileVersionText(const KXFileVersion &version) {
          std::to_string(parts[3]);
 }
 
+bool CommandLineHasParameters(const std::string &commandLine) {
+  size_t i = 0, n = commandLine.size();
+  while (i < n && static_cast<unsigned char>(commandLine[i]) <= 32)
+    ++i;
+  if (i < n && commandLine[i] == '"') {
+    size_t close = commandLine.find('"', i + 1);
+    i = close == std::string::npos ? n : close + 1;
+  }
+  while (i < n && static_cast<unsigned char>(commandLine[i]) > 32)
+    ++i;
+  while (i < n && static_cast<unsigned char>(commandLine[i]) <= 32)
+    ++i;
+  return i < n;
+}
+
 std::string DriveSpaceText(char driveLetter, uint64_t freeBytes, char decimalSeparator) {
   return std::string("(") + char(std::toupper(static_cast<unsigned char>(driveLetter))) + ":) " +
          SizeText(freeBytes, decimalSeparator);

@@ -50,6 +50,8 @@ std::string DisplayModeText(int width, int height, int bitsPerPixel, int planes)
 std::string ProcessorText(int count, const std::string &name);
 // "1.0.0.12"; when all parts are 0 the trimmed version string instead.
 std::string FileVersionText(const KXFileVersion &version);
+// True when a command line holds more than the program's name (quoted or up to the first blank).
+bool CommandLineHasParameters(const std::string &commandLine);
 // "(C:) <size text>".
 std::string DriveSpaceText(char driveLetter, uint64_t freeBytes, char decimalSeparator);
 

@@ -146,6 +146,12 @@ TEST(HeaderValues, DatesMemoryDisplayProcessorAndVersions) {
   EXPECT_EQ(FileVersionText(KXFileVersion{{1, 0, 0, 12}, "9.9"}), "1.0.0.12");
   EXPECT_EQ(FileVersionText(KXFileVersion{{0, 0, 0, 0}, " 2.1 beta "}), "2.1 beta");
   EXPECT_EQ(DriveSpaceText('c', 1536, ','), "(C:) 1,50 KB");
+  EXPECT_FALSE(CommandLineHasParameters("\"C:\\Program Files\\Tidewell.exe\"  "));
+  EXPECT_FALSE(CommandLineHasParameters("Tidewell.exe"));
+  EXPECT_FALSE(CommandLineHasParameters("\"C:\\unterminated quote"));
+  EXPECT_TRUE(CommandLineHasParameters("\"C:\\Program Files\\Tidewell.exe\" /sim"));
+  EXPECT_TRUE(CommandLineHasParameters("Tidewell.exe x"));
+  EXPECT_TRUE(CommandLineHasParameters("\"a b\"x y"));
 }
 
 TEST(ThreadTexts, MarksCreatorLineInternalErrorsAndChecksumField) {

@@ -1,0 +1,450 @@
+#include "LiveReportFacts.h"
+
+#include <lmcons.h>
+
+#include <cstring>
+
+#include "CompletionThread.h"
+#include "KXText.h"
+#include "KXWin32Platform.h"
+#include "LiveThreadStack.h"
+#include "LiveTraceTarget.h"
+#include "LocationLine.h"
+#include "ReportText.h"
+#include "ThreadRegistry.h"
+#include "Win32Modules.h"
+#include "tidewell/disasm/Disassembly.h"
+
+namespace kx {
+
+namespace {
+using namespace tidewell;
+
+std::string RegistryText(HKEY root, const std::string &key, const char *value) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+    return {};
+  std::string text;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(handle, value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 && size < 65536) {
+    std::string buffer(size, '\0');
+    if (RegQueryValueExA(handle, value, nullptr, &type, reinterpret_cast<BYTE *>(buffer.data()), &size) ==
+        ERROR_SUCCESS)
+      text.assign(buffer.c_str()); // up to the terminating zero, which may be missing
+  }
+  RegCloseKey(handle);
+  return text;
+}
+
+bool NtFamily() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  return !GetVersionExA(&info) || info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+std::string WindowsKey() { return std::string("Software\\Microsoft\\Windows") + (NtFamily() ? " NT" : "") + "\\CurrentVersion"; }
+
+std::string ModulePath(HMODULE module) {
+  char path[MAX_PATH * 2] = {};
+  DWORD n = GetModuleFileNameA(module, path, DWORD(sizeof path));
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+HMODULE ReporterModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&ReporterModule), &module);
+  return module;
+}
+
+std::optional<int64_t> CounterMilliseconds() {
+  LARGE_INTEGER count, frequency;
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 || !QueryPerformanceCounter(&count))
+    return std::nullopt;
+  return int64_t(count.QuadPart / frequency.QuadPart * 1000 + count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
+}
+
+// Names and lines of the live process for the disassembly.
+class LiveSymbols final : public disasm::SymbolProvider {
+public:
+  std::string ProcedureName(uint32_t address) const override {
+    auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), address);
+    return model ? ::ProcedureName(*model, address) : std::string();
+  }
+  int Line(uint32_t address) const override {
+    return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).Line;
+  }
+  std::string ModuleFileName(uint32_t address) const override {
+    return ExtractFileName(DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).ModuleFileName);
+  }
+};
+
+stacktrace::ThreadSnapshot SnapshotOf(const KXThreadStack &thread) {
+  stacktrace::ThreadSnapshot s;
+  s.ip = uintptr_t(thread.currentAddr);
+  s.sp = uintptr_t(thread.stackBottom);
+  s.fp = uintptr_t(thread.ebp);
+  s.stack.bottom = uintptr_t(thread.stackBottom);
+  s.stack.top = uintptr_t(thread.stackTop);
+  return s;
+}
+} // namespace
+
+// --- header facts ---------------------------------------------------------------------------------
+
+std::string KXLiveReportFacts::ComputerName() { return KXWin32Platform().ComputerName(); }
+
+std::string KXLiveReportFacts::WtsClientName() {
+  if (!NtFamily() || !GetSystemMetrics(SM_REMOTESESSION))
+    return {};
+  HMODULE wts = LoadLibraryA("wtsapi32.dll");
+  if (!wts)
+    return {};
+  using QueryFn = BOOL(WINAPI *)(HANDLE, DWORD, int, LPSTR *, DWORD *);
+  using FreeFn = void(WINAPI *)(void *);
+  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void *>(GetProcAddress(wts, "WTSQuerySessionInformationA")));
+  auto release = reinterpret_cast<FreeFn>(reinterpret_cast<void *>(GetProcAddress(wts, "WTSFreeMemory")));
+  std::string name;
+  LPSTR buffer = nullptr;
+  DWORD bytes = 0;
+  const int kClientName = 10; // WTSClientName
+  if (query && release && query(nullptr, DWORD(-1), kClientName, &buffer, &bytes) && buffer) {
+    if (bytes > 0)
+      name.assign(buffer, strnlen(buffer, bytes - 1));
+    release(buffer);
+  }
+  FreeLibrary(wts);
+  return name;
+}
+
+std::string KXLiveReportFacts::UserName() {
+  char name[UNLEN + 1] = {};
+  DWORD size = sizeof name;
+  return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
+bool KXLiveReportFacts::UserIsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators))
+    return false;
+  BOOL member = FALSE;
+  if (!CheckTokenMembership(nullptr, administrators, &member))
+    member = FALSE;
+  FreeSid(administrators);
+  return member != FALSE;
+}
+
+std::string KXLiveReportFacts::RegisteredOwner() { return RegistryText(HKEY_LOCAL_MACHINE, WindowsKey(), "RegisteredOwner"); }
+
+std::string KXLiveReportFacts::RegisteredOrganization() {
+  return RegistryText(HKEY_LOCAL_MACHINE, WindowsKey(), "RegisteredOrganization");
+}
+
+KXOsVersion KXLiveReportFacts::OsVersion() {
+  KXOsVersion os;
+  OSVERSIONINFOEXA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info))) {
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info)))
+      throw std::runtime_error("no version");
+  }
+  os.ntFamily = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  os.major = info.dwMajorVersion;
+  os.minor = info.dwMinorVersion;
+  os.build = os.ntFamily ? info.dwBuildNumber : (info.dwBuildNumber & 0xffff);
+  os.workstation = info.wProductType == VER_NT_WORKSTATION || info.wProductType == 0;
+  os.servicePack = info.szCSDVersion;
+  if (os.ntFamily) {
+    os.r2 = GetSystemMetrics(SM_SERVERR2) != 0;
+    os.tabletPc = GetSystemMetrics(SM_TABLETPC) != 0;
+    os.starter = GetSystemMetrics(SM_STARTER) != 0;
+    os.mediaCenter = GetSystemMetrics(SM_MEDIACENTER) != 0;
+    SYSTEM_INFO system{};
+    GetNativeSystemInfo(&system);
+    os.x64 = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+  }
+  return os;
+}
+
+std::string KXLiveReportFacts::SystemLanguage() {
+  char name[128] = {};
+  return GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, name, sizeof name) ? std::string(name) : std::string();
+}
+
+std::optional<int64_t> KXLiveReportFacts::SystemUpSeconds() {
+  if (auto ms = CounterMilliseconds())
+    return *ms / 1000;
+  return std::nullopt;
+}
+
+std::optional<int64_t> KXLiveReportFacts::ProgramUpMilliseconds() {
+  int64_t start = FStartTime ? FStartTime() : 0;
+  auto now = CounterMilliseconds();
+  if (start <= 0 || !now)
+    return std::nullopt;
+  return *now - start;
+}
+
+std::string KXLiveReportFacts::ProcessorName(int index) {
+  return RegistryText(HKEY_LOCAL_MACHINE, "hardware\\description\\system\\centralProcessor\\" + std::to_string(index),
+                      "ProcessorNameString");
+}
+
+bool KXLiveReportFacts::PhysicalMemory(uint64_t &availableBytes, uint64_t &totalBytes) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status))
+    return false;
+  availableBytes = status.ullAvailPhys;
+  totalBytes = status.ullTotalPhys;
+  return true;
+}
+
+bool KXLiveReportFacts::SystemResources(int &, int &) { return false; } // the 9x family only
+
+std::string KXLiveReportFacts::WindowsDirectory() {
+  char path[MAX_PATH + 1] = {};
+  UINT n = GetWindowsDirectoryA(path, sizeof path);
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+std::optional<uint64_t> KXLiveReportFacts::FreeDiskBytes(char driveLetter) {
+  if (!driveLetter)
+    return std::nullopt;
+  char root[] = {driveLetter, ':', '\\', 0};
+  ULARGE_INTEGER available, total, free;
+  if (!GetDiskFreeSpaceExA(root, &available, &total, &free))
+    return std::nullopt;
+  return uint64_t(free.QuadPart);
+}
+
+char KXLiveReportFacts::DecimalSeparator() {
+  char separator[8] = {};
+  return GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof separator) && separator[0]
+             ? separator[0]
+             : ',';
+}
+
+KXDisplayMode KXLiveReportFacts::DisplayMode() {
+  KXDisplayMode mode;
+  HDC dc = GetDC(nullptr);
+  if (!dc)
+    throw std::runtime_error("no screen");
+  mode.width = GetDeviceCaps(dc, HORZRES);
+  mode.height = GetDeviceCaps(dc, VERTRES);
+  mode.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL);
+  mode.planes = GetDeviceCaps(dc, PLANES);
+  ReleaseDC(nullptr, dc);
+  return mode;
+}
+
+uint32_t KXLiveReportFacts::ProcessId() { return GetCurrentProcessId(); }
+
+uint64_t KXLiveReportFacts::AllocatedMemory() {
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  uint64_t total = 0;
+  auto address = reinterpret_cast<uintptr_t>(system.lpMinimumApplicationAddress);
+  const auto end = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
+  MEMORY_BASIC_INFORMATION info;
+  while (address < end && VirtualQuery(reinterpret_cast<void *>(address), &info, sizeof info) == sizeof info) {
+    if (info.State == MEM_COMMIT && info.Type != MEM_IMAGE)
+      total += info.RegionSize;
+    uintptr_t next = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    if (next <= address)
+      break;
+    address = next;
+  }
+  return total;
+}
+
+std::string KXLiveReportFacts::CommandLine() {
+  const char *line = GetCommandLineA();
+  return line ? std::string(line) : std::string();
+}
+
+bool KXLiveReportFacts::HasParameters() { return CommandLineHasParameters(CommandLine()); }
+
+std::string KXLiveReportFacts::ExecutablePath() { return ModulePath(nullptr); }
+
+std::string KXLiveReportFacts::ReporterModulePath() { return ModulePath(ReporterModule()); }
+
+std::optional<KXLocalTime> KXLiveReportFacts::FileLastWrite(const std::string &path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME local;
+  SYSTEMTIME t;
+  if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &t))
+    return std::nullopt;
+  return KXLocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+std::optional<KXFileVersion> KXLiveReportFacts::FileVersion(const std::string &path) {
+  return KXWin32Platform().FileVersion(path);
+}
+
+std::string KXLiveReportFacts::LoadedModulePath(const std::string &name) {
+  HMODULE module = GetModuleHandleA(name.c_str());
+  return module ? ModulePath(module) : std::string();
+}
+
+int KXLiveReportFacts::LinkerMajorVersion() {
+  auto *base = reinterpret_cast<const uint8_t *>(ReporterModule());
+  if (!base)
+    return -1;
+  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 || dos->e_lfanew > 0x10000)
+    return -1;
+  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE)
+    return -1;
+  // The linker version sits at the same place in the 32-bit and the 64-bit optional header.
+  return nt->OptionalHeader.MajorLinkerVersion;
+}
+
+// --- threads and stacks -----------------------------------------------------------------------------
+
+uint32_t KXLiveReportFacts::CurrentThreadId() { return GetCurrentThreadId(); }
+
+uint32_t KXLiveReportFacts::MainThreadId() { return kx::MainThreadId(); }
+
+std::vector<uint32_t> KXLiveReportFacts::ThreadIds() {
+  std::vector<DWORD> ids = ThreadList();
+  return std::vector<uint32_t>(ids.begin(), ids.end());
+}
+
+std::string KXLiveReportFacts::ThreadTitle(uint32_t threadId, bool always, uint64_t &creatorAddr, uint32_t &creatorTid) {
+  ThreadTitleInfo info = kx::ThreadTitle(threadId, always);
+  creatorAddr = info.creatorAddr;
+  creatorTid = info.creatorTid;
+  return info.title;
+}
+
+bool KXLiveReportFacts::CaptureThread(uint32_t threadId, const KXCrashedStackHint *hint, KXThreadCapture &capture) {
+  HANDLE thread = nullptr;
+  const bool self = threadId == GetCurrentThreadId();
+  if (self)
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  else {
+    thread = OpenThread(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, FALSE, threadId);
+    if (!thread)
+      thread = OpenThread(THREAD_GET_CONTEXT, FALSE, threadId);
+  }
+  if (!thread)
+    return false;
+  stacktrace::ThreadSnapshot snapshot;
+  bool ok = stacktrace::CaptureThread(thread, snapshot);
+  int priority = 0;
+  if (ok) {
+    priority = GetThreadPriority(thread);
+    if (priority == THREAD_PRIORITY_ERROR_RETURN)
+      priority = 0;
+  }
+  CloseHandle(thread);
+  if (!ok)
+    return false;
+
+  if (hint) {
+    // The crashed thread is traced from where the exception left it. The register context holds
+    // 32-bit registers, which are whole stack pointers only in a 32-bit process.
+    uintptr_t sp = 0, fp = 0;
+    if (hint->hasContext && sizeof(void *) == 4) {
+      sp = hint->contextEsp;
+      fp = hint->contextEbp;
+    } else if (hint->caughtEsp) {
+      sp = hint->caughtEsp;
+      fp = hint->caughtEbp;
+    }
+    stacktrace::StackRange range;
+    if (sp && stacktrace::StackRangeOf(sp, range)) {
+      snapshot.sp = sp;
+      snapshot.fp = fp;
+      snapshot.stack = range;
+    }
+  }
+  capture.stackPointer = snapshot.stack.bottom;
+  capture.stackEnd = snapshot.stack.top;
+  capture.framePointer = snapshot.fp;
+  capture.instructionPointer = snapshot.ip;
+  capture.wasSuspended = !self && snapshot.wasSuspended;
+  capture.priority = priority;
+  return true;
+}
+
+std::vector<stacktrace::PreStackItem> KXLiveReportFacts::PrepareStack(const KXThreadStack &thread) {
+  if (thread.exceptAddr > UINT32_MAX || !stacktrace::Traceable(SnapshotOf(thread)))
+    return {}; // a stack that cannot be traced needs no candidates
+  return stacktrace::PrepareLiveStack(SnapshotOf(thread), thread.exceptThread, uint32_t(thread.exceptAddr));
+}
+
+stacktrace::TraceResult KXLiveReportFacts::TraceThread(const KXThreadStack &thread, const KXTraceOptions &options) {
+  stacktrace::TraceRequest request;
+  request.hideUglyItems = options.hideUglyItems;
+  request.showRelativeAddrs = options.showRelativeAddrs;
+  request.showRelativeLines = options.showRelativeLines;
+  request.currentAddr = thread.exceptAddr <= UINT32_MAX ? uint32_t(thread.exceptAddr) : 0;
+  request.isException = thread.exceptThread;
+  request.extException = thread.extException;
+  request.creator = thread.creatorAddr <= UINT32_MAX ? uint32_t(thread.creatorAddr) : 0;
+  request.bcbTermination = thread.bcbTermination;
+  request.preparedStack = thread.preparedStack.empty() ? nullptr : &thread.preparedStack;
+  request.abort = options.abort;
+  request.progress = options.progress;
+  request.minDebugInfos = options.minDebugInfos;
+  stacktrace::TraceResult result;
+  if (!stacktrace::TraceLiveThread(SnapshotOf(thread), request, result)) {
+    result = {};
+    std::string top = LocationLine(thread.exceptThread ? thread.exceptAddr : thread.currentAddr,
+                                   options.showRelativeAddrs, options.showRelativeLines);
+    result.text = std::string(kStackNotTraceable) + ", location:\r\n" + top;
+  }
+  return result;
+}
+
+__attribute__((noinline)) std::string KXLiveReportFacts::LocationLine(uint64_t address, bool showRelativeAddrs,
+                                                                      bool showRelativeLines) {
+  if (address == 0)
+    address = uint64_t(uintptr_t(__builtin_return_address(0))) - 1;
+  if (address > UINT32_MAX)
+    return Hex8(address) + (showRelativeAddrs ? " +0" : "") + " ???";
+  return stacktrace::LocationLine(stacktrace::TraceCaches::Process(), stacktrace::LiveTraceTarget::Instance(),
+                                  uint32_t(address), showRelativeAddrs, showRelativeLines);
+}
+
+uint64_t KXLiveReportFacts::RegionEnd(uint64_t address) {
+  MEMORY_BASIC_INFORMATION info;
+  if (address > UINTPTR_MAX ||
+      VirtualQuery(reinterpret_cast<void *>(uintptr_t(address)), &info, sizeof info) != sizeof info)
+    return 0;
+  return uint64_t(reinterpret_cast<uintptr_t>(info.BaseAddress)) + info.RegionSize;
+}
+
+bool KXLiveReportFacts::ReadMemory(uint64_t address, uint8_t *buffer, size_t count) {
+  if (address > UINTPTR_MAX)
+    return false;
+  SIZE_T read = 0;
+  return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void *>(uintptr_t(address)), buffer, count,
+                           &read) &&
+         read == count;
+}
+
+std::string KXLiveReportFacts::Disassemble(uint64_t functionStart, uint64_t exceptAddr, int limit, bool format) {
+  if (functionStart > UINT32_MAX || exceptAddr > UINT32_MAX)
+    return {};
+  static const LiveSymbols symbols;
+  disasm::DisassemblyOptions options;
+  options.symbols = &symbols;
+  return disasm::DisassembleFunction(stacktrace::LiveTraceTarget::Instance().Memory(), uint32_t(functionStart),
+                                     uint32_t(exceptAddr), limit, format, options);
+}
+
+std::shared_ptr<IKXCompletionThread> KXLiveReportFacts::StartThread(std::function<void()> work) {
+  return KXCompletionThread::Start(std::move(work));
+}
+
+} // namespace kx

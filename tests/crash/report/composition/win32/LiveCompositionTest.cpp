@@ -1,0 +1,223 @@
+// The report of a test exception in this process, composed over the live facts: header fields
+// from the system, one section per thread with titles and marks, registers and stack dump, the
+// completion on its own thread. Under 64-bit Wine the stacks cannot be traced (x86-32 only): the
+// thread sections say so and the checksum stays 0.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <thread>
+
+#include "../../../capture/exception/FakeHost.h"
+#include "Exception.h"
+#include "HeaderFields.h"
+#include "KXHandlers.h"
+#include "LiveReportFacts.h"
+#include "ReportComposer.h"
+#include "ReportText.h"
+#include "ThreadRegistry.h"
+
+namespace kx::test {
+namespace {
+
+class LiveHost : public FakeHost {
+public:
+  using FakeHost::FakeHost;
+  IKXReportComposer *report = nullptr;
+  IKXReportComposer &ReportComposer() override { return *report; }
+  // Where the exception was caught: the calling thread's own stack.
+  __attribute__((noinline)) void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) override {
+    esp = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) - 64;
+    ebp = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  }
+};
+
+// A thread that waits until the test ends.
+struct Worker {
+  HANDLE thread = nullptr;
+  DWORD id = 0;
+  static DWORD WINAPI Run(void *stop) {
+    WaitForSingleObject(static_cast<HANDLE>(stop), INFINITE);
+    return 0;
+  }
+  explicit Worker(HANDLE stop) { thread = CreateThread(nullptr, 0, &Run, stop, 0, &id); }
+  ~Worker() {
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+  }
+};
+
+std::string Hex(DWORD value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%lx", static_cast<unsigned long>(value));
+  return buf;
+}
+
+int64_t StartedLongAgo() { return 1; }
+
+class LiveComposition : public ::testing::Test {
+protected:
+  FakePlatform platform;
+  std::shared_ptr<KXSettingsContext> context;
+  std::unique_ptr<LiveHost> host;
+  KXLiveReportFacts facts{&StartedLongAgo};
+  KXReportComposer composer{facts};
+
+  void SetUp() override {
+    ASSERT_TRUE(JoinThreadRegistry());
+    platform.streams[kExe] = StreamBuilder().Bool("PlWaitBox", false).End();
+    context = std::make_shared<KXSettingsContext>(platform, std::make_shared<KXSettingsRegistry>());
+    host = std::make_unique<LiveHost>(CreateModuleSettings(context, kExe));
+    host->report = &composer;
+    SetExceptionHost(host.get());
+  }
+  void TearDown() override {
+    ClearExceptionHandlers();
+    SetExceptionHost(nullptr);
+  }
+};
+
+__attribute__((noinline)) void FailingFunction(KXRegisterContext &regs) {
+  CONTEXT ctx{};
+  RtlCaptureContext(&ctx);
+#if defined(__x86_64__)
+  regs.eax = uint32_t(ctx.Rax), regs.ebx = uint32_t(ctx.Rbx), regs.esp = uint32_t(ctx.Rsp);
+  regs.ebp = uint32_t(ctx.Rbp), regs.eip = uint32_t(ctx.Rip);
+#else
+  regs.eax = ctx.Eax, regs.ebx = ctx.Ebx, regs.esp = ctx.Esp, regs.ebp = ctx.Ebp, regs.eip = ctx.Eip;
+#endif
+}
+
+std::vector<std::string> Names(IKXFields &list) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.GetItemCount(); ++i)
+    names.push_back(list.GetItem(i));
+  return names;
+}
+
+bool Has(const std::vector<std::string> &names, const std::string &name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+TEST_F(LiveComposition, ReportOfAnExceptionInAWorkerWithSeveralThreads) {
+  HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::shared_ptr<TIKXException> e;
+  std::string report;
+  KXRegisterContext regs;
+  DWORD crashedId = 0, completionId = 0;
+  std::unique_ptr<Worker> reader, paused, hidden, plain;
+  {
+    reader = std::make_unique<Worker>(stop);
+    paused = std::make_unique<Worker>(stop);
+    hidden = std::make_unique<Worker>(stop);
+    plain = std::make_unique<Worker>(stop);
+    SetThreadName(reader->id, "station reader");
+    SetThreadName(hidden->id, kHandleExceptionThreadName);
+    StoreThreadInfo(plain->id, plain->thread, nullptr, MainThreadId(), 0x10001000, "TReadThread");
+    SetThreadPriority(reader->thread, THREAD_PRIORITY_HIGHEST);
+    SuspendThread(paused->thread);
+
+    EConvertError error("'abc' is not a valid integer value");
+    std::thread crashing([&] {
+      crashedId = GetCurrentThreadId();
+      SetThreadName(crashedId, "crashing worker");
+      FailingFunction(regs);
+      KXCaughtException c;
+      c.exceptObject = KXExceptObject::Of(error);
+      c.exceptAddr = reinterpret_cast<uintptr_t>(&FailingFunction) + 4;
+      c.threadId = crashedId;
+      c.context = &regs;
+      e = CreateExceptionObject(c);
+      host->handlingThread = true; // the completion runs on its own thread
+      report = e->GetBugReport(true);
+      completionId = e->GetCompleteThreadId();
+    });
+    crashing.join();
+    ResumeThread(paused->thread);
+  }
+  ASSERT_TRUE(e);
+  if (const char *out = std::getenv("TIDEWELL_REPORT_OUT")) // keep the report for a reader
+    if (FILE *f = std::fopen(out, "wb")) {
+      std::fwrite(report.data(), 1, report.size(), f);
+      std::fclose(f);
+    }
+  EXPECT_TRUE(e->IsComplete());
+  EXPECT_NE(completionId, 0u);
+  EXPECT_NE(completionId, crashedId);
+  EXPECT_EQ(report.find("will be calculated soon"), std::string::npos) << report;
+
+  // Sections: the crashed thread first, then the main thread, then the others with their marks.
+  auto sections = Names(*e->GetBugReportSections());
+  ASSERT_GE(sections.size(), 6u) << report;
+  EXPECT_EQ(sections[0], "crashing worker ($" + Hex(crashedId) + "):");
+  EXPECT_EQ(sections[1].rfind("main thread ($" + Hex(MainThreadId()) + "):", 0), 0u) << sections[1];
+  EXPECT_TRUE(Has(sections, "station reader ($" + Hex(reader->id) + "): <priority:2>")) << report;
+  EXPECT_TRUE(Has(sections, "thread $" + Hex(paused->id) + ": <suspended>")) << report;
+  EXPECT_TRUE(Has(sections, "thread $" + Hex(plain->id) + " (TReadThread):")) << report;
+  for (const std::string &title : sections)
+    EXPECT_EQ(title.find("$" + Hex(hidden->id) + ")"), std::string::npos) << title;
+  EXPECT_TRUE(Has(sections, "cpu registers"));
+  auto content = [&](const std::string &title) { return e->GetBugReportSections()->GetContent(title); };
+  EXPECT_EQ(content("cpu registers").substr(0, 14), "eax = " + Hex8(regs.eax));
+  // A stack dump needs the stack pointer of the context, which only a 32-bit process holds whole.
+  uintptr_t sp = 0;
+#if defined(__x86_64__)
+  CONTEXT now{};
+  RtlCaptureContext(&now);
+  sp = now.Rsp;
+#endif
+  if (sizeof(void *) == 4 || sp <= UINT32_MAX) {
+    std::string dump = content("stack dump");
+    EXPECT_EQ(dump.substr(0, 10), Hex8(regs.esp) + "  ") << dump;
+  }
+#if defined(__x86_64__)
+  // The thread sections say why there is no trace, with the thread's location.
+  std::string crashed = content(sections[0]);
+  EXPECT_EQ(crashed.rfind(kStackNotTraceable, 0), 0u) << crashed;
+  EXPECT_NE(crashed.find("\r\n" + Hex8(uint32_t(reinterpret_cast<uintptr_t>(&FailingFunction) + 4))), std::string::npos)
+      << crashed;
+  EXPECT_EQ(e->GetBugReportHeader()->GetContent("callstack crc"), "$00000000, $00000000, $00000000");
+  EXPECT_FALSE(Has(sections, "disassembling")); // no exception function without a trace
+#endif
+
+  // Header fields from the system.
+  auto header = e->GetBugReportHeader();
+  char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof computer;
+  GetComputerNameA(computer, &size);
+  EXPECT_EQ(header->GetContent("computer name"), computer);
+  EXPECT_EQ(header->GetContent("process id"), "$" + Hex(GetCurrentProcessId()));
+  EXPECT_EQ(header->GetContent("executable"), "report_composition_win32_tests.exe");
+  EXPECT_EQ(header->FindItem("current module"), -1);
+  EXPECT_EQ(header->GetContent("compiled with"), kCompiledWithGnu);
+  EXPECT_EQ(header->GetContent("exception class"), "EConvertError");
+  EXPECT_EQ(header->GetContent("exception message"), "'abc' is not a valid integer value.");
+  EXPECT_FALSE(header->GetContent("user name").empty());
+  auto matches = [&](const char *name, const char *pattern) {
+    std::string value = header->GetContent(name);
+    EXPECT_TRUE(std::regex_match(value, std::regex(pattern))) << name << ": " << value;
+  };
+  matches("date/time", R"(\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d+ms)");
+  matches("operating system", R"(Windows [^\r\n]* build \d+)");
+  matches("physical memory", R"(\d+/\d+ MB \(free/total\))");
+  matches("display mode", R"(\d+x\d+, \d+ bit)");
+  matches("allocated memory", R"(\d+[.,]\d\d (KB|MB|GB))");
+  matches("free disk space", R"(\(C:\) \d+([.,]\d\d)? (Bytes|KB|MB|GB)( \([A-Z]:\) .*)?)");
+  matches("exec. date/time", R"(\d{4}-\d\d-\d\d \d\d:\d\d)");
+  matches("system up time", R"(\d+ (second|minute|hour|day)s?( \d+ (second|minute|hour)s?)?)");
+  matches("program up time", R"(\d+ (second|minute|hour|day)s?( \d+ (second|minute|hour)s?)?)");
+  matches("exception number", R"(\d+)");
+
+  SetEvent(stop);
+  reader.reset();
+  paused.reset();
+  hidden.reset();
+  plain.reset();
+  CloseHandle(stop);
+}
+
+} // namespace
+} // namespace kx::test
