@@ -69,6 +69,8 @@ TExceptionBox::TExceptionBox(IExceptionBoxSubject &exc, TBoxForm form, bool make
   FUgly = settings.GetNoOwnerDrawButtons();
   FModule = reinterpret_cast<HMODULE>(settings.Module());
 
+  FImageList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
+
   // 2. The focus the automatic actions ask for.
   const std::array<bool, kBoxButtonCount> settingsVisible{
       settings.GetSendBtnVisible(),     settings.GetSaveBtnVisible(),    settings.GetPrintBtnVisible(),
@@ -199,6 +201,8 @@ TExceptionBox::~TExceptionBox() {
   if (FMainWnd && IsWindow(FMainWnd))
     CloseMainWnd();
   FPainter.reset();
+  if (FImageList)
+    ImageList_Destroy(FImageList);
 }
 
 void TExceptionBox::CreateButtons(int focusedBtn) {
@@ -269,6 +273,14 @@ LRESULT CALLBACK TExceptionBox::TabsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARA
     return DefWindowProcW(wnd, msg, wp, lp);
   const WNDPROC old = box->FOldTabsWndProc;
   switch (msg) {
+  case WM_DRAWITEM: {
+    const auto &item = *reinterpret_cast<const DRAWITEMSTRUCT *>(lp);
+    if (item.CtlType == ODT_LISTVIEW && item.hwndItem == box->FEdit) {
+      box->DrawListRow(item);
+      return TRUE;
+    }
+    break;
+  }
   case WM_CTLCOLORSTATIC: // the read-only view is white
     SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
     return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
@@ -323,9 +335,12 @@ void TExceptionBox::CheckCurrentTab(const TReportSnapshot &report) {
   if (tab == FCurrentTab && text == FCurrentTabContent && (FEdit || tab < 0))
     return;
   if (FEdit) {
+    if (GetDlgCtrlID(FEdit) == kListId)
+      SendMessageW(FEdit, LVM_SETIMAGELIST, LVSIL_SMALL, 0); // the image list outlives the view
     DestroyWindow(FEdit);
     FEdit = nullptr;
   }
+  FTable = {};
   FCurrentTab = tab;
   FCurrentTabContent = text;
   if (tab < 0)
@@ -351,7 +366,7 @@ void TExceptionBox::CheckCurrentTab(const TReportSnapshot &report) {
 
 HWND TExceptionBox::CreateListView(const RECT &r, const TDetailsTable &table) {
   DWORD style = WS_CHILD | WS_BORDER | WS_HSCROLL | WS_VSCROLL | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER |
-                LVS_SHOWSELALWAYS;
+                LVS_SHOWSELALWAYS | LVS_OWNERDRAWFIXED;
   if (!table.showHeaders)
     style |= LVS_NOCOLUMNHEADER;
   HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", style, r.left, r.top, std::max<LONG>(r.right - r.left, 0),
@@ -360,7 +375,9 @@ HWND TExceptionBox::CreateListView(const RECT &r, const TDetailsTable &table) {
   if (!list)
     return nullptr;
   SendMessageW(list, WM_SETFONT, WPARAM(table.fixedPitch ? FPainter->FixedFont() : FPainter->DialogFont()), FALSE);
-  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  if (FImageList)
+    SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList));
+  FTable = table;
   for (size_t c = 0; c < table.columns.size(); ++c) {
     std::wstring caption = Widen(table.columns[c].caption);
     LVCOLUMNW column{};
@@ -400,10 +417,104 @@ HWND TExceptionBox::CreateListView(const RECT &r, const TDetailsTable &table) {
     }
     ++index;
   }
-  for (size_t c = 0; c < table.columns.size(); ++c)
+  // Each column as wide as its contents, and with headers never narrower than its caption.
+  for (size_t c = 0; c < table.columns.size(); ++c) {
     SendMessageW(list, LVM_SETCOLUMNWIDTH, c, LVSCW_AUTOSIZE);
+    if (!table.showHeaders)
+      continue;
+    const LRESULT contents = SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0);
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, c, LVSCW_AUTOSIZE_USEHEADER);
+    if (SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0) < contents)
+      SendMessageW(list, LVM_SETCOLUMNWIDTH, c, contents);
+  }
   ShowWindow(list, SW_SHOWNA);
   return list;
+}
+
+void TExceptionBox::DrawListRow(const DRAWITEMSTRUCT &item) {
+  HWND list = item.hwndItem;
+  HDC dc = item.hDC;
+  const int row = int(item.itemID);
+  if (row < 0 || size_t(row) >= FTable.rows.size())
+    return;
+  const TDetailsRow &data = FTable.rows[size_t(row)];
+  const bool selected = item.itemState & ODS_SELECTED;
+  const bool deep = TBoxPainter::DeepDisplay();
+  const int columns = int(FTable.columns.size());
+  auto background = [&](int column) -> COLORREF {
+    COLORREF c = data.forceColor ? data.forceColor
+                 : (column % 2 == 1 || columns == 1) ? 0xFFFFFF
+                 : column % 4 == 0                   ? 0xFFF8F0
+                                                     : 0xF4F4FF;
+    if (!deep) {
+      switch (c) {
+      case 0xD0D0FF:
+        return selected ? 0x80 : 0xFF;
+      case 0xF4F4FF:
+        return selected ? 0x808000 : 0xFFFF80;
+      case 0xFFF8F0:
+        return selected ? 0x8080 : 0xC0FFFF;
+      default:
+        return selected ? 0xC0C0C0 : 0xFFFFFF;
+      }
+    }
+    return selected ? c - 0x101010 : c;
+  };
+  const RECT rowRect = item.rcItem;
+  SetBkMode(dc, TRANSPARENT);
+  if (data.captions.rfind(">>", 0) == 0) {
+    // A marker row: one line of text across the row.
+    HBRUSH brush = CreateSolidBrush(background(1));
+    FillRect(dc, &rowRect, brush);
+    DeleteObject(brush);
+    RECT t = rowRect;
+    t.left += 6;
+    t.top += 2;
+    SetTextColor(dc, 0x606060);
+    const std::string line = data.captions.size() > 3 ? data.captions.substr(3) : std::string();
+    DrawTextA(dc, line.c_str(), int(line.size()), &t, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SetTextColor(dc, 0);
+    return;
+  }
+  int x = rowRect.left;
+  for (int c = 0; c < columns; ++c) {
+    const int width = int(SendMessageW(list, LVM_GETCOLUMNWIDTH, WPARAM(c), 0));
+    RECT cell{x, rowRect.top, x + width, rowRect.bottom};
+    x += width;
+    HBRUSH brush = CreateSolidBrush(background(c));
+    FillRect(dc, &cell, brush);
+    DeleteObject(brush);
+    wchar_t buf[512] = {};
+    LVITEMW get{};
+    get.iSubItem = c;
+    get.pszText = buf;
+    get.cchTextMax = 511;
+    SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&get));
+    RECT t{cell.left + (c == 0 ? 6 : 4), cell.top + 2, cell.right - (c == 0 ? 6 : 4), cell.bottom};
+    const bool path = wcslen(buf) >= 3 && buf[1] == L':' && buf[2] == L'\\';
+    UINT flags = DT_SINGLELINE | DT_NOPREFIX | (path ? DT_PATH_ELLIPSIS : DT_END_ELLIPSIS);
+    flags |= FTable.columns[size_t(c)].rightAligned ? DT_RIGHT : DT_LEFT;
+    SetTextColor(dc, 0);
+    DrawTextW(dc, buf, -1, &t, flags);
+  }
+  RECT rest{x, rowRect.top, rowRect.right, rowRect.bottom};
+  if (rest.right > rest.left) {
+    HBRUSH brush = CreateSolidBrush(0xFFFFFF);
+    FillRect(dc, &rest, brush);
+    DeleteObject(brush);
+  }
+  if (selected) {
+    HBRUSH frame = CreateSolidBrush(deep ? 0xB0B0B0 : 0x808080);
+    FrameRect(dc, &rowRect, frame);
+    DeleteObject(frame);
+  } else if (size_t(row) + 1 == FTable.rows.size() || !FTable.rows[size_t(row) + 1].title) {
+    HPEN pen = CreatePen(PS_SOLID, 1, deep ? 0xE0E0E0 : 0xFFFFFF);
+    HGDIOBJ old = SelectObject(dc, pen);
+    MoveToEx(dc, rowRect.left, rowRect.bottom - 1, nullptr);
+    LineTo(dc, rowRect.right, rowRect.bottom - 1);
+    SelectObject(dc, old);
+    DeleteObject(pen);
+  }
 }
 
 void TExceptionBox::RefreshDetails() {

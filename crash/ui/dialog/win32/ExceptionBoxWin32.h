@@ -3,6 +3,7 @@
 // box). The constructor builds and shows the window; RunModal runs its message loop on the same
 // thread until an action closes it.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <array>
 #include <cstdint>
@@ -52,6 +53,7 @@ private:
   void CheckTabs(const TReportSnapshot &report);
   void CheckCurrentTab(const TReportSnapshot &report);
   HWND CreateListView(const RECT &r, const TDetailsTable &table);
+  void DrawListRow(const DRAWITEMSTRUCT &item);
   void RefreshDetails();
   static LRESULT CALLBACK TabsWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   void CloseMainWnd();
@@ -98,6 +100,8 @@ private:
   int FCurrentTab = -1;
   std::string FCurrentTabContent;
   WNDPROC FOldTabsWndProc = nullptr;
+  TDetailsTable FTable;               // the columns and rows of the list view shown
+  HIMAGELIST FImageList = nullptr;    // 16 x 16: gives the list view's rows their height
 };
 
 } // namespace kx
