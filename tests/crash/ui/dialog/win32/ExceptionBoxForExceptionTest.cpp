@@ -17,19 +17,18 @@
 namespace kx::test {
 namespace {
 
+BOOL CALLBACK FindVisibleBox(HWND wnd, LPARAM found) {
+  char name[64] = {};
+  GetClassNameA(wnd, name, sizeof(name));
+  if (std::string(name) != kExceptionBoxClass || !IsWindowVisible(wnd))
+    return TRUE;
+  *reinterpret_cast<HWND *>(found) = wnd;
+  return FALSE;
+}
+
 HWND FindDialog(DWORD threadId) {
   HWND found = nullptr;
-  EnumThreadWindows(
-      threadId,
-      [](HWND wnd, LPARAM lp) -> BOOL {
-        char name[64] = {};
-        GetClassNameA(wnd, name, sizeof(name));
-        if (std::string(name) != kExceptionBoxClass || !IsWindowVisible(wnd))
-          return TRUE;
-        *reinterpret_cast<HWND *>(lp) = wnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(threadId, FindVisibleBox, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 

@@ -33,6 +33,16 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
   return true;
 }
 
+// EnumThreadWindows callback: the crash dialog's window.
+BOOL CALLBACK FindBoxWindow(HWND wnd, LPARAM found) {
+  char name[64] = {};
+  GetClassNameA(wnd, name, sizeof(name));
+  if (std::string(name) != kExceptionBoxClass)
+    return TRUE;
+  *reinterpret_cast<HWND *>(found) = wnd;
+  return FALSE;
+}
+
 // Runs ShowExceptionBox on a thread of its own, like the exception-handling thread.
 class TDialogThread {
 public:
@@ -65,21 +75,9 @@ public:
   HWND Window() {
     if (!FThreadId)
       return nullptr;
-    struct Search {
-      HWND found = nullptr;
-    } search;
-    EnumThreadWindows(
-        FThreadId,
-        [](HWND wnd, LPARAM lp) -> BOOL {
-          char name[64] = {};
-          GetClassNameA(wnd, name, sizeof(name));
-          if (std::string(name) != kExceptionBoxClass)
-            return TRUE;
-          reinterpret_cast<Search *>(lp)->found = wnd;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    EnumThreadWindows(FThreadId, FindBoxWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
   }
   bool WaitDone(std::chrono::milliseconds limit = 5s) {
     return WaitUntil([this] { return FDone.load(); }, limit);
