@@ -242,6 +242,18 @@ TEST_F(Composition, ThreadSectionsWithTitlesMarksCreatorAndColumns) {
   // A thread that cannot be read keeps the placeholder; the reporter's own thread has no section.
   EXPECT_EQ(sections->GetContent("thread $c:"), ">> stack not accessible");
   EXPECT_EQ(facts.traces, 3);
+  // Only the crashed thread is told where the exception left its stack.
+  ASSERT_EQ(facts.hints.size(), 1u);
+  const KXCrashedStackHint &hint = facts.hints.at(7);
+  EXPECT_TRUE(hint.hasContext);
+  EXPECT_EQ(hint.contextEsp, registers.esp);
+  EXPECT_EQ(hint.caughtEsp, 0x12ff00u); // what the host recorded when the exception was caught
+  EXPECT_EQ(hint.caughtEbp, 0x12ff40u);
+  EXPECT_TRUE(facts.traced[0].exceptThread);
+  EXPECT_EQ(facts.traced[0].exceptAddr, 0x401234u);
+  EXPECT_EQ(facts.traced[0].stackTop, 0x130000u);
+  EXPECT_FALSE(facts.traced[1].exceptThread);
+  EXPECT_EQ(facts.traced[1].exceptAddr, 0u);
 
   EXPECT_EQ(sections->GetContent("cpu registers").substr(0, 14), "eax = 0012f5a0");
   EXPECT_EQ(sections->GetContent("stack dump"),

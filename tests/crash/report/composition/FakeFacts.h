@@ -121,7 +121,10 @@ public:
     creatorTid = it->second.creatorTid;
     return it->second.title;
   }
-  bool CaptureThread(uint32_t id, const KXCrashedStackHint *, KXThreadCapture &capture) override {
+  std::map<uint32_t, KXCrashedStackHint> hints; // the hints given, per thread
+  bool CaptureThread(uint32_t id, const KXCrashedStackHint *hint, KXThreadCapture &capture) override {
+    if (hint)
+      hints[id] = *hint;
     auto it = threads.find(id);
     if (it == threads.end() || !it->second.capturable)
       return false;
