@@ -19,18 +19,18 @@ std::vector<std::string> Split(const std::string &text, char separator) {
   }
 }
 
-TDetailsTable Table(const std::string &spec, std::vector<TDetailsRow> rows, bool fixedPitch = false) {
+TDetailsTable Table(const std::string &captionList, std::vector<TDetailsRow> rows, bool fixedPitch = false) {
   TDetailsTable t;
-  t.columns = ColumnSpec(spec);
+  t.columns = ParseColumnCaptions(captionList);
   t.rows = std::move(rows);
   t.fixedPitch = fixedPitch;
   return t;
 }
 
-TDetailsTable Detected(const std::string &text, bool strict, const std::string &spec, bool fixedPitch = false) {
+TDetailsTable Detected(const std::string &text, bool strict, const std::string &captionList, bool fixedPitch = false) {
   std::vector<std::string> lines = DetailsLines(text);
   const std::vector<size_t> boundaries = DetectColumns(lines, strict);
-  return Table(spec, SplitRows(lines, boundaries), fixedPitch);
+  return Table(captionList, SplitRows(lines, boundaries), fixedPitch);
 }
 
 TDetailsTable Automatic(const std::string &text) {
@@ -45,7 +45,7 @@ TDetailsTable Automatic(const std::string &text) {
   if (captioned) {
     std::string head = lines.front().substr(1);
     std::replace(head.begin(), head.end(), '\t', '|');
-    t.columns = ColumnSpec(head);
+    t.columns = ParseColumnCaptions(head);
     lines.erase(lines.begin());
   }
   // A tree of "+" and "-" lines: one column in the fixed-pitch font.
@@ -97,9 +97,9 @@ TDetailsTable Automatic(const std::string &text) {
 
 } // namespace
 
-std::vector<TDetailsColumn> ColumnSpec(const std::string &spec) {
+std::vector<TDetailsColumn> ParseColumnCaptions(const std::string &captionList) {
   std::vector<TDetailsColumn> columns;
-  for (std::string caption : Split(spec, '|')) {
+  for (std::string caption : Split(captionList, '|')) {
     TDetailsColumn c;
     if (!caption.empty() && caption[0] == '^') {
       c.upperCase = true;
@@ -192,13 +192,13 @@ TDetailsTable PrepareDetailsView(int tab, const std::string &sectionName, const 
   if (sectionName == "processes") {
     std::vector<std::string> lines = DetailsLines(text);
     const std::vector<size_t> boundaries = DetectColumns(lines, true);
-    static const char *const specs[] = {
+    static const char *const captionLists[] = {
         "^id|file name|priority|path", "^id|file name|session|priority|path",
         "^id|file name|gdi objects|user objects|priority|path",
         "^id|file name|session|gdi objects|user objects|priority|path"};
     if (boundaries.size() < 3 || boundaries.size() > 6)
       return {};
-    return Table(specs[boundaries.size() - 3], SplitRows(lines, boundaries));
+    return Table(captionLists[boundaries.size() - 3], SplitRows(lines, boundaries));
   }
   if (sectionName == "disassembling")
     return {}; // shown as text

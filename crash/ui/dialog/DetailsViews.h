@@ -30,7 +30,7 @@ struct TDetailsTable {
 
 // Column captions separated by "|": "^" makes an upper-case column, a following space a
 // right-aligned one.
-std::vector<TDetailsColumn> ColumnSpec(const std::string &spec);
+std::vector<TDetailsColumn> ParseColumnCaptions(const std::string &captionList);
 
 // The lines of a text (split at CR, line feeds dropped).
 std::vector<std::string> DetailsLines(const std::string &text);

@@ -18,8 +18,8 @@ std::vector<std::string> Cells(const TDetailsRow &row) {
   }
 }
 
-TEST(DetailsViews, ColumnSpecMarkers) {
-  const auto c = ColumnSpec("^handle|file name| version|path");
+TEST(DetailsViews, ParseColumnCaptionsMarkers) {
+  const auto c = ParseColumnCaptions("^handle|file name| version|path");
   ASSERT_EQ(c.size(), 4u);
   EXPECT_TRUE(c[0].upperCase);
   EXPECT_EQ(c[0].caption, "handle");
