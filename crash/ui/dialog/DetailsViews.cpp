@@ -95,6 +95,51 @@ TDetailsTable Automatic(const std::string &text) {
   return t;
 }
 
+// The disassembly: address, the optional line column, the code (the current instruction marked)
+// and the comments.
+TDetailsTable Disassembly(const std::string &text) {
+  std::vector<std::string> lines = DetailsLines(text);
+  size_t p = 0; // 1-based position of the marker column
+  for (const std::string &l : lines) {
+    const size_t at = l.substr(0, 25).find('>');
+    if (!l.empty() && at != std::string::npos) {
+      p = at + 1;
+      break;
+    }
+  }
+  if (p == 0)
+    return {};
+  const bool lineColumn = p > 10;
+  // The tab stands in place of the space after the address (position 9) and of the space before
+  // the marker column (position p - 1), so the address keeps all its digits.
+  std::vector<size_t> boundaries{10};
+  if (lineColumn)
+    boundaries.push_back(p);
+  TDetailsTable t = Table(lineColumn ? "address|line|asm code|comments" : "address|asm code|comments", {}, true);
+  for (std::string line : lines) {
+    TDetailsRow row;
+    if (line.size() >= p && (line[p - 1] == ' ' || line[p - 1] == '>')) {
+      if (line[p - 1] == '>')
+        row.forceColor = 0xD0D0FF;
+      line[p - 1] = char(0xA0);
+    }
+    const size_t separator = line.find("; --");
+    if (separator != std::string::npos)
+      line.erase(separator + 4, 28);
+    line = SplitRows({line}, boundaries)[0].captions;
+    std::string withComments;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == ';' && line.compare(i, 4, "; --") != 0)
+        withComments += '\t';
+      withComments += line[i];
+    }
+    const size_t first = withComments.find_first_not_of(' '), last = withComments.find_last_not_of(' ');
+    row.captions = first == std::string::npos ? std::string() : withComments.substr(first, last - first + 1);
+    t.rows.push_back(row);
+  }
+  return t;
+}
+
 } // namespace
 
 std::vector<TDetailsColumn> ParseColumnCaptions(const std::string &captionList) {
@@ -201,7 +246,7 @@ TDetailsTable PrepareDetailsView(int tab, const std::string &sectionName, const 
     return Table(captionLists[boundaries.size() - 3], SplitRows(lines, boundaries));
   }
   if (sectionName == "disassembling")
-    return {}; // shown as text
+    return Disassembly(text);
   return Automatic(text);
 }
 

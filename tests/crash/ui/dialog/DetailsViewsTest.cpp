@@ -110,5 +110,30 @@ TEST(DetailsViews, NamedViews) {
   EXPECT_FALSE(PrepareDetailsView(5, "disassembling", "a\r\nb").IsTable());
 }
 
+TEST(DetailsViews, DisassemblyMarksTheCurrentInstructionAndSplitsComments) {
+  const std::string text = "00401230 public TForm1.btnSetClick:  ; function entry point\r\n"
+                           "00401230   push    ebp\r\n"
+                           "00401231 > mov     eax, [ebx]\r\n"
+                           "00401233\r\n"
+                           "00401233 ; ---------------------------------------------------------";
+  const TDetailsTable t = PrepareDetailsView(5, "disassembling", text);
+  ASSERT_TRUE(t.IsTable());
+  EXPECT_TRUE(t.fixedPitch);
+  ASSERT_EQ(t.columns.size(), 3u);
+  EXPECT_EQ(t.columns[1].caption, "asm code");
+  EXPECT_EQ(Cells(t.rows[2]), (std::vector<std::string>{"00401231", "\xA0 mov     eax, [ebx]"}));
+  EXPECT_EQ(t.rows[2].forceColor, 0xD0D0FFu);
+  EXPECT_EQ(t.rows[1].forceColor, 0u);
+  EXPECT_EQ(Cells(t.rows[0]), (std::vector<std::string>{"00401230", "public TForm1.btnSetClick:  ", "; function entry point"}));
+  EXPECT_EQ(Cells(t.rows[3]), (std::vector<std::string>{"00401233"}));
+  // The separator line is kept in one piece and shortened.
+  EXPECT_EQ(Cells(t.rows[4]), (std::vector<std::string>{"00401233", "; --" + std::string(57 - 2 - 28, '-')}));
+
+  // With line numbers the marker moves right and a line column appears.
+  const TDetailsTable lines = PrepareDetailsView(5, "disassembling", "00401231 0131 > mov     eax, [ebx]");
+  ASSERT_EQ(lines.columns.size(), 4u);
+  EXPECT_EQ(Cells(lines.rows[0]), (std::vector<std::string>{"00401231", "0131", "\xA0 mov     eax, [ebx]"}));
+}
+
 } // namespace
 } // namespace kx
