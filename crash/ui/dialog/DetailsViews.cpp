@@ -140,6 +140,166 @@ TDetailsTable Disassembly(const std::string &text) {
   return t;
 }
 
+std::string Trim(const std::string &text) {
+  const size_t first = text.find_first_not_of(' '), last = text.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+bool IsDataLine(const std::string &line) { return !line.empty() && line.rfind(">>", 0) != 0; }
+
+// The columns of the common header of the thread view, in order.
+enum TThreadColumn { kAddress, kRelAddress, kModule, kUnit, kLine, kRelLine, kFunction, kThreadColumns };
+
+// One piece of a call stack: its lines split into cells and which cell holds which column.
+struct TStackPiece {
+  std::vector<std::vector<std::string>> cells; // per line (empty for marker and empty lines)
+  std::vector<std::string> lines;
+  int columnOf[kThreadColumns] = {0, -1, -1, -1, -1, -1, -1};
+};
+
+std::vector<std::string> CellsOf(const std::string &row) {
+  std::vector<std::string> cells = Split(row, '\t');
+  return cells;
+}
+
+TStackPiece AnalysePiece(std::vector<std::string> lines) {
+  TStackPiece piece;
+  piece.lines = lines;
+  const std::vector<size_t> boundaries = DetectColumns(lines, false);
+  const std::vector<TDetailsRow> rows = SplitRows(lines, boundaries);
+  size_t columns = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    piece.cells.push_back(IsDataLine(lines[i]) ? CellsOf(rows[i].captions) : std::vector<std::string>());
+    columns = std::max(columns, piece.cells.back().size());
+  }
+  // Every data row's cell of a column passes the test (rows without the cell do not count).
+  auto every = [&](size_t column, auto &&test) {
+    bool any = false;
+    for (const auto &row : piece.cells) {
+      if (row.empty())
+        continue;
+      if (column >= row.size() || !test(row[column]))
+        return false;
+      any = true;
+    }
+    return any;
+  };
+  auto relAddress = [](const std::string &cell) {
+    const std::string t = Trim(cell);
+    return t.size() > 1 && t[0] == '+' &&
+           t.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+  };
+  // Frames without a line number leave the cell blank.
+  auto rightDigits = [](const std::string &cell) {
+    const std::string t = Trim(cell);
+    return t.empty() || (t.find_first_not_of("0123456789") == std::string::npos &&
+                         cell.find_last_not_of(' ') + 1 == cell.size());
+  };
+  auto anyFilled = [&](size_t column) {
+    for (const auto &row : piece.cells)
+      if (column < row.size() && !Trim(row[column]).empty())
+        return true;
+    return false;
+  };
+  auto identifier = [](const std::string &cell) {
+    const std::string t = Trim(cell);
+    if (t.empty() || t.rfind("public%", 0) == 0 || t.rfind("segment%", 0) == 0)
+      return true;
+    return t.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.@$") ==
+           std::string::npos;
+  };
+  size_t next = 1;
+  if (columns > 1 && every(1, relAddress)) {
+    piece.columnOf[kRelAddress] = 1;
+    next = 2;
+  }
+  if (next < columns)
+    piece.columnOf[kModule] = int(next);
+  for (size_t c = next + 1; c < columns; ++c)
+    if (anyFilled(c) && every(c, rightDigits)) {
+      piece.columnOf[kLine] = int(c);
+      if (c - 1 > next)
+        piece.columnOf[kUnit] = int(c - 1);
+      if (columns - c - 1 >= 2) {
+        piece.columnOf[kRelLine] = int(c + 1);
+        piece.columnOf[kFunction] = int(c + 2);
+      } else if (columns - c - 1 == 1) {
+        piece.columnOf[kFunction] = int(c + 1);
+      }
+      return piece;
+    }
+  for (size_t c = next + 1; c < columns; ++c)
+    if (every(c, identifier)) {
+      if (columns - c == 2) {
+        piece.columnOf[kUnit] = int(c);
+        piece.columnOf[kFunction] = int(c + 1);
+      } else {
+        piece.columnOf[kFunction] = int(c);
+      }
+      break;
+    }
+  return piece;
+}
+
+// The call stacks: each piece split into its own columns, the rows rebuilt in the columns of a
+// header common to all pieces.
+TDetailsTable ThreadView(const std::string &text) {
+  // Every thread's stack and every creation stack has column widths of its own, so each marker
+  // line starts a piece.
+  std::vector<std::vector<std::string>> pieces(1);
+  for (const std::string &line : DetailsLines(text)) {
+    if (line.rfind(">>", 0) == 0 && !pieces.back().empty())
+      pieces.emplace_back();
+    pieces.back().push_back(line);
+  }
+  std::vector<TStackPiece> analysed;
+  bool used[kThreadColumns] = {true, false, false, false, false, false, false};
+  for (auto &lines : pieces) {
+    analysed.push_back(AnalysePiece(lines));
+    for (int c = 1; c < kThreadColumns; ++c)
+      used[c] = used[c] || analysed.back().columnOf[c] >= 0;
+  }
+  static const char *const captions[kThreadColumns] = {"^address", "^ rel.", "module", "unit", " line", " rel.",
+                                                       "function"};
+  std::string header;
+  for (int c = 0; c < kThreadColumns; ++c)
+    if (used[c])
+      header += std::string(header.empty() ? "" : "|") + captions[c];
+  TDetailsTable t = Table(header, {});
+  const bool internalError = !pieces.back().empty() && pieces.back()[0].rfind(">> internal error", 0) == 0;
+  bool previousEmpty = true; // the start of the text counts as following an empty row
+  for (const TStackPiece &piece : analysed)
+    for (size_t i = 0; i < piece.lines.size(); ++i) {
+      const std::string &line = piece.lines[i];
+      TDetailsRow row;
+      if (!IsDataLine(line)) {
+        row.captions = line;
+        row.forceColor = 0xFFFFFF;
+        row.title = !line.empty() && previousEmpty && !internalError;
+        previousEmpty = line.empty();
+        t.rows.push_back(row);
+        continue;
+      }
+      previousEmpty = false;
+      std::string rebuilt;
+      bool first = true;
+      for (int c = 0; c < kThreadColumns; ++c) {
+        if (!used[c])
+          continue;
+        const int from = piece.columnOf[c];
+        const std::vector<std::string> &cells = piece.cells[i];
+        if (!first)
+          rebuilt += '\t';
+        first = false;
+        if (from >= 0 && size_t(from) < cells.size())
+          rebuilt += cells[size_t(from)];
+      }
+      row.captions = rebuilt;
+      t.rows.push_back(row);
+    }
+  return t;
+}
+
 } // namespace
 
 std::vector<TDetailsColumn> ParseColumnCaptions(const std::string &captionList) {
@@ -221,7 +381,7 @@ TDetailsTable PrepareDetailsView(int tab, const std::string &sectionName, const 
   if (text.rfind(">> will be", 0) == 0)
     return Automatic(text);
   if (text.rfind(">> internal", 0) == 0 || tab == 1)
-    return {}; // the thread view: shown as text
+    return ThreadView(text);
   if (tab == 0) {
     std::vector<TDetailsRow> rows;
     for (const std::string &l : DetailsLines(text))

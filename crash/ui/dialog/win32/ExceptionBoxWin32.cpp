@@ -470,9 +470,29 @@ void TExceptionBox::DrawListRow(const DRAWITEMSTRUCT &item) {
     RECT t = rowRect;
     t.left += 6;
     t.top += 2;
-    SetTextColor(dc, 0x606060);
     const std::string line = data.captions.size() > 3 ? data.captions.substr(3) : std::string();
+    HFONT bold = nullptr;
+    HGDIOBJ oldFont = nullptr;
+    if (data.title) {
+      // A title: bold, over a 2-pixel line.
+      LOGFONTW lf{};
+      GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof(lf), &lf);
+      lf.lfWeight = 700;
+      bold = CreateFontIndirectW(&lf);
+      oldFont = SelectObject(dc, bold);
+      RECT under{rowRect.left, rowRect.bottom - 2, rowRect.right, rowRect.bottom};
+      HBRUSH lineBrush = CreateSolidBrush(selected ? 0xA0A0A0 : 0xC0C0C0);
+      FillRect(dc, &under, lineBrush);
+      DeleteObject(lineBrush);
+      SetTextColor(dc, 0);
+    } else {
+      SetTextColor(dc, 0x606060);
+    }
     DrawTextA(dc, line.c_str(), int(line.size()), &t, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    if (bold) {
+      SelectObject(dc, oldFont);
+      DeleteObject(bold);
+    }
     SetTextColor(dc, 0);
     return;
   }

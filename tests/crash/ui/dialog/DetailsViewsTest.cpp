@@ -106,7 +106,7 @@ TEST(DetailsViews, NamedViews) {
   // A process list whose columns cannot be told apart is shown as text.
   EXPECT_FALSE(PrepareDetailsView(4, "processes", "0001 a.exe\r\n0002 b.exe").IsTable());
   // Call stacks and placeholders of an unfinished report.
-  EXPECT_FALSE(PrepareDetailsView(1, "", "00401234 +004 Tidewell.exe").IsTable());
+  EXPECT_TRUE(PrepareDetailsView(1, "", "00401234 +004 Tidewell.exe").IsTable());
   EXPECT_FALSE(PrepareDetailsView(5, "disassembling", "a\r\nb").IsTable());
 }
 
@@ -133,6 +133,59 @@ TEST(DetailsViews, DisassemblyMarksTheCurrentInstructionAndSplitsComments) {
   const TDetailsTable lines = PrepareDetailsView(5, "disassembling", "00401231 0131 > mov     eax, [ebx]");
   ASSERT_EQ(lines.columns.size(), 4u);
   EXPECT_EQ(Cells(lines.rows[0]), (std::vector<std::string>{"00401231", "0131", "\xA0 mov     eax, [ebx]"}));
+}
+
+} // namespace
+} // namespace kx
+
+namespace kx {
+namespace {
+
+std::vector<std::string> RowCells(const TDetailsRow &row) {
+  std::vector<std::string> cells;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = row.captions.find('\t', start);
+    std::string cell = row.captions.substr(start, at == std::string::npos ? std::string::npos : at - start);
+    const size_t a = cell.find_first_not_of(' '), b = cell.find_last_not_of(' ');
+    cells.push_back(a == std::string::npos ? std::string() : cell.substr(a, b - a + 1));
+    if (at == std::string::npos)
+      return cells;
+    start = at + 1;
+  }
+}
+
+TEST(DetailsViews, ThreadViewFindsTheStackColumnsPerPiece) {
+  // Each thread's lines have their own column widths.
+  const std::string text = ">> main thread ($1a4)\r\n"
+                           "0045a1f3 +01b Tidewell.exe MainUnit  131 +5 TForm1.btnSetClick\r\n"
+                           "0045b000 +2c0 Tidewell.exe Forms    2210 +9 TApplication.Run\r\n"
+                           "7c816fd7 +000 kernel32.dll                  BaseProcessStart\r\n"
+                           "\r\n"
+                           ">> worker ($2b8)\r\n"
+                           "00461010 +010 Tidewell.exe Worker 12 +2 TWorker.Execute\r\n"
+                           ">> created by main thread ($1a4) at:\r\n"
+                           "00462000 Tidewell.exe Worker 40 TForm1.StartWorker";
+  const TDetailsTable t = PrepareDetailsView(1, "", text);
+  ASSERT_TRUE(t.IsTable());
+  std::vector<std::string> captions;
+  for (const auto &c : t.columns)
+    captions.push_back(c.caption);
+  EXPECT_EQ(captions, (std::vector<std::string>{"address", "rel.", "module", "unit", "line", "rel.", "function"}));
+  EXPECT_TRUE(t.columns[0].upperCase);
+  EXPECT_TRUE(t.columns[4].rightAligned);
+  ASSERT_EQ(t.rows.size(), 9u);
+  EXPECT_TRUE(t.rows[0].title);
+  EXPECT_EQ(t.rows[0].forceColor, 0xFFFFFFu);
+  EXPECT_EQ(RowCells(t.rows[1]),
+            (std::vector<std::string>{"0045a1f3", "+01b", "Tidewell.exe", "MainUnit", "131", "+5", "TForm1.btnSetClick"}));
+  EXPECT_EQ(RowCells(t.rows[3]), (std::vector<std::string>{"7c816fd7", "+000", "kernel32.dll", "", "", "", "BaseProcessStart"}));
+  EXPECT_FALSE(t.rows[4].title); // the empty row
+  EXPECT_TRUE(t.rows[5].title);  // ">> worker" follows it
+  EXPECT_FALSE(t.rows[7].title); // the creation stack's marker follows a stack row
+  // The creation stack is its own piece, without relative columns, placed in the common header.
+  EXPECT_EQ(RowCells(t.rows[8]),
+            (std::vector<std::string>{"00462000", "", "Tidewell.exe", "Worker", "40", "", "TForm1.StartWorker"}));
 }
 
 } // namespace

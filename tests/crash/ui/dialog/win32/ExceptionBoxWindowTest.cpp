@@ -429,21 +429,28 @@ TEST(ExceptionBoxWindow, DetailBoxDetailsReopensTheFullDialogWithTheReportAndNoC
   // The header fields as a table, the stacks as text.
   EXPECT_EQ(ListCells(tabs), (std::vector<std::vector<std::string>>{{"exception class", "EAccessViolation"}}));
   SelectTab(full, tabs, 1);
-  EXPECT_EQ(GetDlgItem(tabs, TExceptionBox::kListId), nullptr);
-  EXPECT_EQ(ViewText(tabs), ">> main thread ($1a4)\r\n00401234 +004 Tidewell.exe");
+  // The stack as a table: the thread's title row, then address, relative address and module.
+  using Cells = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(ListCells(tabs), (Cells{{">>", "", ""}, {"00401234", "+004", "Tidewell.exe"}}));
   // The pane follows the report's changes: a second thread and a new section.
   exc.SetSnapshot({{{"exception class", "EAccessViolation"}},
-                   {{"main thread ($1a4)", "a"}, {"worker ($2b8)", "b"}, {"modules", "00400000 Tidewell.exe"}}});
+                   {{"main thread ($1a4)", "a"},
+                    {"worker ($2b8)", "b"},
+                    {"modules", "00400000 Tidewell.exe"},
+                    {"hardware", "One processor."}}});
   exc.ReportChanged();
-  EXPECT_TRUE(WaitUntil([&] { return TabCaptions(tabs).size() == 3; }));
-  EXPECT_EQ(TabCaptions(tabs), (std::vector<std::string>{"general", "call stacks", "modules"}));
-  EXPECT_TRUE(WaitUntil([&] { return ViewText(tabs) == ">> main thread ($1a4)\r\na\r\n\r\n>> worker ($2b8)\r\nb"; }));
+  EXPECT_TRUE(WaitUntil([&] { return TabCaptions(tabs).size() == 4; }));
+  EXPECT_EQ(TabCaptions(tabs), (std::vector<std::string>{"general", "call stacks", "modules", "hardware"}));
+  EXPECT_TRUE(WaitUntil([&] { return ListCells(tabs) == Cells{{">>"}, {"A"}, {""}, {">>"}, {"B"}}; }));
   SelectTab(full, tabs, 2);
   EXPECT_EQ(ListCells(tabs), (std::vector<std::vector<std::string>>{{"00400000", "Tidewell.exe", "", ""}}));
   const HWND view = GetDlgItem(tabs, TExceptionBox::kListId);
   SelectTab(full, tabs, 2); // the same tab with the same text keeps its view
   EXPECT_EQ(GetDlgItem(tabs, TExceptionBox::kListId), view);
   Screenshot(full, "exception-box-details-table");
+  SelectTab(full, tabs, 3); // a text that is no table
+  EXPECT_EQ(GetDlgItem(tabs, TExceptionBox::kListId), nullptr);
+  EXPECT_EQ(ViewText(tabs), "One processor.");
   SelectTab(full, tabs, 1);
   EXPECT_EQ(exc.settings.GetAutoClose(), 0u);
   EXPECT_TRUE(exc.settings.GetAutoShowBugReport());
