@@ -30,18 +30,20 @@ bool InImage(const void *p) {
   return p && VirtualQuery(p, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT && mbi.Type == MEM_IMAGE;
 }
 
-// The main thread waits for the handling while it dispatches its messages.
-void WaitDispatching(HANDLE event) {
+// The main thread waits for the handling while it dispatches its messages. False when it
+// stopped waiting at the quit message (which is posted again for the program's own loop).
+bool WaitDispatching(HANDLE event) {
   MSG msg;
   while (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
     BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0 || got == -1) {
       PostQuitMessage(got == 0 ? int(msg.wParam) : 0);
-      break;
+      return false;
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  return true;
 }
 
 void Catch(const KXCatchArgs &args) {
@@ -101,14 +103,18 @@ void Catch(const KXCatchArgs &args) {
     return;
   record.event = reinterpret_cast<std::uintptr_t>(event);
   PauseFreezeWatch(true);
+  bool handled = true;
   if (WriteHandOffRecord(record)) {
     if (GetCurrentThreadId() == MainThreadID)
-      WaitDispatching(event);
+      handled = WaitDispatching(event);
     else
       WaitForSingleObject(event, INFINITE);
   }
   PauseFreezeWatch(false);
-  CloseHandle(event);
+  // The handling thread still sets the event of a record whose wait ended at the quit message, so
+  // that event stays open.
+  if (handled)
+    CloseHandle(event);
 }
 } // namespace
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
 #include <memory>
 #include <unwind.h>
 
@@ -147,17 +149,65 @@ void SystemExceptionPath(const EXCEPTION_RECORD &r, const CONTEXT &c, uint32_t t
   CatchException(args);
 }
 
-// A stack overflow leaves too little stack for the handling: another thread does it while the
-// overflowed one waits.
+// A stack overflow leaves too little stack for the handling: a thread made at start-up does it
+// while the overflowed one waits. The fault is copied into static storage, so that the
+// overflowed thread needs hardly any stack to hand it over.
 struct OverflowJob {
   EXCEPTION_RECORD record;
   CONTEXT context;
   DWORD threadId;
 };
-DWORD WINAPI OverflowThread(void *p) {
-  auto *job = static_cast<OverflowJob *>(p);
-  SystemExceptionPath(job->record, job->context, job->threadId);
+OverflowJob gOverflowJob;
+std::atomic<bool> gOverflowBusy{false};
+HANDLE gOverflowStart = nullptr, gOverflowDone = nullptr, gOverflowThread = nullptr;
+std::uintptr_t gOwnBegin = 0, gOwnEnd = 0;
+
+DWORD WINAPI OverflowThread(void *) {
+  while (WaitForSingleObject(gOverflowStart, INFINITE) == WAIT_OBJECT_0 && gOverflowBusy) {
+    SystemExceptionPath(gOverflowJob.record, gOverflowJob.context, gOverflowJob.threadId);
+    SetEvent(gOverflowDone);
+  }
   return 0;
+}
+
+void StartOverflowThread() {
+  if (gOverflowThread)
+    return;
+  auto own = reinterpret_cast<std::uintptr_t>(ModuleOf(reinterpret_cast<void *>(&HasOwnUnwindTables)));
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(own + reinterpret_cast<const IMAGE_DOS_HEADER *>(own)->e_lfanew);
+  gOwnBegin = own;
+  gOwnEnd = own + nt->OptionalHeader.SizeOfImage;
+  gOverflowStart = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  gOverflowDone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  DWORD id = 0;
+  gOverflowThread = CreateThread(nullptr, 0, &OverflowThread, nullptr, 0, &id);
+  if (gOverflowThread && ThreadRegistryJoined())
+    StoreThreadInfo(id, gOverflowThread, "-"); // a helper of the reporter: no section in reports
+}
+
+void StopOverflowThread() {
+  if (!gOverflowThread)
+    return;
+  gOverflowBusy = false;
+  SetEvent(gOverflowStart);
+  if (WaitForSingleObject(gOverflowThread, 2000) == WAIT_TIMEOUT)
+    TerminateThread(gOverflowThread, 0);
+  CloseHandle(gOverflowThread);
+  CloseHandle(gOverflowStart);
+  CloseHandle(gOverflowDone);
+  gOverflowThread = gOverflowStart = gOverflowDone = nullptr;
+}
+
+// Runs on the overflowed stack: no calls that need much of it.
+LONG HandleStackOverflow(EXCEPTION_POINTERS *ep) {
+  std::uintptr_t pc = reinterpret_cast<std::uintptr_t>(ep->ExceptionRecord->ExceptionAddress);
+  if (!gOverflowThread || pc < gOwnBegin || pc >= gOwnEnd || gOverflowBusy.exchange(true))
+    return EXCEPTION_CONTINUE_SEARCH;
+  std::memcpy(&gOverflowJob.record, ep->ExceptionRecord, sizeof(EXCEPTION_RECORD));
+  std::memcpy(&gOverflowJob.context, ep->ContextRecord, sizeof(CONTEXT));
+  gOverflowJob.threadId = GetCurrentThreadId();
+  SignalObjectAndWait(gOverflowStart, gOverflowDone, INFINITE, FALSE);
+  return EXCEPTION_CONTINUE_SEARCH;
 }
 
 void NameThread(const EXCEPTION_RECORD &r) {
@@ -177,21 +227,17 @@ void NameThread(const EXCEPTION_RECORD &r) {
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
   const EXCEPTION_RECORD &r = *ep->ExceptionRecord;
   if (r.ExceptionCode == kThreadNamingCode) {
-    if (r.NumberParameters >= 3 && r.ExceptionInformation[0] == 0x1000 && r.ExceptionFlags == 0)
+    // A debugger saw it first; the name is recorded and the raiser goes on, also when it has no
+    // handler of its own around the raise.
+    if (r.NumberParameters >= 3 && r.ExceptionInformation[0] == 0x1000 && r.ExceptionFlags == 0) {
       NameThread(r);
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
-  std::uintptr_t pc = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
-  if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
-    if (!HasOwnUnwindTables(pc))
-      return EXCEPTION_CONTINUE_SEARCH;
-    OverflowJob job{r, *ep->ContextRecord, GetCurrentThreadId()};
-    if (HANDLE t = CreateThread(nullptr, 0, &OverflowThread, &job, 0, nullptr)) {
-      WaitForSingleObject(t, INFINITE);
-      CloseHandle(t);
+      return EXCEPTION_CONTINUE_EXECUTION;
     }
     return EXCEPTION_CONTINUE_SEARCH;
   }
+  if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW)
+    return HandleStackOverflow(ep);
+  std::uintptr_t pc = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
   if (!IsMappedFault(r.ExceptionCode) || !HasOwnUnwindTables(pc))
     return EXCEPTION_CONTINUE_SEARCH;
 
@@ -237,9 +283,11 @@ void InstallFaultMapping() {
   }
   ULONG guarantee = 0x10000;
   SetThreadStackGuarantee(&guarantee);
+  StartOverflowThread();
 }
 
 void RemoveFaultMapping() {
+  StopOverflowThread();
   if (gVectoredHandler) {
     RemoveVectoredExceptionHandler(gVectoredHandler);
     gVectoredHandler = nullptr;

@@ -1,0 +1,284 @@
+// The crash laboratory: provokes one kind of failure on demand, in a program that runs the
+// reporter as the tool does, and writes what the reporter caught and how the program went on.
+//
+//   crashlab <kind> <result file> [continue|close|restart]
+//
+// Instead of showing a window, the reporter's show step writes a "caught" line (class, message,
+// source, can continue, thread, where the registers were taken) and then takes the action given.
+// Other lines record what the program saw afterwards.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Application.h"
+#include "Exception.h"
+#include "Forms.h"
+#include "KXCatchingPoints.h"
+#include "KXReporter.h"
+#include "KXWin32ExceptionHost.h"
+#include "RuntimeHooks.h"
+#include "Thread.h"
+#include "ThreadRegistry.h"
+
+namespace {
+
+std::string gKind, gAction = "continue";
+std::FILE *gOut = nullptr;
+std::atomic<int> gCaught{0};
+DWORD gMainThread = 0;
+HWND gWindow = nullptr;
+constexpr UINT kProvoke = WM_APP + 1;
+constexpr UINT kNested = WM_APP + 2;
+constexpr UINT kFinish = WM_APP + 3;
+
+void Line(const std::string &text) {
+  std::fprintf(gOut, "%s\n", text.c_str());
+  std::fflush(gOut);
+}
+
+// Faults that happen in code of their own, so the recorded registers can be told from the
+// handler's.
+__attribute__((noinline)) void WriteThroughNull(volatile int *p) { *p = 42; }
+__attribute__((noinline)) int DivideBy(int divisor) {
+  volatile int d = divisor;
+  return 1000 / d;
+}
+__attribute__((noinline)) int Recurse(int depth) {
+  volatile char pad[512];
+  pad[0] = char(depth);
+  return depth > 1000000000 ? pad[0] : Recurse(depth + 1) + pad[0];
+}
+
+bool InFunction(std::uintptr_t address, const void *function) {
+  auto start = reinterpret_cast<std::uintptr_t>(function);
+  return uint32_t(address) >= uint32_t(start) && uint32_t(address) < uint32_t(start) + 0x100;
+}
+
+void Record(kx::IKXException &e) {
+  ++gCaught;
+  const kx::KXRegisterContext *c = e.GetContext();
+  std::string where = "none";
+  if (c) {
+    std::uintptr_t eip = c->eip;
+    if (InFunction(eip, reinterpret_cast<const void *>(&WriteThroughNull)) ||
+        InFunction(eip, reinterpret_cast<const void *>(&DivideBy)))
+      where = "fault";
+    else
+      where = "elsewhere";
+  }
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "caught %s|%s|source=%d|continue=%d|thread=%s|registers=%s", e.GetExceptClass().c_str(),
+                e.GetExceptMessage().c_str(), int(e.GetSource()), int(e.GetCanContinue()),
+                e.GetCrashedThreadId() == gMainThread ? "main" : "other", where.c_str());
+  Line(buf);
+}
+
+void ShowRecorder(kx::IKXException &e, kx::TExceptionBoxForm) {
+  Record(e);
+  if (gKind == "nested" && gCaught == 1) {
+    // A message that raises again reaches the main thread while it waits for this handling.
+    PostMessageW(gWindow, kNested, 0, 0);
+    Sleep(500);
+  }
+  if (gKind == "quit")
+    PostThreadMessageW(gMainThread, WM_QUIT, 7, 0);
+  if (gAction == "close")
+    e.CloseApplication(0);
+  else if (gAction == "restart")
+    e.RestartApplication(0);
+  else
+    e.ContinueApplication(0);
+}
+
+class Worker : public TThread {
+public:
+  Worker() : TThread(true) {}
+
+protected:
+  void Execute() override {
+    if (gKind == "tthread")
+      throw EConvertError("'x' is not a valid integer value");
+    if (gKind == "sync") {
+      Synchronize([] { throw Exception("raised in a synchronised call"); });
+      Line("worker returned");
+    }
+  }
+};
+
+DWORD WINAPI FaultingWorker(void *) {
+  WriteThroughNull(nullptr);
+  return 5;
+}
+
+// The import-table entry of kernel32's CreateThread in the executable, or null.
+FARPROC *CreateThreadSlot() {
+  auto base = reinterpret_cast<BYTE *>(GetModuleHandleW(nullptr));
+  auto nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
+  auto dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  FARPROC real = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateThread");
+  for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); d->Name; ++d) {
+    auto names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+    auto slots = reinterpret_cast<FARPROC *>(base + d->FirstThunk);
+    for (int i = 0; names[i].u1.AddressOfData; ++i) {
+      if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal))
+        continue;
+      auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names[i].u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char *>(byName->Name), "CreateThread") == 0 && (slots[i] == real || real))
+        return &slots[i];
+    }
+  }
+  return nullptr;
+}
+
+class LabForm : public TForm {
+public:
+  LabForm() : TForm("TCrashLab", "Crash laboratory", 200, 100) {}
+
+protected:
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == kProvoke) {
+      // The laboratory ends after the provocation, however it ends.
+      struct Finish {
+        HWND window;
+        ~Finish() { PostMessageW(window, kFinish, 0, 0); }
+      } finish{Handle()};
+      Provoke();
+      return 0;
+    }
+    if (msg == kFinish) {
+      Close();
+      return 0;
+    }
+    if (msg == kNested) {
+      Line("raising the nested one");
+      throw EConvertError("'nested' is not a valid integer value");
+    }
+    return TForm::WndProc(msg, wParam, lParam);
+  }
+
+private:
+  void Provoke() {
+    if (gKind == "convert")
+      throw EConvertError("'' is not a valid integer value");
+    if (gKind == "abort")
+      throw EAbort("Operation aborted");
+    if (gKind == "dberror")
+      throw EDBEditError("Invalid input value");
+    if (gKind == "stdlib")
+      (void)std::string("abc").at(10);
+    if (gKind == "av")
+      WriteThroughNull(nullptr);
+    if (gKind == "div0")
+      Line(std::to_string(DivideBy(0)));
+    if (gKind == "overflow")
+      Line(std::to_string(Recurse(0)));
+    if (gKind == "nested" || gKind == "quit") {
+      try {
+        throw Exception("first");
+      } catch (...) {
+        Application->HandleException(this);
+      }
+      Line("first returned");
+      MSG quit;
+      if (gKind == "quit" && PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+        Line("quit reposted " + std::to_string(quit.wParam));
+      return;
+    }
+    if (gKind == "terminate")
+      std::terminate();
+    if (gKind == "worker") {
+      DWORD id = 0;
+      HANDLE t = CreateThread(nullptr, 0, &FaultingWorker, nullptr, 0, &id);
+      WaitForSingleObject(t, 20000);
+      DWORD code = 0;
+      GetExitCodeThread(t, &code);
+      kx::ThreadRecord record;
+      bool registered = kx::FindThreadRecord(id, record, 1000);
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "worker exit=%lx registered=%d", static_cast<unsigned long>(code), int(registered));
+      Line(buf);
+      CloseHandle(t);
+    }
+    if (gKind == "tthread" || gKind == "sync") {
+      Worker w;
+      w.Start();
+      DWORD code = w.WaitFor();
+      Line("thread exit=" + std::to_string(code));
+    }
+    if (gKind == "named") {
+      // A thread that waits, named from here by the platform's thread-naming exception.
+      HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      DWORD id = 0;
+      HANDLE t = CreateThread(
+          nullptr, 0, [](void *event) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(event), 20000); }, go,
+          0, &id);
+      struct {
+        DWORD type;
+        const char *name;
+        DWORD threadId;
+        DWORD flags;
+      } info{0x1000, "lab worker", id, 0};
+      RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR *>(&info));
+      Line("title " + kx::ThreadTitle(id, true).title.substr(0, 12));
+      SetEvent(go);
+      WaitForSingleObject(t, 20000);
+      CloseHandle(t);
+      CloseHandle(go);
+    }
+  }
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 3)
+    return 90;
+  gKind = argv[1];
+  gOut = std::fopen(argv[2], "a");
+  if (!gOut)
+    return 91;
+  if (argc > 3)
+    gAction = argv[3];
+  gMainThread = GetCurrentThreadId();
+
+  FARPROC *slot = CreateThreadSlot();
+  FARPROC before = slot ? *slot : nullptr;
+  bool active = kx::StartReporter();
+  Line(std::string("reporter ") + (active ? "active" : "absent"));
+  kx::KXWin32ExceptionHost::Instance().SetConsoleDetection(false);
+  kx::KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowRecorder);
+
+  int exitCode = 0;
+  try {
+    if (gKind == "patches") {
+      Line(std::string("patched ") + (slot && *slot != before ? "yes" : "no"));
+    } else if (gKind == "main-throw") {
+      throw KesException("raised outside the message loop");
+    } else {
+      TApplication application;
+      Application = &application;
+      LabForm form;
+      gWindow = form.Handle();
+      PostMessageW(gWindow, kProvoke, 0, 0);
+      application.Run();
+      Application = nullptr;
+      MSG msg;
+      if (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        exitCode = int(msg.wParam);
+    }
+  } catch (...) {
+    Application = nullptr;
+    if (RuntimeHooks().topLevelException)
+      RuntimeHooks().topLevelException();
+    Line("top level returned");
+  }
+  kx::StopReporter();
+  if (gKind == "patches")
+    Line(std::string("restored ") + (slot && *slot == before ? "yes" : "no"));
+  Line("end " + std::to_string(gCaught.load()));
+  std::fclose(gOut);
+  return exitCode;
+}
