@@ -1,12 +1,15 @@
 // The reporter in the real tool: an empty New field makes StrToInt fail inside the Set button's
 // handler; the exception reaches the reporter through the application-level handler, which shows
 // its window; continue, restart and close each do what they say.
-#include "KXStandInBox.h"
 #include "ToolDriver.h"
 
 using namespace tidewell_e2e;
 
 namespace {
+
+// The crash dialog's controls: the message, and the buttons at 100 + their number (continue 4,
+// restart 5, close 6).
+constexpr int kMessage = 200, kContinue = 104, kRestart = 105, kClose = 106;
 
 class ReporterEndToEnd : public ToolProcessTest {
 protected:
@@ -48,11 +51,11 @@ protected:
 TEST_F(ReporterEndToEnd, ContinueLeavesTheWindowWorking) {
   HWND box = ProvokeEmptyField();
   ASSERT_TRUE(box);
-  std::string message = Text(GetDlgItem(box, kx::kStandInMessageId));
-  EXPECT_NE(message.find("EConvertError: '' is not a valid integer value."), std::string::npos) << message;
-  EXPECT_EQ(Text(GetDlgItem(box, kx::kStandInContinueId)), "continue application");
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(box, kx::kStandInContinueId))) << "can continue";
-  PostMessageW(GetDlgItem(box, kx::kStandInContinueId), BM_CLICK, 0, 0);
+  std::string message = Text(GetDlgItem(box, kMessage));
+  EXPECT_NE(message.find("An error occurred in the application."), std::string::npos) << message;
+  EXPECT_EQ(Text(GetDlgItem(box, kContinue)), "continue application");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(box, kContinue))) << "can continue";
+  PostMessageW(GetDlgItem(box, kContinue), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return OwnReporterWindow() == nullptr; }));
   // The tool goes on: the station is still there and answers a read.
   ASSERT_TRUE(WaitFor([&] { return Enabled(idBtnRefresh); }));
@@ -64,7 +67,7 @@ TEST_F(ReporterEndToEnd, ContinueLeavesTheWindowWorking) {
 TEST_F(ReporterEndToEnd, CloseEndsWithExitCodeOne) {
   HWND box = ProvokeEmptyField();
   ASSERT_TRUE(box);
-  PostMessageW(GetDlgItem(box, kx::kStandInCloseId), BM_CLICK, 0, 0);
+  PostMessageW(GetDlgItem(box, kClose), BM_CLICK, 0, 0);
   EXPECT_EQ(ExitCode(), 1u);
 }
 
@@ -72,7 +75,7 @@ TEST_F(ReporterEndToEnd, RestartEndsWithExitCodeTwoAndStartsANewInstance) {
   HWND box = ProvokeEmptyField();
   ASSERT_TRUE(box);
   DWORD oldPid = Process.dwProcessId;
-  PostMessageW(GetDlgItem(box, kx::kStandInRestartId), BM_CLICK, 0, 0);
+  PostMessageW(GetDlgItem(box, kRestart), BM_CLICK, 0, 0);
   EXPECT_EQ(ExitCode(), 2u);
   // The new instance shows its main window.
   DWORD newPid = 0;

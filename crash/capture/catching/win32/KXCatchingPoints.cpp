@@ -53,29 +53,10 @@ ImportPatcher gPatcher;
 struct FrameRecord {
   LPTHREAD_START_ROUTINE start;
   void *parameter;
+  std::uintptr_t creator;
+  DWORD creatorTid;
+  bool threadObject;
 };
-
-// Calls the routine with a frame pointer, so that the call works whether the routine removes its
-// parameter from the stack or not: the epilogue restores the stack pointer from the frame.
-__attribute__((noinline, optimize("no-omit-frame-pointer"))) DWORD CallRoutine(LPTHREAD_START_ROUTINE start,
-                                                                              void *parameter) {
-  return start(parameter);
-}
-
-DWORD WINAPI ThreadFrame(void *p) {
-  FrameRecord record = *static_cast<FrameRecord *>(p);
-  delete static_cast<FrameRecord *>(p);
-  DWORD result;
-  try {
-    result = CallRoutine(record.start, record.parameter);
-  } catch (...) {
-    Catch(TExceptSource::esThreadFrame, true);
-    result = 0xFFFFFFFF;
-  }
-  if (ThreadRegistryJoined())
-    StoreThreadInfo(GetCurrentThreadId());
-  return result;
-}
 
 bool ReadableRange(const void *p, size_t size) {
   MEMORY_BASIC_INFORMATION mbi;
@@ -109,6 +90,35 @@ std::string ThreadObjectClass(void *parameter) {
   }
 }
 
+// Calls the routine with a frame pointer, so that the call works whether the routine removes its
+// parameter from the stack or not: the epilogue restores the stack pointer from the frame.
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) DWORD CallRoutine(LPTHREAD_START_ROUTINE start,
+                                                                              void *parameter) {
+  return start(parameter);
+}
+
+DWORD WINAPI ThreadFrame(void *p) {
+  FrameRecord record = *static_cast<FrameRecord *>(p);
+  delete static_cast<FrameRecord *>(p);
+  // A thread object was still being constructed when it asked for its thread, so its class read
+  // then as the base class; by the time the thread runs it is complete.
+  if (record.threadObject && ThreadRegistryJoined()) {
+    std::string className = ThreadObjectClass(record.parameter);
+    if (!className.empty())
+      StoreThreadInfo(GetCurrentThreadId(), nullptr, nullptr, record.creatorTid, record.creator, className.c_str());
+  }
+  DWORD result;
+  try {
+    result = CallRoutine(record.start, record.parameter);
+  } catch (...) {
+    Catch(TExceptSource::esThreadFrame, true);
+    result = 0xFFFFFFFF;
+  }
+  if (ThreadRegistryJoined())
+    StoreThreadInfo(GetCurrentThreadId());
+  return result;
+}
+
 HANDLE WINAPI CreateThreadInterceptor(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                       LPVOID parameter, DWORD flags, LPDWORD threadId) {
   // The creator: the caller of CreateThread; for a thread object the code that made the object.
@@ -131,7 +141,7 @@ HANDLE WINAPI CreateThreadInterceptor(LPSECURITY_ATTRIBUTES security, SIZE_T sta
         break;
     }
   }
-  auto *record = new (std::nothrow) FrameRecord{start, parameter};
+  auto *record = new (std::nothrow) FrameRecord{start, parameter, creator, GetCurrentThreadId(), !className.empty()};
   HANDLE thread = nullptr;
   DWORD id = 0;
   if (record) {

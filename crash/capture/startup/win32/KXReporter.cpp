@@ -4,6 +4,7 @@
 
 #include <imagehlp.h>
 
+#include "ExceptionBoxForException.h"
 #include "FreezeWatch.h"
 #include "KXCatchException.h"
 #include "KXCatchingPoints.h"
@@ -16,6 +17,7 @@
 #include "KXTempDirectory.h"
 #include "KXWin32ExceptionHost.h"
 #include "MsgWindows.h"
+#include "ReportComposition.h"
 #include "ThreadPause.h"
 #include "Thread.h"
 #include "ThreadRegistry.h"
@@ -83,6 +85,8 @@ bool StartReporter() {
   gJoined = JoinThreadRegistry();
   if (main->Enabled()) {
     SetExceptionHost(&KXWin32ExceptionHost::Instance());
+    InstallReportComposition(&ReporterStartTime);
+    KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowExceptionBoxFor);
     InstallCatchingPoints();
     StartHandlingThread();
     InstallHandlerMessage();
