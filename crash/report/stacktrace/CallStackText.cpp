@@ -1,5 +1,7 @@
 #include "CallStackText.h"
 
+#include "Crc32.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -7,18 +9,6 @@
 namespace tidewell::stacktrace {
 
 namespace {
-
-constexpr std::array<uint32_t, 256> MakeTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k)
-      c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
-  }
-  return table;
-}
-constexpr std::array<uint32_t, 256> kTable = MakeTable();
 
 std::string Hex(uint32_t v, int width) {
   char buf[16];
@@ -47,9 +37,8 @@ void PadLeft(std::string &out, const std::string &text, size_t width) {
 } // namespace
 
 uint32_t CrcUpdate(uint32_t crc, std::string_view data) {
-  for (unsigned char b : data)
-    crc = kTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc;
+  // The table step without the standard CRC's inversions at both ends.
+  return ~debuginfo::Crc32(data.data(), data.size(), ~crc);
 }
 
 std::string ReportLower(std::string_view text) {
