@@ -108,6 +108,8 @@ protected:
   }
 };
 
+DWORD WINAPI WaitForEvent(void *event) { return WaitForSingleObject(static_cast<HANDLE>(event), 20000); }
+
 DWORD WINAPI FaultingWorker(void *) {
   WriteThroughNull(nullptr);
   return 5;
@@ -212,9 +214,7 @@ private:
       // A thread that waits, named from here by the platform's thread-naming exception.
       HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
       DWORD id = 0;
-      HANDLE t = CreateThread(
-          nullptr, 0, [](void *event) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(event), 20000); }, go,
-          0, &id);
+      HANDLE t = CreateThread(nullptr, 0, &WaitForEvent, go, 0, &id);
       struct {
         DWORD type;
         const char *name;
