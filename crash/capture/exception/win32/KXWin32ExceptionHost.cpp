@@ -4,6 +4,10 @@
 #include <cstring>
 
 #include "FreezeWatch.h"
+#include "KXAddressCorrection.h"
+#include "KXExceptMessage.h"
+#include "LiveMemory.h"
+#include "Win32Modules.h"
 #include "KXExceptionTimes.h"
 #include "KXHandlingThread.h"
 #include "KXHeaderOnlyComposer.h"
@@ -148,10 +152,23 @@ std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::SettingsOfAddress(std::
 
 std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::CallerSettings() { return CallerModuleSettings(1); }
 
-std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) {
+std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) {
+#if defined(__i386__)
+  // The decoder reads x86-32 code: only the 32-bit program's addresses can be checked.
+  if (!address || ExceptInheritsFrom(object, "EAbort"))
+    return address;
+  TAddressDescription where = DescribeCodeAddress(uint32_t(address));
+  if (!where.Ok || !where.FunctionAddress)
+    return address;
+  tidewell::disasm::LiveMemory memory;
+  return CorrectedExceptAddress(memory, where.FunctionAddress, uint32_t(address));
+#else
+  (void)object;
+#endif
   return address;
 }
 
+// The catching point completed them on its own thread, whose exception record they come from.
 void KXWin32ExceptionHost::CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) {}
 
 void KXWin32ExceptionHost::CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) {
