@@ -67,12 +67,12 @@ DWORD Finish(PROCESS_INFORMATION &pi, DWORD waitMs = 30000) {
   return code;
 }
 
-LabRun RunLab(const std::string &kind, const std::string &action = "continue") {
+LabRun RunLab(const std::string &kind, const std::string &action = "continue", const std::wstring &exe = L"" CRASHLAB) {
   std::wstring out = LabDirectory() + std::wstring(kind.begin(), kind.end()) + L".lab.txt";
   DeleteFileW(out.c_str());
   std::wstring args = std::wstring(kind.begin(), kind.end()) + L" \"" + out + L"\" " +
                       std::wstring(action.begin(), action.end());
-  PROCESS_INFORMATION pi = Start(LabDirectory() + L"" CRASHLAB, args);
+  PROCESS_INFORMATION pi = Start(LabDirectory() + exe, args);
   LabRun run;
   run.exitCode = Finish(pi);
   run.lines = ReadLines(out);
@@ -192,6 +192,14 @@ TEST(CrashLab, AbnormalTerminationAndMainThreadFailuresCannotContinue) {
   EXPECT_EQ(run.Caught()[0], "KesException|raised outside the message loop.|" + Source(kExceptProc) +
                                  "|continue=0|thread=main|registers=elsewhere");
   EXPECT_EQ(run.exitCode, 1u) << "without continue the process is closed";
+}
+
+TEST(CrashLab, AutomaticCloseEndsTheProgramWithoutShowingAnything) {
+  LabRun run = RunLab("convert", "continue", L"crashlab_auto.exe");
+  EXPECT_TRUE(run.Has("reporter active"));
+  EXPECT_TRUE(run.Caught().empty()) << "nothing is shown";
+  EXPECT_FALSE(run.Has("end 0")) << "the program did not go on";
+  EXPECT_EQ(run.exitCode, 1u);
 }
 
 TEST(CrashLab, ThreadNamingExceptionNamesTheThread) {
