@@ -103,9 +103,9 @@ bool StartReporter() {
 void StopReporter() {
   try {
     if (gActive) {
-      RemoveThreadCreationInterception();
       StopFreezeWatch();
       RemovePauseInterceptions();
+      RemoveThreadCreationInterception();
       RemoveHandlerMessage();
       StopHandlingThread();
       RemoveCatchingPoints();

@@ -29,6 +29,7 @@ std::string gKind, gAction = "continue";
 std::FILE *gOut = nullptr;
 std::atomic<int> gCaught{0};
 DWORD gMainThread = 0;
+DWORD gStart = GetTickCount();
 HWND gWindow = nullptr;
 constexpr UINT kProvoke = WM_APP + 1;
 constexpr UINT kNested = WM_APP + 2;
@@ -74,6 +75,8 @@ void Record(kx::IKXException &e) {
                 e.GetExceptMessage().c_str(), int(e.GetSource()), int(e.GetCanContinue()),
                 e.GetCrashedThreadId() == gMainThread ? "main" : "other", where.c_str());
   Line(buf);
+  if (gKind == "freeze")
+    Line("at " + std::to_string(GetTickCount() - gStart));
 }
 
 void ShowRecorder(kx::IKXException &e, kx::TExceptionBoxForm) {
@@ -191,6 +194,12 @@ private:
     }
     if (gKind == "terminate")
       std::terminate();
+    if (gKind == "freeze") {
+      // The main thread retrieves no message for twice the watch's timeout of one second.
+      Line("blocking at " + std::to_string(GetTickCount() - gStart));
+      Sleep(2000);
+      Line("main thread answers again at " + std::to_string(GetTickCount() - gStart));
+    }
     if (gKind == "worker") {
       DWORD id = 0;
       HANDLE t = CreateThread(nullptr, 0, &FaultingWorker, nullptr, 0, &id);

@@ -202,6 +202,29 @@ TEST(CrashLab, AutomaticCloseEndsTheProgramWithoutShowingAnything) {
   EXPECT_EQ(run.exitCode, 1u);
 }
 
+TEST(CrashLab, BlockedMainThreadIsReportedAfterTheTimeoutAndAgainOnlyAfterOneAndAHalfTimes) {
+  // The laboratory blocks its main thread for 2 s under a watch with a timeout of 1 s.
+  LabRun run = RunLab("freeze", "continue", L"crashlab_freeze.exe");
+  ASSERT_GE(run.Caught().size(), 1u);
+  EXPECT_EQ(run.Caught()[0].substr(0, 36), "Unknown|Unknown.|source=1|continue=1");
+  std::vector<long> at;
+  long blocking = -1;
+  for (const std::string &l : run.lines) {
+    if (l.rfind("at ", 0) == 0)
+      at.push_back(std::stol(l.substr(3)));
+    if (l.rfind("blocking at ", 0) == 0)
+      blocking = std::stol(l.substr(12));
+  }
+  ASSERT_EQ(at.size(), run.Caught().size());
+  ASSERT_GE(blocking, 0);
+  EXPECT_GE(at[0] - blocking, 900) << "not before the timeout";
+  EXPECT_LE(at[0] - blocking, 2000) << "about the timeout";
+  for (size_t i = 1; i < at.size(); ++i)
+    EXPECT_GE(at[i] - at[i - 1], 1400) << "the next report only after 1.5 times the timeout";
+  EXPECT_TRUE(run.Has("end " + std::to_string(at.size())));
+  EXPECT_EQ(run.exitCode, 0u);
+}
+
 TEST(CrashLab, ThreadNamingExceptionNamesTheThread) {
   LabRun run = RunLab("named");
   EXPECT_TRUE(run.Has("title lab worker (")) << (run.lines.size() > 1 ? run.lines[1] : "");
