@@ -4,6 +4,7 @@
 
 #include "FreezeWatch.h"
 #include "KXEmergencyReserve.h"
+#include "KXMemoryChecks.h"
 #include "KXExceptMessage.h"
 #include "KXExceptionHost.h"
 #include "KXHandlingThread.h"
@@ -15,21 +16,6 @@
 namespace kx {
 
 namespace {
-bool Readable(const void *p, size_t size) {
-  MEMORY_BASIC_INFORMATION mbi;
-  if (!p || !VirtualQuery(p, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT)
-    return false;
-  if (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD))
-    return false;
-  auto end = static_cast<const char *>(mbi.BaseAddress) + mbi.RegionSize;
-  return static_cast<const char *>(p) + size <= end;
-}
-
-bool InImage(const void *p) {
-  MEMORY_BASIC_INFORMATION mbi;
-  return p && VirtualQuery(p, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT && mbi.Type == MEM_IMAGE;
-}
-
 // The main thread waits for the handling while it dispatches its messages. False when it
 // stopped waiting at the quit message (which is posted again for the program's own loop).
 bool WaitDispatching(HANDLE event) {
@@ -136,10 +122,10 @@ void CompleteCaughtParameters(KXExceptObject &object, std::uintptr_t &address, K
 bool IsValidExceptObject(const KXExceptObject &object) {
   if (!object)
     return false;
-  if (!InImage(object.type) || !Readable(object.object, 1))
+  if (!InLoadedImage(object.type) || !ReadableMemory(object.object, 1))
     return false;
   const char *name = object.type->name();
-  return InImage(name) && name[0] != 0;
+  return InLoadedImage(name) && name[0] != 0;
 }
 
 void CatchException(const KXCatchArgs &args) {

@@ -9,6 +9,7 @@
 #include "ImportPatch.h"
 #include "KXCatchException.h"
 #include "KXFaultMapping.h"
+#include "KXMemoryChecks.h"
 #include "KXThreadRecord.h"
 #include "RuntimeHooks.h"
 #include "Thread.h"
@@ -17,13 +18,6 @@
 namespace kx {
 
 namespace {
-KXExceptObject ObjectOf(const std::exception_ptr &e) {
-  if (!e)
-    return {};
-  void *object = *reinterpret_cast<void *const *>(&e);
-  return {object, e.__cxa_exception_type()};
-}
-
 void Catch(TExceptSource source, bool canContinue, KXExceptObject object = {}, std::uintptr_t address = 0,
            void *related = nullptr) {
   KXCatchArgs args;
@@ -58,28 +52,16 @@ struct FrameRecord {
   bool threadObject;
 };
 
-bool ReadableRange(const void *p, size_t size) {
-  MEMORY_BASIC_INFORMATION mbi;
-  if (!p || !VirtualQuery(p, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
-    return false;
-  return static_cast<const char *>(p) + size <= static_cast<const char *>(mbi.BaseAddress) + mbi.RegionSize;
-}
-
-bool InImage(const void *p) {
-  MEMORY_BASIC_INFORMATION mbi;
-  return p && VirtualQuery(p, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT && mbi.Type == MEM_IMAGE;
-}
-
 // The class name when the parameter is a runtime thread object (TThread or derived); every read
 // is checked first.
 std::string ThreadObjectClass(void *parameter) {
-  if (!ReadableRange(parameter, sizeof(void *)))
+  if (!ReadableMemory(parameter, sizeof(void *)))
     return {};
   void *const *vtable = *static_cast<void *const *const *>(parameter);
-  if (!InImage(vtable) || !ReadableRange(vtable - 1, sizeof(void *)))
+  if (!InLoadedImage(vtable) || !ReadableMemory(vtable - 1, sizeof(void *)))
     return {};
   auto *type = static_cast<const std::type_info *>(vtable[-1]);
-  if (!InImage(type) || !ReadableRange(type, sizeof(std::type_info)) || !InImage(type->name()))
+  if (!InLoadedImage(type) || !ReadableMemory(type, sizeof(std::type_info)) || !InLoadedImage(type->name()))
     return {};
   try {
     if (!InheritsFromName(*type, "TThread"))
@@ -128,13 +110,9 @@ HANDLE WINAPI CreateThreadInterceptor(LPSECURITY_ATTRIBUTES security, SIZE_T sta
   std::string className = ThreadObjectClass(parameter);
   if (!className.empty()) {
     // Skip the frames of the thread classes' constructors (TThread's and the derived ones').
+    KXModule own = ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&CreateThreadInterceptor));
     for (USHORT i = 1; i < depth; ++i) {
-      HMODULE a = nullptr, b = nullptr;
-      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         static_cast<LPCWSTR>(frames[i]), &a);
-      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&CreateThreadInterceptor), &b);
-      if (a != b)
+      if (ModuleOfAddress(reinterpret_cast<std::uintptr_t>(frames[i])) != own)
         break;
       creator = reinterpret_cast<std::uintptr_t>(frames[i]);
       if (i >= 2)
@@ -169,9 +147,7 @@ bool InstallThreadCreationInterception() {
   gCreateThread = reinterpret_cast<CreateThreadFn>(reinterpret_cast<void *>(GetProcAddress(kernel, "CreateThread")));
   if (!gCreateThread)
     return false;
-  HMODULE own = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&CreateThreadInterceptor), &own);
+  auto own = reinterpret_cast<HMODULE>(ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&CreateThreadInterceptor)));
   bool inExe = own == GetModuleHandleW(nullptr);
   return gPatcher.Replace(AsFarProc(gCreateThread), AsFarProc(&CreateThreadInterceptor), inExe, own) > 0;
 }
@@ -186,7 +162,7 @@ void InstallCatchingPoints() {
     Catch(TExceptSource::esExceptProc, GetCurrentThreadId() != MainThreadID);
   };
   hooks.showException = [](std::exception_ptr e, const void *address) {
-    Catch(TExceptSource::esSysUtilsShowException, true, ObjectOf(e), reinterpret_cast<std::uintptr_t>(address));
+    Catch(TExceptSource::esSysUtilsShowException, true, ObjectOfException(e), reinterpret_cast<std::uintptr_t>(address));
   };
   hooks.synchronizeException = [] {
     Catch(TExceptSource::esTThreadSynchronize, true);
@@ -196,7 +172,7 @@ void InstallCatchingPoints() {
     Catch(TExceptSource::esApplicationHandleException, true, {}, 0, sender);
   };
   hooks.applicationShowException = [](std::exception_ptr e) {
-    Catch(TExceptSource::esApplicationShowException, true, ObjectOf(e));
+    Catch(TExceptSource::esApplicationShowException, true, ObjectOfException(e));
   };
   gPreviousTerminate = std::set_terminate(&TerminateHandler);
   InstallFaultMapping();

@@ -9,6 +9,7 @@
 
 #include "Exception.h"
 #include "KXCatchException.h"
+#include "KXMemoryChecks.h"
 #include "KXSystemExceptions.h"
 #include "KXThreadRecord.h"
 #include "ThreadRegistry.h"
@@ -72,12 +73,11 @@ struct MappedFault {
 thread_local MappedFault tMappedFault;
 
 std::optional<KXFaultModule> FaultModule(std::uintptr_t address) {
-  MEMORY_BASIC_INFORMATION mbi;
-  if (!VirtualQuery(reinterpret_cast<void *>(address), &mbi, sizeof mbi) || mbi.State != MEM_COMMIT ||
-      mbi.Type != MEM_IMAGE)
+  KXModule module = ModuleOfAddress(address);
+  if (!module)
     return std::nullopt;
   wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(static_cast<HMODULE>(mbi.AllocationBase), path, MAX_PATH);
+  DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(module), path, MAX_PATH);
   if (!n)
     return std::nullopt;
   std::wstring name(path, n);
@@ -108,16 +108,9 @@ bool IsMappedFault(DWORD code) {
   }
 }
 
-HMODULE ModuleOf(const void *address) {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     static_cast<LPCWSTR>(address), &module);
-  return module;
-}
-
 // Code of the module that carries this reporter, built with unwind tables for every instruction.
 bool HasOwnUnwindTables(std::uintptr_t pc) {
-  if (!pc || ModuleOf(reinterpret_cast<void *>(pc)) != ModuleOf(reinterpret_cast<void *>(&HasOwnUnwindTables)))
+  if (!pc || ModuleOfAddress(pc) != ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HasOwnUnwindTables)))
     return false;
 #if defined(__x86_64__) || defined(_M_X64)
   DWORD64 base = 0;
@@ -173,7 +166,7 @@ DWORD WINAPI OverflowThread(void *) {
 void StartOverflowThread() {
   if (gOverflowThread)
     return;
-  auto own = reinterpret_cast<std::uintptr_t>(ModuleOf(reinterpret_cast<void *>(&HasOwnUnwindTables)));
+  std::uintptr_t own = ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HasOwnUnwindTables));
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(own + reinterpret_cast<const IMAGE_DOS_HEADER *>(own)->e_lfanew);
   gOwnBegin = own;
   gOwnEnd = own + nt->OptionalHeader.SizeOfImage;
@@ -216,8 +209,7 @@ void NameThread(const EXCEPTION_RECORD &r) {
   DWORD tid = DWORD(r.ExceptionInformation[2]);
   if (tid == DWORD(-1))
     tid = GetCurrentThreadId();
-  MEMORY_BASIC_INFORMATION mbi;
-  if (!name || !VirtualQuery(name, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT)
+  if (!ReadableMemory(name, 1))
     return;
   std::string text(name, strnlen(name, 256));
   if (ThreadRegistryJoined())

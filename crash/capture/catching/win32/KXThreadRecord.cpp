@@ -49,17 +49,19 @@ KXRegisterContext RegistersOf(const CONTEXT &c) {
   return r;
 }
 
-KXExceptObject CurrentRuntimeException() {
-  std::type_info *type = abi::__cxa_current_exception_type();
-  if (!type)
+KXExceptObject ObjectOfException(const std::exception_ptr &exception) {
+  if (!exception)
     return {};
-  std::exception_ptr current = std::current_exception();
   // libstdc++'s exception_ptr holds nothing but the address of the thrown object.
   static_assert(sizeof(std::exception_ptr) == sizeof(void *));
-  void *object = *reinterpret_cast<void *const *>(&current);
-  if (!object)
+  void *object = *reinterpret_cast<void *const *>(&exception);
+  return {object, exception.__cxa_exception_type()};
+}
+
+KXExceptObject CurrentRuntimeException() {
+  if (!abi::__cxa_current_exception_type())
     return {};
-  return {object, type};
+  return ObjectOfException(std::current_exception());
 }
 
 } // namespace kx

@@ -26,6 +26,9 @@ void ClearThreadRecord();
 // The registers of a platform context as the report shows them (the low halves on x86-64).
 KXRegisterContext RegistersOf(const CONTEXT &context);
 
+// The object an exception_ptr holds, with its dynamic type.
+KXExceptObject ObjectOfException(const std::exception_ptr &exception);
+
 // The exception the calling thread is handling (the innermost of its active exceptions), or an
 // empty object outside a catch block.
 KXExceptObject CurrentRuntimeException();

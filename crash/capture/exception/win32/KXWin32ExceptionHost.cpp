@@ -15,6 +15,7 @@
 #include "KXSettingsShell.h"
 #include "KXStandInBox.h"
 #include "KXTempDirectory.h"
+#include "KXWin32Platform.h"
 #include "KXWin32BugReportSave.h"
 #include "MsgWindows.h"
 #include "ProcessLock.h"
@@ -124,10 +125,8 @@ void KXWin32ExceptionHost::PauseMainThreadAgain() { kx::PauseMainThreadAgain(); 
 void KXWin32ExceptionHost::ResetFreezeMissCounter() { kx::ResetFreezeMissCounter(); }
 
 bool KXWin32ExceptionHost::ReporterInExecutable() {
-  HMODULE own = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&HandlerMessageProc), &own);
-  return own == GetModuleHandleW(nullptr);
+  return ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HandlerMessageProc)) ==
+         reinterpret_cast<KXModule>(GetModuleHandleW(nullptr));
 }
 
 bool KXWin32ExceptionHost::CallOnMainThread(const std::function<void()> &call) {

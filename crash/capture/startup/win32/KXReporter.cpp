@@ -16,6 +16,7 @@
 #include "KXSettingsShell.h"
 #include "KXTempDirectory.h"
 #include "KXWin32ExceptionHost.h"
+#include "KXWin32Platform.h"
 #include "MsgWindows.h"
 #include "ReportComposition.h"
 #include "ThreadPause.h"
@@ -39,9 +40,7 @@ void ReportFreeze() {
 }
 
 std::wstring OwnFileName() {
-  HMODULE own = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ReportFreeze), &own);
+  auto own = reinterpret_cast<HMODULE>(ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&ReportFreeze)));
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(own, path, MAX_PATH);
   return std::wstring(path, n);

@@ -9,24 +9,9 @@
 
 namespace kx::test {
 
-class ChildOfDBEditError : public EDBEditError {
-public:
-  using EDBEditError::EDBEditError;
-};
-
-class ExceptionTest : public ::testing::Test {
+class ExceptionTest : public HostTest {
 protected:
-  FakePlatform platform;
-  std::shared_ptr<KXSettingsContext> context;
-  std::unique_ptr<FakeHost> host;
-
-  // The module's stream; the filters are those of the program's own settings unless changed.
-  void UseStream(StreamBuilder stream) {
-    platform.streams[kExe] = stream.End();
-    context = std::make_shared<KXSettingsContext>(platform, std::make_shared<KXSettingsRegistry>());
-    host = std::make_unique<FakeHost>(CreateModuleSettings(context, kExe));
-    SetExceptionHost(host.get());
-  }
+  // The filters of the program's own settings, and pausing on.
   static StreamBuilder ProgramFilters() {
     return StreamBuilder()
         .Text("F1Classes", " EDBEditError ")
@@ -40,18 +25,6 @@ protected:
         .Bool("PauseThreads", true);
   }
   void SetUp() override { UseStream(ProgramFilters()); }
-  void TearDown() override {
-    ClearExceptionHandlers();
-    SetExceptionHost(nullptr);
-  }
-
-  std::shared_ptr<TIKXException> Create(KXExceptObject object, bool canContinue = true) {
-    KXCaughtException c;
-    c.exceptObject = object;
-    c.exceptAddr = 0x401234;
-    c.canContinue = canContinue;
-    return CreateExceptionObject(c);
-  }
 };
 
 TEST_F(ExceptionTest, FiltersChooseByClassOrAncestorName) {

@@ -10,22 +10,8 @@
 
 namespace kx::test {
 
-class DBChild : public EDBEditError {
-public:
-  using EDBEditError::EDBEditError;
-};
-
-class SequenceTest : public ::testing::Test {
+class SequenceTest : public HostTest {
 protected:
-  FakePlatform platform;
-  std::unique_ptr<FakeHost> host;
-
-  void UseStream(StreamBuilder stream) {
-    platform.streams[kExe] = stream.End();
-    auto context = std::make_shared<KXSettingsContext>(platform, std::make_shared<KXSettingsRegistry>());
-    host = std::make_unique<FakeHost>(CreateModuleSettings(context, kExe));
-    SetExceptionHost(host.get());
-  }
   static StreamBuilder Base() {
     return StreamBuilder()
         .Text("F1Classes", "EDBEditError")
@@ -39,12 +25,6 @@ protected:
     SetExceptionTimes({});
     UseStream(Base());
   }
-  void TearDown() override {
-    ClearExceptionHandlers();
-    SetExceptionTimes({});
-    SetExceptionHost(nullptr);
-  }
-
   void Handle(Exception &object, bool canContinue = true, TExceptType type = TExceptType::etNormal) {
     KXExceptObject o = KXExceptObject::Of(object);
     KXHandOffRecord r;
@@ -140,7 +120,7 @@ TEST_F(SequenceTest, FilteredExceptionGetsTheSimpleBoxAndNothingElse) {
   std::vector<std::string> events;
   gEvents = &events;
   RegisterExceptionHandler(KXHandlerKind::exception, Event(TExceptPhase::epQuickFiltering, &QuickHandler));
-  DBChild db("bad date");
+  ChildOfDBEditError db("bad date");
   Handle(db);
   EXPECT_EQ(host->boxes, (std::vector<TExceptionBoxForm>{TExceptionBoxForm::simpleBox}));
   EXPECT_EQ(host->screenshots, 0);
@@ -334,9 +314,7 @@ TEST_F(SequenceTest, SaveIfNotSentSkipsTheSaveAfterASend) {
   EXPECT_EQ(host->saves.size(), 1u);
   // The same with a send that succeeded before the save.
   Exception x("x");
-  KXCaughtException c;
-  c.exceptObject = KXExceptObject::Of(x);
-  auto e = CreateExceptionObject(c);
+  auto e = Create(KXExceptObject::Of(x));
   e->SetMailWasSent(true);
   e->FinishAutoActions(false);
   EXPECT_EQ(host->saves.size(), 1u);
@@ -346,9 +324,7 @@ TEST_F(SequenceTest, CancelledSendAssistantAbandonsTheSend) {
   UseStream(Base().Text("SendAssis", "SendAssistant"));
   host->assistants["SendAssistant"] = false;
   Exception x("x");
-  KXCaughtException c;
-  c.exceptObject = KXExceptObject::Of(x);
-  auto e = CreateExceptionObject(c);
+  auto e = Create(KXExceptObject::Of(x));
   e->SendBugReport(0x55);
   EXPECT_TRUE(host->sends.empty());
   host->assistants["SendAssistant"] = true;
