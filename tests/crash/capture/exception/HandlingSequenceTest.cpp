@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Exception.h"
-#include "FakeHost.h"
+#include "HostTest.h"
 #include "KXExceptionTimes.h"
 #include "KXHandlers.h"
 #include "KXHandlingSequence.h"
