@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the tool under Wine.
+# Sets up, builds and starts the tool (the PE32 exe) under Wine.
 #   scripts/run.sh          the tool with a simulated station (TidewellSim.exe)
 #   scripts/run.sh --real   the tool with the system's HID devices (Tidewell.exe)
-# Without a display the tool runs on a private Xvfb display for a few seconds and a
-# screenshot of its window is saved to build/screenshots/tidewell.png.
+# With a display (and a processor that runs 32-bit code) the window opens there. Otherwise the
+# tool runs on a private Xvfb display (in the emulated machine when this processor runs no
+# 32-bit code) for a few seconds, and a screenshot of it is saved to
+# build/screenshots/tidewell.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -12,28 +14,43 @@ source scripts/wine-env.sh
 name=TidewellSim
 if [ "${1:-}" = "--real" ]; then name=Tidewell; fi
 exe=build/win32/app/$name.exe
-if ! tidewell_can_run_32bit; then
-  echo "note: this kernel cannot run 32-bit programs; running the 64-bit build of the same code"
-  exe=build/win64/app/$name.exe
-  tidewell_use_wine64
-fi
-tidewell_wine_prefix
+mode=$(tidewell_wine_mode)
+echo "$name.exe runs under: $(bash scripts/wine-run.sh --describe)"
 
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  exec "$TIDEWELL_WINE" "$exe"
+if [ "$mode" != vm ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  exec bash scripts/wine-run.sh "$exe"
+fi
+if [ "$mode" = vm ] && [ -n "${DISPLAY:-}" ]; then
+  echo "note: this processor runs no 32-bit code; the tool runs in the emulated machine's own display"
 fi
 
-tidewell_display
+# X commands on the display the tool runs on.
+on_display() {
+  if [ "$mode" = vm ]; then bash scripts/wine-run.sh --unix "$@"; else "$@"; fi
+}
+cleanup() {
+  bash scripts/wine-run.sh --stop
+  if [ "$mode" = vm ]; then bash scripts/wine-run.sh --shutdown; fi
+  if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi
+}
+if [ "$mode" != vm ]; then
+  unset DISPLAY
+  tidewell_display
+fi
+trap cleanup EXIT
+
 mkdir -p build/screenshots
-"$TIDEWELL_WINE" "$exe" &
+bash scripts/wine-run.sh "$exe" &
 tool=$!
-for _ in $(seq 60); do
+for _ in $(seq 120); do
   sleep 1
-  if xwininfo -root -tree 2>/dev/null | grep -q '"Tidewell Interval"'; then break; fi
+  if on_display xwininfo -root -tree 2>/dev/null | grep -q '"Tidewell Interval"'; then break; fi
 done
 sleep 2
-import -window root build/screenshots/tidewell.png
+on_display xwd -root -silent -out build/screenshots/tidewell.xwd
+convert xwd:build/screenshots/tidewell.xwd build/screenshots/tidewell.png
+rm -f build/screenshots/tidewell.xwd
 echo "screenshot: build/screenshots/tidewell.png"
-kill "$tool" 2>/dev/null || true
-"${WINESERVER:-wineserver}" -k 2>/dev/null || true
-if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi
+cleanup
+trap - EXIT
+wait "$tool" 2>/dev/null || true

@@ -1,43 +1,55 @@
-# Sourced by the scripts: Wine prefixes live inside the build folder.
+# Sourced by the scripts: where the private Wine lives and how Windows programs are run.
+#
+# Windows programs run under Wine 10 from a private Debian 13 root (build/wine-root), made
+# once by scripts/wine-root.sh, with one 64-bit (WoW64) prefix in build/wine-prefix. The way
+# into that root depends on the processor:
+#   direct  the CPU runs 32-bit code in a 64-bit process: chroot (as root) or bubblewrap
+#   vm      it does not (some hypervisors allow 64-bit user code only): the root boots as a
+#           software-emulated machine (qemu) that has the checkout mounted at the same path
+# TIDEWELL_WINE=<command> uses the machine's own Wine instead (any Wine that runs PE32
+# programs: 32-bit Wine, or Wine 9 or later in WoW64 mode); TIDEWELL_WINE_MODE forces a mode.
 TIDEWELL_ROOT=${TIDEWELL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+TIDEWELL_WINE_ROOT=${TIDEWELL_WINE_ROOT:-$TIDEWELL_ROOT/build/wine-root}
+TIDEWELL_VM_DIR=${TIDEWELL_VM_DIR:-$TIDEWELL_ROOT/build/wine-vm}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
-export WINEARCH=${WINEARCH:-win32}
-TIDEWELL_WINE=${TIDEWELL_WINE:-wine}
+unset WINEARCH
 
-# The 64-bit Wine and its own prefix.
-tidewell_use_wine64() {
-  export WINEPREFIX=$TIDEWELL_ROOT/build/wine64-prefix
-  export WINEARCH=win64
-  export WINELOADER=/usr/lib/wine/wine64
-  export WINESERVER=/usr/lib/wine/wineserver64
-  TIDEWELL_WINE=/usr/lib/wine/wine64
-}
+# Wine's loader and server inside the private root (Debian's wine64 package).
+TIDEWELL_ROOT_WINE=/usr/lib/wine/wine64
+TIDEWELL_ROOT_WINESERVER=/usr/lib/wine/wineserver64
 
-# True when the file is a PE32+ image (optional-header magic 0x20b).
-tidewell_is_pe64() {
-  [ -f "$1" ] || return 1
-  local peoff magic
-  peoff=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-  magic=$(od -An -tx2 -j$((peoff + 24)) -N2 "$1" | tr -d ' ')
-  [ "$magic" = "020b" ]
-}
-
-# True when this kernel runs 32-bit x86 programs natively (32-bit Wine needs that).
-# An emulator registered for 32-bit programs (qemu through binfmt_misc) does not count: Wine
-# under it takes minutes per process.
-tidewell_can_run_32bit() {
-  [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && timeout 10 /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
-}
-
-# Creates the current prefix once (no Mono, no Gecko).
-tidewell_wine_prefix() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    "$TIDEWELL_WINE" wineboot -i >/dev/null 2>&1 || true
-    "${WINESERVER:-wineserver}" -w || true
+# The mode in which Windows programs run: system, direct or vm (see above).
+tidewell_wine_mode() {
+  if [ -n "${TIDEWELL_WINE_MODE:-}" ]; then
+    echo "$TIDEWELL_WINE_MODE"
+  elif [ -n "${TIDEWELL_WINE:-}" ]; then
+    echo system
+  elif tidewell_cpu_runs_32bit; then
+    echo direct
+  else
+    echo vm
   fi
+}
+
+# True when a 64-bit process here can run 32-bit code (a far jump into the 32-bit user code
+# segment and back), which is all Wine's WoW64 mode needs. Answered once per machine boot.
+tidewell_cpu_runs_32bit() {
+  local probe=$TIDEWELL_ROOT/build/cpu32-probe/probe answer=$TIDEWELL_ROOT/build/cpu32-probe/answer boot
+  boot=$(cat /proc/sys/kernel/random/boot_id 2>/dev/null || echo unknown)
+  if [ -f "$answer" ] && [ "$(head -n1 "$answer")" = "$boot" ]; then
+    [ "$(sed -n 2p "$answer")" = yes ]
+    return
+  fi
+  mkdir -p "$(dirname "$probe")"
+  if [ ! -x "$probe" ] || [ "$TIDEWELL_ROOT/scripts/cpu32-probe.c" -nt "$probe" ]; then
+    cc -O1 -o "$probe" "$TIDEWELL_ROOT/scripts/cpu32-probe.c" || return 1
+  fi
+  local result=no
+  if "$probe" >/dev/null 2>&1; then result=yes; fi
+  printf '%s\n%s\n' "$boot" "$result" >"$answer"
+  [ "$result" = yes ]
 }
 
 # Starts a private Xvfb when there is no display; sets DISPLAY and TIDEWELL_XVFB_PID.

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The emulated machine for processors that run no 32-bit code (scripts/wine-env.sh, vm mode).
+#   scripts/wine-vm.sh run COMMAND [ARGS...]   runs a command of the private root in the machine
+#   scripts/wine-vm.sh start | stop | running
+#
+# The private root boots under qemu's software emulation, which does run 32-bit code, so Wine's
+# WoW64 mode works there as on any PC. Root and checkout are shared with the machine through
+# virtiofs; the checkout appears at its own path, so programs, working directories and the Wine
+# prefix keep their paths. Commands go through a spool folder: the host writes a job (working
+# directory, arguments, environment), the machine's agent (scripts/wine-vm-agent.sh) runs it and
+# writes its output and exit code back. The machine starts on first use and stays up until
+# `stop`, or until it has been idle for half an hour.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+vm=$TIDEWELL_VM_DIR
+spool=$vm/spool
+root=$TIDEWELL_WINE_ROOT
+
+running() {
+  [ -f "$vm/qemu.pid" ] && kill -0 "$(cat "$vm/qemu.pid")" 2>/dev/null && [ -f "$spool/agent-ready" ]
+}
+
+start() {
+  if running; then return 0; fi
+  mkdir -p "$vm"
+  exec 8>"$vm/lock"
+  flock 8
+  if running; then
+    flock -u 8
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "error: the emulated machine needs root (virtiofsd shares the folders with it)" >&2
+    return 125
+  fi
+  local virtiofsd qemu
+  virtiofsd=$(command -v virtiofsd || ls /usr/libexec/virtiofsd /usr/lib/qemu/virtiofsd 2>/dev/null | head -n1)
+  qemu=$(command -v qemu-system-x86_64)
+  if [ -z "$virtiofsd" ] || [ -z "$qemu" ] || [ ! -f "$root/boot/vmlinuz" ]; then
+    echo "error: the emulated machine needs qemu-system-x86 and the root's kernel; run scripts/setup.sh" >&2
+    return 125
+  fi
+  stop_processes
+  rm -rf "$spool"
+  mkdir -p "$spool"
+  cp "$TIDEWELL_ROOT/scripts/wine-vm-init.sh" "$root/tidewell-init"
+  chmod 755 "$root/tidewell-init"
+
+  local share
+  for share in root checkout spool; do rm -f "$vm/$share.sock"; done
+  setsid "$virtiofsd" --socket-path="$vm/root.sock" -o source="$root" -o cache=always >"$vm/virtiofsd-root.log" 2>&1 &
+  echo $! >"$vm/virtiofsd-root.pid"
+  setsid "$virtiofsd" --socket-path="$vm/checkout.sock" -o source="$TIDEWELL_ROOT" -o cache=auto >"$vm/virtiofsd-checkout.log" 2>&1 &
+  echo $! >"$vm/virtiofsd-checkout.pid"
+  setsid "$virtiofsd" --socket-path="$vm/spool.sock" -o source="$spool" -o cache=none >"$vm/virtiofsd-spool.log" 2>&1 &
+  echo $! >"$vm/virtiofsd-spool.pid"
+  for _ in $(seq 100); do
+    [ -S "$vm/root.sock" ] && [ -S "$vm/checkout.sock" ] && [ -S "$vm/spool.sock" ] && break
+    sleep 0.1
+  done
+
+  local memory=6G cpus
+  cpus=$(nproc)
+  # -smap: qemu's emulated iretq from user mode reads the stack as the kernel would, which
+  # SMAP refuses; Wine returns to 32-bit code through iretq.
+  setsid "$qemu" -accel tcg,thread=multi -cpu max,-smap -smp "$cpus" -m "$memory" \
+    -object memory-backend-memfd,id=mem,size="$memory",share=on -numa node,memdev=mem \
+    -chardev socket,id=root,path="$vm/root.sock" -device vhost-user-fs-pci,chardev=root,tag=root \
+    -chardev socket,id=checkout,path="$vm/checkout.sock" -device vhost-user-fs-pci,chardev=checkout,tag=checkout \
+    -chardev socket,id=spool,path="$vm/spool.sock" -device vhost-user-fs-pci,chardev=spool,tag=spool \
+    -kernel "$root/boot/vmlinuz" \
+    -append "console=ttyS0 quiet rootfstype=virtiofs root=root rw init=/tidewell-init tidewell.checkout=$TIDEWELL_ROOT" \
+    -nic none -display none -monitor none -serial file:"$vm/console.log" -no-reboot \
+    >"$vm/qemu.log" 2>&1 &
+  echo $! >"$vm/qemu.pid"
+
+  local waited=0
+  until [ -f "$spool/agent-ready" ]; do
+    if ! kill -0 "$(cat "$vm/qemu.pid")" 2>/dev/null || [ $waited -ge 3000 ]; then
+      echo "error: the emulated machine did not start; see $vm/console.log and $vm/qemu.log" >&2
+      stop_processes
+      flock -u 8
+      return 125
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  flock -u 8
+}
+
+stop_processes() {
+  local p
+  for p in qemu virtiofsd-root virtiofsd-checkout virtiofsd-spool; do
+    if [ -f "$vm/$p.pid" ]; then
+      kill "$(cat "$vm/$p.pid")" 2>/dev/null
+      rm -f "$vm/$p.pid"
+    fi
+  done
+}
+
+stop() {
+  if running; then
+    touch "$spool/shutdown"
+    for _ in $(seq 100); do
+      kill -0 "$(cat "$vm/qemu.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+  stop_processes
+  rm -f "$spool/agent-ready"
+}
+
+# Runs one command in the machine and returns its exit code; its output is copied out when it
+# ends. Variables that describe this host (paths, display, terminal) stay behind.
+run() {
+  start || return $?
+  local job
+  job=$(mktemp -d "$spool/job.XXXXXXXX")
+  printf '%s' "$PWD" >"$job/cwd"
+  printf '%s\0' "$@" >"$job/argv"
+  env -0 | while IFS= read -r -d '' pair; do
+    case "${pair%%=*}" in
+    PATH | HOME | DISPLAY | XAUTHORITY | SHELL | PWD | OLDPWD | SHLVL | _ | TERM | TMPDIR | USER | LOGNAME | MAIL) ;;
+    LD_* | XDG_* | SSH_* | DBUS_* | BASH_FUNC_*) ;;
+    *) printf '%s\0' "$pair" ;;
+    esac
+  done >"$job/env"
+  trap 'touch "$job/kill"' INT TERM
+  touch "$job/submitted"
+  until [ -f "$job/rc" ]; do
+    if ! kill -0 "$(cat "$vm/qemu.pid" 2>/dev/null)" 2>/dev/null; then
+      echo "error: the emulated machine stopped while running $1" >&2
+      echo 125 >"$job/rc"
+      break
+    fi
+    sleep 0.05
+  done
+  trap - INT TERM
+  cat "$job/out" 2>/dev/null
+  cat "$job/err" >&2 2>/dev/null
+  local rc
+  rc=$(cat "$job/rc")
+  rm -rf "$job"
+  return "${rc:-125}"
+}
+
+case "${1:-}" in
+run) shift; run "$@" ;;
+start) start ;;
+stop) stop ;;
+running) running ;;
+*) echo "usage: scripts/wine-vm.sh run COMMAND... | start | stop | running" >&2; exit 2 ;;
+esac
