@@ -24,10 +24,6 @@ if [ "$mode" = vm ] && [ -n "${DISPLAY:-}" ]; then
   echo "note: this processor runs no 32-bit code; the tool runs in the emulated machine's own display"
 fi
 
-# X commands on the display the tool runs on.
-on_display() {
-  if [ "$mode" = vm ]; then bash scripts/wine-run.sh --unix "$@"; else "$@"; fi
-}
 cleanup() {
   bash scripts/wine-run.sh --stop
   if [ "$mode" = vm ]; then bash scripts/wine-run.sh --shutdown; fi
@@ -44,12 +40,10 @@ bash scripts/wine-run.sh "$exe" &
 tool=$!
 for _ in $(seq 120); do
   sleep 1
-  if on_display xwininfo -root -tree 2>/dev/null | grep -q '"Tidewell Interval"'; then break; fi
+  if tidewell_on_display xwininfo -root -tree 2>/dev/null | grep -q '"Tidewell Interval"'; then break; fi
 done
 sleep 2
-on_display xwd -root -silent -out build/screenshots/tidewell.xwd
-convert xwd:build/screenshots/tidewell.xwd build/screenshots/tidewell.png
-rm -f build/screenshots/tidewell.xwd
+tidewell_capture_screen build/screenshots/tidewell.png
 echo "screenshot: build/screenshots/tidewell.png"
 cleanup
 trap - EXIT

@@ -76,3 +76,24 @@ tidewell_display() {
   echo "error: could not start Xvfb" >&2
   return 1
 }
+
+# Runs an X command (xwininfo, xwd) on the display the Windows programs use.
+tidewell_on_display() {
+  if [ "$(tidewell_wine_mode)" = vm ]; then
+    bash "$TIDEWELL_ROOT/scripts/wine-run.sh" --unix "$@"
+  else
+    "$@"
+  fi
+}
+
+# Saves that display as a PNG file, or the part WxH+X+Y of it.
+tidewell_capture_screen() { # png [crop]
+  local png=$1 crop=${2:-} xwd
+  mkdir -p "$TIDEWELL_ROOT/build"
+  xwd=$(mktemp "$TIDEWELL_ROOT/build/screen.XXXXXX")
+  tidewell_on_display xwd -root -silent -out "$xwd" &&
+    convert "xwd:$xwd" ${crop:+-crop "$crop" +repage} "$png"
+  local rc=$?
+  rm -f "$xwd"
+  return $rc
+}

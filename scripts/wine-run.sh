@@ -16,28 +16,47 @@ checkout=$TIDEWELL_ROOT
 
 # --- the ways in -------------------------------------------------------------------------
 
+# Folders bound into the root besides the checkout: the working directory and the prefix when
+# they lie elsewhere (under /tmp, /var/tmp or a home folder).
+extra_folders() {
+  local dir
+  for dir in "$PWD" "$WINEPREFIX"; do
+    case "$dir/" in
+    "$checkout"/*) ;;
+    /tmp/?* | /var/tmp/?* | /home/?* | /root/?*) echo "$dir" ;;
+    esac
+  done
+}
+
 # Runs COMMAND... inside the private root, directly on this processor.
 run_direct() {
+  local folders=() dir
+  mkdir -p "$WINEPREFIX"
+  while IFS= read -r dir; do folders+=("$dir"); done < <(extra_folders)
   if [ "$(id -u)" -eq 0 ]; then
     # A private mount namespace: the bind mounts vanish with the last process that uses them.
     unshare --mount --propagation private -- bash -c '
-      root=$1 checkout=$2 cwd=$3; shift 3
+      root=$1 checkout=$2 cwd=$3 count=$4; shift 4
       mount -t proc proc "$root/proc" || exit 125
       mount --rbind /dev "$root/dev" || exit 125
       mount --rbind /sys "$root/sys" 2>/dev/null
-      mkdir -p "$root$checkout" "$root/tmp/.X11-unix" && mount --bind "$checkout" "$root$checkout" || exit 125
+      for dir in "$checkout" "${@:1:$count}"; do
+        mkdir -p "$root$dir" && mount --bind "$dir" "$root$dir" || exit 125
+      done
+      shift "$count"
+      mkdir -p "$root/tmp/.X11-unix"
       if [ -d /tmp/.X11-unix ]; then mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"; fi
-      case "$cwd/" in
-      "$checkout"/*) ;;
-      /tmp/?*|/var/tmp/?*|/home/?*|/root/?*) mkdir -p "$root$cwd" && mount --bind "$cwd" "$root$cwd" ;;
-      esac
       exec chroot "$root" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
-      bash "$TIDEWELL_WINE_ROOT" "$checkout" "$PWD" "$@"
+      bash "$TIDEWELL_WINE_ROOT" "$checkout" "$PWD" "${#folders[@]}" "${folders[@]}" "$@"
   elif command -v bwrap >/dev/null && bwrap --bind / / true 2>/dev/null; then
-    local x11=()
-    if [ -d /tmp/.X11-unix ]; then x11=(--bind /tmp/.X11-unix /tmp/.X11-unix); fi
+    # The machine's /tmp (the wineserver's socket folder, shared by every program, and the X
+    # sockets) and /home are bound whole: their folders cannot be made inside the root.
+    local binds=(--bind /tmp /tmp)
+    for dir in "${folders[@]}"; do
+      case "$dir" in /home/*) binds+=(--bind /home /home) ;; /var/tmp/*) binds+=(--bind /var/tmp /var/tmp) ;; esac
+    done
     bwrap --bind "$TIDEWELL_WINE_ROOT" / --dev-bind /dev /dev --proc /proc --ro-bind /sys /sys \
-      --bind "$checkout" "$checkout" "${x11[@]}" --chdir "$PWD" -- "$@"
+      --bind "$checkout" "$checkout" "${binds[@]}" --chdir "$PWD" -- "$@"
   else
     echo "error: running Windows programs needs root (chroot) or bubblewrap with user namespaces;" \
       "install bubblewrap and allow unprivileged user namespaces, or run as root" >&2

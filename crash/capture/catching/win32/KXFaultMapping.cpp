@@ -16,31 +16,14 @@
 
 extern "C" void kx_fault_thunk() asm("kx_fault_thunk_sym");
 extern "C" [[noreturn]] void kx_throw_mapped_fault() asm("kx_throw_mapped_fault_sym");
-#if !(defined(__x86_64__) || defined(_M_X64))
 // libgcc's lookup of the DWARF frame description that covers a code address.
 struct KXEhBases {
   void *tbase, *dbase, *func;
 };
 extern "C" const void *_Unwind_Find_FDE(void *pc, KXEhBases *bases);
-#endif
 
 // The thunk a faulting thread resumes in. The fault's address sits on the stack as the thunk's
 // return address, so the unwinder continues in the faulting function as if it had made a call.
-#if defined(__x86_64__) || defined(_M_X64)
-asm(R"(
-  .text
-  .globl kx_fault_thunk_sym
-  .def kx_fault_thunk_sym; .scl 2; .type 32; .endef
-  .seh_proc kx_fault_thunk_sym
-kx_fault_thunk_sym:
-  subq $40, %rsp
-  .seh_stackalloc 40
-  .seh_endprologue
-  call kx_throw_mapped_fault_sym
-  nop
-  .seh_endproc
-)");
-#else
 asm(R"(
   .text
   .globl kx_fault_thunk_sym
@@ -54,7 +37,6 @@ kx_fault_thunk_sym:
   call kx_throw_mapped_fault_sym
   .cfi_endproc
 )");
-#endif
 
 namespace kx {
 
@@ -112,13 +94,8 @@ bool IsMappedFault(DWORD code) {
 bool HasOwnUnwindTables(std::uintptr_t pc) {
   if (!pc || ModuleOfAddress(pc) != ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HasOwnUnwindTables)))
     return false;
-#if defined(__x86_64__) || defined(_M_X64)
-  DWORD64 base = 0;
-  return RtlLookupFunctionEntry(pc, &base, nullptr) != nullptr;
-#else
   KXEhBases bases;
   return _Unwind_Find_FDE(reinterpret_cast<void *>(pc), &bases) != nullptr;
-#endif
 }
 
 std::string MessageOf(const EXCEPTION_RECORD &r) {
@@ -243,16 +220,9 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
   tMappedFault.accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;
   tMappedFault.address = pc;
   CONTEXT &c = *ep->ContextRecord;
-#if defined(__x86_64__) || defined(_M_X64)
-  // The personality looks one byte before a return address for its call site.
-  c.Rsp -= 8;
-  *reinterpret_cast<DWORD64 *>(c.Rsp) = pc + 1;
-  c.Rip = reinterpret_cast<DWORD64>(&kx_fault_thunk);
-#else
   c.Esp -= 4;
   *reinterpret_cast<DWORD *>(c.Esp) = DWORD(pc);
   c.Eip = reinterpret_cast<DWORD>(&kx_fault_thunk);
-#endif
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

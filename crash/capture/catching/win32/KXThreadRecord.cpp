@@ -17,18 +17,6 @@ void ClearThreadRecord() {
 
 KXRegisterContext RegistersOf(const CONTEXT &c) {
   KXRegisterContext r;
-#if defined(_M_X64) || defined(__x86_64__)
-  r.eax = uint32_t(c.Rax);
-  r.ebx = uint32_t(c.Rbx);
-  r.ecx = uint32_t(c.Rcx);
-  r.edx = uint32_t(c.Rdx);
-  r.esi = uint32_t(c.Rsi);
-  r.edi = uint32_t(c.Rdi);
-  r.ebp = uint32_t(c.Rbp);
-  r.esp = uint32_t(c.Rsp);
-  r.eip = uint32_t(c.Rip);
-  r.eflags = c.EFlags;
-#else
   r.eax = c.Eax;
   r.ebx = c.Ebx;
   r.ecx = c.Ecx;
@@ -39,7 +27,6 @@ KXRegisterContext RegistersOf(const CONTEXT &c) {
   r.esp = c.Esp;
   r.eip = c.Eip;
   r.eflags = c.EFlags;
-#endif
   r.cs = uint16_t(c.SegCs);
   r.ds = uint16_t(c.SegDs);
   r.es = uint16_t(c.SegEs);

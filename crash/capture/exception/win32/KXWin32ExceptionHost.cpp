@@ -152,8 +152,6 @@ std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::SettingsOfAddress(std::
 std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::CallerSettings() { return CallerModuleSettings(1); }
 
 std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) {
-#if defined(__i386__)
-  // The decoder reads x86-32 code: only the 32-bit program's addresses can be checked.
   if (!address || ExceptInheritsFrom(object, "EAbort"))
     return address;
   TAddressDescription where = DescribeCodeAddress(uint32_t(address));
@@ -161,9 +159,6 @@ std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address
     return address;
   tidewell::disasm::LiveMemory memory;
   return CorrectedExceptAddress(memory, where.FunctionAddress, uint32_t(address));
-#else
-  (void)object;
-#endif
   return address;
 }
 

@@ -9,13 +9,8 @@ namespace kx {
 
 namespace {
 
-#if defined(_WIN64)
-using ImageNtHeaders = IMAGE_NT_HEADERS64;
-constexpr WORD kOptionalMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-#else
 using ImageNtHeaders = IMAGE_NT_HEADERS32;
 constexpr WORD kOptionalMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
-#endif
 
 // True when [rva, rva + size) lies inside an image of imageSize bytes.
 bool InImage(ULONG_PTR rva, ULONG_PTR size, ULONG_PTR imageSize) {

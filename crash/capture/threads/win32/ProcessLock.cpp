@@ -8,20 +8,11 @@ namespace {
 
 // Offsets in the process environment block of the pointers to the process-environment lock and the
 // loader lock, and of the owning thread in a critical section.
-#if defined(_WIN64)
-constexpr size_t kFastPebLockOffset = 0x38;
-constexpr size_t kLoaderLockOffset = 0x110;
-#else
 constexpr size_t kFastPebLockOffset = 0x1C;
 constexpr size_t kLoaderLockOffset = 0xA0;
-#endif
 
 void *ProcessEnvironmentBlock() {
-#if defined(_WIN64)
-  return reinterpret_cast<void *>(__readgsqword(0x60));
-#else
   return reinterpret_cast<void *>(__readfsdword(0x30));
-#endif
 }
 
 bool Owned(const void *peb, size_t offset) {

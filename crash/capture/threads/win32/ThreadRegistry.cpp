@@ -29,10 +29,8 @@ struct SharedThreadRecord {
   HANDLE mapping;
 };
 
-#if !defined(_WIN64)
 static_assert(sizeof(ThreadEntry) == 28, "thread entry layout");
 static_assert(sizeof(SharedThreadRecord) == 20, "shared thread record layout");
-#endif
 
 constexpr char kSupportAddress[] = "support@example.com";
 constexpr DWORD kThreadRights = SYNCHRONIZE | THREAD_QUERY_INFORMATION;

@@ -61,8 +61,8 @@ private:
   int64_t (*FStartTime)();
 };
 
-// The first line of a thread section when the tracer cannot read this process's stacks (an x86-64
-// build: the tracer reads x86-32 code and frames); the thread's location line follows.
-inline constexpr char kStackNotTraceable[] = ">> stack not traced: the stack tracer reads 32-bit processes only";
+// The first line of a thread section whose stack could not be read (its context or its stack's
+// range was not available); the thread's location line follows.
+inline constexpr char kStackNotTraceable[] = ">> stack not traced: the thread's stack could not be read";
 
 } // namespace kx

@@ -76,25 +76,14 @@ bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context) 
     if (!ok)
       return false;
   }
-#if defined(_M_X64) || defined(__x86_64__)
-  snapshot.ip = ctx.Rip;
-  snapshot.sp = ctx.Rsp;
-  snapshot.fp = ctx.Rbp;
-#else
   snapshot.ip = ctx.Eip;
   snapshot.sp = ctx.Esp;
   snapshot.fp = ctx.Ebp;
-#endif
   return StackRangeOf(snapshot.sp, snapshot.stack);
 }
 
 bool Traceable(const ThreadSnapshot &s) {
-#if defined(_M_X64) || defined(__x86_64__)
-  (void)s;
-  return false; // x86-64 code and frames do not follow the x86-32 rules the tracer reads
-#else
   return s.stack.top > s.stack.bottom;
-#endif
 }
 
 std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &s, bool isException,
@@ -107,7 +96,7 @@ std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &s, bool isExcep
 }
 
 bool TraceLiveThread(const ThreadSnapshot &s, TraceRequest request, TraceResult &result) {
-  if (!Traceable(s) || s.stack.top > UINT32_MAX)
+  if (!Traceable(s))
     return false;
   request.stackBottom = static_cast<uint32_t>(s.stack.bottom);
   request.stackTop = static_cast<uint32_t>(s.stack.top);

@@ -145,12 +145,15 @@ public:
 protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
     if (msg == kProvoke) {
-      // The laboratory ends after the provocation, however it ends.
-      struct Finish {
-        HWND window;
-        ~Finish() { PostMessageW(window, kFinish, 0, 0); }
-      } finish{Handle()};
-      Provoke();
+      // Caught as the form's window procedure catches; the laboratory ends once the handling is
+      // over. (A message posted while the exception unwinds would be dispatched by the waiting
+      // main thread and end the laboratory before the report.)
+      try {
+        Provoke();
+      } catch (...) {
+        Application->HandleException(this);
+      }
+      PostMessageW(Handle(), kFinish, 0, 0);
       return 0;
     }
     if (msg == kFinish) {
