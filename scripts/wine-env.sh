@@ -16,6 +16,9 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
 unset WINEARCH
 
+# How much slower than a PC the emulated machine runs programs, for the limits of tests.
+TIDEWELL_VM_TIME_SCALE=10
+
 # Wine's loader and server inside the private root (Debian's wine64 package).
 TIDEWELL_ROOT_WINE=/usr/lib/wine/wine64
 TIDEWELL_ROOT_WINESERVER=/usr/lib/wine/wineserver64

@@ -13,6 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 mode=$(tidewell_wine_mode)
 checkout=$TIDEWELL_ROOT
+if [ "$mode" = vm ]; then export TIDEWELL_TEST_TIME_SCALE=${TIDEWELL_TEST_TIME_SCALE:-$TIDEWELL_VM_TIME_SCALE}; fi
 
 # --- the ways in -------------------------------------------------------------------------
 
@@ -122,48 +123,55 @@ ensure_prefix() {
 
 # --- commands ----------------------------------------------------------------------------
 
-case "${1:-}" in
-"")
-  echo "usage: scripts/wine-run.sh PROGRAM [ARGS...] | --unix COMMAND... | --stop | --shutdown | --describe" >&2
-  exit 2
-  ;;
---describe)
-  case "$mode" in
-  system) echo "the machine's own Wine: $(wine_command) ($("$(wine_command)" --version 2>/dev/null))" ;;
-  direct) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, run directly" ;;
-  vm) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, booted as an emulated machine (this processor runs no 32-bit code)" ;;
+# The whole command is read before it runs, so that an edit of this file cannot change a run
+# that waits for its program.
+main() {
+  case "${1:-}" in
+  "")
+    echo "usage: scripts/wine-run.sh PROGRAM [ARGS...] | --unix COMMAND... | --stop | --shutdown | --describe" >&2
+    exit 2
+    ;;
+  --describe)
+    case "$mode" in
+    system) echo "the machine's own Wine: $(wine_command) ($("$(wine_command)" --version 2>/dev/null))" ;;
+    direct) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, run directly" ;;
+    vm) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, booted as an emulated machine (this processor runs no 32-bit code)" ;;
+    esac
+    exit 0
+    ;;
+  --stop)
+    if [ "$mode" != vm ] || bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" running; then
+      run_unix "$(wineserver_command)" -k 2>/dev/null
+      rm -f "$TIDEWELL_VM_DIR/spool/wineserver-kept"
+    fi
+    exit 0
+    ;;
+  --shutdown)
+    if [ "$mode" = vm ]; then
+      bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" stop
+    else
+      run_unix "$(wineserver_command)" -k 2>/dev/null
+    fi
+    exit 0
+    ;;
+  --unix)
+    shift
+    run_unix "$@"
+    exit $?
+    ;;
   esac
-  exit 0
-  ;;
---stop)
-  if [ "$mode" != vm ] || bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" running; then
-    run_unix "$(wineserver_command)" -k 2>/dev/null
-  fi
-  exit 0
-  ;;
---shutdown)
-  if [ "$mode" = vm ]; then
-    bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" stop
-  else
-    run_unix "$(wineserver_command)" -k 2>/dev/null
-  fi
-  exit 0
-  ;;
---unix)
-  shift
-  run_unix "$@"
-  exit $?
-  ;;
-esac
 
-if [ "$mode" != system ] && [ ! -f "$TIDEWELL_WINE_ROOT/.tidewell-root" ]; then
-  echo "error: the private Wine root $TIDEWELL_WINE_ROOT is missing; run scripts/setup.sh" >&2
-  exit 125
-fi
-ensure_prefix || exit 125
-if [ "$mode" = vm ] && [ ! -f "$TIDEWELL_VM_DIR/spool/wineserver-kept" ]; then
-  # Every process start in the emulated machine is slow; Wine's start-up services cost most
-  # when the server has ended in between, so it stays up while the machine runs.
-  run_unix "$(wineserver_command)" -p && touch "$TIDEWELL_VM_DIR/spool/wineserver-kept"
-fi
-run_unix "$(wine_command)" "$@"
+  if [ "$mode" != system ] && [ ! -f "$TIDEWELL_WINE_ROOT/.tidewell-root" ]; then
+    echo "error: the private Wine root $TIDEWELL_WINE_ROOT is missing; run scripts/setup.sh" >&2
+    exit 125
+  fi
+  ensure_prefix || exit 125
+  if [ "$mode" = vm ] && [ ! -f "$TIDEWELL_VM_DIR/spool/wineserver-kept" ]; then
+    # Every process start in the emulated machine is slow; Wine's start-up services cost most
+    # when the server has ended in between, so it stays up while the machine runs.
+    run_unix "$(wineserver_command)" -p && touch "$TIDEWELL_VM_DIR/spool/wineserver-kept"
+  fi
+  run_unix "$(wine_command)" "$@"
+}
+
+main "$@"; exit $?

@@ -11,9 +11,10 @@ run_job() {
   cwd=$(cat "$job/cwd")
   mapfile -d '' argv <"$job/argv"
   mapfile -d '' envs <"$job/env"
+  # A session of its own, so that a kill reaches the program's child processes too.
   (
     cd "$cwd" 2>/dev/null || cd /
-    exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root DISPLAY=:0 "${envs[@]}" "${argv[@]}"
+    exec setsid env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root USER=root DISPLAY=:0 "${envs[@]}" "${argv[@]}"
   ) >"$job/out" 2>"$job/err" </dev/null &
   local pid=$!
   echo "$pid" >"$job/pid"
@@ -22,28 +23,34 @@ run_job() {
   mv "$job/rc.tmp" "$job/rc"
 }
 
-touch "$spool/agent-ready"
-last=$(date +%s)
-shopt -s nullglob
-while [ ! -e "$spool/shutdown" ]; do
-  jobs_seen=0
-  for job in "$spool"/job.*; do
-    [ -f "$job/submitted" ] || continue
-    jobs_seen=1
-    if [ ! -e "$job/taken" ]; then
-      touch "$job/taken"
-      run_job "$job" &
-    elif [ -e "$job/kill" ] && [ ! -e "$job/killed" ] && [ -f "$job/pid" ]; then
-      touch "$job/killed"
-      kill -TERM "$(cat "$job/pid")" 2>/dev/null
+main() {
+  touch "$spool/agent-ready"
+  last=$SECONDS
+  shopt -s nullglob
+  # The pause between looks at the spool without starting a process (they are slow here): a
+  # read with a time-out from a pipe that nobody writes.
+  exec 7<> <(:)
+  while [ ! -e "$spool/shutdown" ]; do
+    jobs_seen=0
+    for job in "$spool"/job.*; do
+      [ -f "$job/submitted" ] || continue
+      [ -f "$job/rc" ] || jobs_seen=1
+      if [ ! -e "$job/taken" ]; then
+        touch "$job/taken"
+        run_job "$job" &
+      elif [ -e "$job/kill" ] && [ ! -e "$job/killed" ] && [ -f "$job/pid" ]; then
+        touch "$job/killed"
+        kill -TERM -- "-$(cat "$job/pid")" 2>/dev/null
+      fi
+    done
+    if [ "$jobs_seen" = 1 ]; then
+      last=$SECONDS
+    elif [ $((SECONDS - last)) -ge $idle_limit ]; then
+      break
     fi
+    read -r -t 0.1 -u 7 _
   done
-  now=$(date +%s)
-  if [ "$jobs_seen" = 1 ]; then
-    last=$now
-  elif [ $((now - last)) -ge $idle_limit ]; then
-    break
-  fi
-  sleep 0.05
-done
-rm -f "$spool/agent-ready"
+  rm -f "$spool/agent-ready"
+}
+
+main; exit 0

@@ -146,9 +146,9 @@ run() {
 }
 
 case "${1:-}" in
-run) shift; run "$@" ;;
-start) start ;;
-stop) stop ;;
-running) running ;;
+run) shift; run "$@"; exit $? ;;
+start) start; exit $? ;;
+stop) stop; exit $? ;;
+running) running; exit $? ;;
 *) echo "usage: scripts/wine-vm.sh run COMMAND... | start | stop | running" >&2; exit 2 ;;
 esac

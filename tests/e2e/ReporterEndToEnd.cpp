@@ -40,7 +40,7 @@ protected:
     return nullptr;
   }
   DWORD ExitCode() {
-    if (WaitForSingleObject(Process.hProcess, 30000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(Process.hProcess, tidewell_test::ScaledMs(30000)) != WAIT_OBJECT_0)
       return 99;
     DWORD code = 98;
     GetExitCodeProcess(Process.hProcess, &code);
@@ -95,7 +95,7 @@ TEST_F(ReporterEndToEnd, RestartEndsWithExitCodeTwoAndStartsANewInstance) {
       30000));
   if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, newPid)) {
     TerminateProcess(p, 3);
-    WaitForSingleObject(p, 10000);
+    WaitForSingleObject(p, tidewell_test::ScaledMs(10000));
     CloseHandle(p);
   }
 }

@@ -51,7 +51,7 @@ TEST_F(SimStationEndToEnd, ConnectReadSetAndReadBack) {
     EXPECT_EQ(lines[i], expected[i]) << "line " << i;
 
   Click(idBtnExit);
-  ASSERT_EQ(WaitForSingleObject(Process.hProcess, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(Process.hProcess, tidewell_test::ScaledMs(30000)), WAIT_OBJECT_0);
   DWORD code = 99;
   GetExitCodeProcess(Process.hProcess, &code);
   EXPECT_EQ(code, 0u);

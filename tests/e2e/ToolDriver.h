@@ -2,6 +2,7 @@
 // Driving the tool's exe from another process through window messages, with time-outs so that a
 // hung tool never hangs a test.
 #include "MainUnit.h"
+#include "TestTime.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ inline std::wstring WindowsPath(std::string path) {
 // Messages to the other process time out instead of hanging the test with a hung tool.
 inline LRESULT Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_NORMAL, 10000, &result);
+  SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_NORMAL, tidewell_test::ScaledMs(10000), &result);
   return LRESULT(result);
 }
 
@@ -39,8 +40,8 @@ inline std::string Text(HWND window) {
   return std::string(w.begin(), w.end());
 }
 
-template <class Pred> bool WaitFor(Pred pred, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+template <class Pred> bool WaitFor(Pred pred, unsigned ms = 10000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(tidewell_test::ScaledMs(ms));
   while (std::chrono::steady_clock::now() < end) {
     if (pred())
       return true;

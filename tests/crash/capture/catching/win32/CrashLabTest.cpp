@@ -6,6 +6,8 @@
 
 #include <imagehlp.h>
 
+#include "TestTime.h"
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -58,7 +60,7 @@ PROCESS_INFORMATION Start(const std::wstring &exe, const std::wstring &args) {
 
 DWORD Finish(PROCESS_INFORMATION &pi, DWORD waitMs = 30000) {
   DWORD code = 99;
-  if (WaitForSingleObject(pi.hProcess, waitMs) == WAIT_OBJECT_0)
+  if (WaitForSingleObject(pi.hProcess, tidewell_test::ScaledMs(waitMs)) == WAIT_OBJECT_0)
     GetExitCodeProcess(pi.hProcess, &code);
   else
     TerminateProcess(pi.hProcess, 99);

@@ -1,6 +1,7 @@
 // The handling thread under the real platform: records written from other threads are handled one
 // after the other, the catching thread is signalled and woken, the stand-in window offers the
 // settings' buttons, the thread stops on request, and a restart hands the exception times over.
+#include "TestTime.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -62,7 +63,7 @@ protected:
     r.exceptAddr = reinterpret_cast<std::uintptr_t>(&HandOver);
     r.canContinue = canContinue;
     r.source = std::uintptr_t(TExceptSource::esManual);
-    bool done = WriteHandOffRecord(r) && WaitForSingleObject(event, waitMs) == WAIT_OBJECT_0;
+    bool done = WriteHandOffRecord(r) && WaitForSingleObject(event, tidewell_test::ScaledMs(waitMs)) == WAIT_OBJECT_0;
     CloseHandle(event);
     return done;
   }
@@ -173,7 +174,7 @@ TEST(RestartTest, NewInstanceWaitsForTheOldOneAndTakesTheTimesOver) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, tidewell_test::ScaledMs(30000)), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
   EXPECT_EQ(code, 2u);

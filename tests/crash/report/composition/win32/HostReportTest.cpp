@@ -1,6 +1,7 @@
 // The composition plugged into the process's exception host: an exception handed over from a
 // worker thread is handled on the handling thread, whose dialog stand-in asks for the complete
 // report; the completion runs on a thread of its own and the report lists the process's threads.
+#include "TestTime.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -63,7 +64,7 @@ TEST(HostReport, HandedOverExceptionGetsTheCompleteReport) {
     registers.eax = 0x12345678;
     registers.eip = uint32_t(r.exceptAddr);
     r.context = reinterpret_cast<std::uintptr_t>(&registers);
-    handled = WriteHandOffRecord(r) && WaitForSingleObject(event, 30000) == WAIT_OBJECT_0;
+    handled = WriteHandOffRecord(r) && WaitForSingleObject(event, tidewell_test::ScaledMs(30000)) == WAIT_OBJECT_0;
     CloseHandle(event);
   });
   worker.join();

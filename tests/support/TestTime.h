@@ -1,0 +1,22 @@
+#pragma once
+// Time limits of tests that wait for another thread or process. They bound events that normally
+// come at once, so that a hung program fails the test instead of hanging it. On a slow machine
+// (Wine in an emulated machine, where scripts/wine-run.sh sets TIDEWELL_TEST_TIME_SCALE) every
+// limit stretches by that factor.
+#include <cstdlib>
+
+namespace tidewell_test {
+
+inline int TimeScale() {
+  static const int scale = [] {
+    const char *text = std::getenv("TIDEWELL_TEST_TIME_SCALE");
+    int value = text ? std::atoi(text) : 1;
+    return value >= 1 && value <= 100 ? value : 1;
+  }();
+  return scale;
+}
+
+// A limit of ms milliseconds on this machine.
+inline unsigned ScaledMs(unsigned ms) { return ms * unsigned(TimeScale()); }
+
+} // namespace tidewell_test
