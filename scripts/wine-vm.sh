@@ -60,11 +60,12 @@ start() {
     sleep 0.1
   done
 
-  local memory=6G cpus
-  cpus=$(nproc)
+  local memory=6G
   # -smap: qemu's emulated iretq from user mode reads the stack as the kernel would, which
   # SMAP refuses; Wine returns to 32-bit code through iretq.
-  setsid "$qemu" -accel tcg,thread=multi -cpu max,-smap -smp "$cpus" -m "$memory" \
+  # One processor: with several, the guest kernel's patching of its own code (int3 while another
+  # processor runs it) is not emulated safely and the kernel panics within the hour.
+  setsid "$qemu" -accel tcg -cpu max,-smap -smp 1 -m "$memory" \
     -object memory-backend-memfd,id=mem,size="$memory",share=on -numa node,memdev=mem \
     -chardev socket,id=root,path="$vm/root.sock" -device vhost-user-fs-pci,chardev=root,tag=root \
     -chardev socket,id=checkout,path="$vm/checkout.sock" -device vhost-user-fs-pci,chardev=checkout,tag=checkout \
