@@ -20,6 +20,7 @@
 #include "KXReporter.h"
 #include "KXWin32ExceptionHost.h"
 #include "RuntimeHooks.h"
+#include "TestTime.h"
 #include "Thread.h"
 #include "ThreadRegistry.h"
 
@@ -111,7 +112,9 @@ protected:
   }
 };
 
-DWORD WINAPI WaitForEvent(void *event) { return WaitForSingleObject(static_cast<HANDLE>(event), 20000); }
+DWORD WINAPI WaitForEvent(void *event) {
+  return WaitForSingleObject(static_cast<HANDLE>(event), tidewell_test::ScaledMs(20000));
+}
 
 DWORD WINAPI FaultingWorker(void *) {
   WriteThroughNull(nullptr);
@@ -206,7 +209,7 @@ private:
     if (gKind == "worker") {
       DWORD id = 0;
       HANDLE t = CreateThread(nullptr, 0, &FaultingWorker, nullptr, 0, &id);
-      WaitForSingleObject(t, 20000);
+      WaitForSingleObject(t, tidewell_test::ScaledMs(20000));
       DWORD code = 0;
       GetExitCodeThread(t, &code);
       kx::ThreadRecord record;
@@ -236,7 +239,7 @@ private:
       RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR *>(&info));
       Line("title " + kx::ThreadTitle(id, true).title.substr(0, 12));
       SetEvent(go);
-      WaitForSingleObject(t, 20000);
+      WaitForSingleObject(t, tidewell_test::ScaledMs(20000));
       CloseHandle(t);
       CloseHandle(go);
     }
