@@ -65,16 +65,17 @@ run_direct() {
   fi
 }
 
-# Runs COMMAND... in the emulated machine (see scripts/wine-vm.sh).
+# Runs COMMAND... in the emulated machine (see scripts/wine-vm.sh). The runner becomes the job's
+# client, so that a signal to the runner (CTest's time limit, say) reaches the job.
 run_vm() {
-  bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" run "$@"
+  exec bash "$TIDEWELL_ROOT/scripts/wine-vm.sh" run "$@"
 }
 
 # Runs COMMAND... (a Linux command of the root) the way this machine runs Windows programs.
 run_unix() {
   case "$mode" in
   direct) run_direct "$@" ;;
-  vm) run_vm "$@" ;;
+  vm) (run_vm "$@") ;;
   system) "$@" ;;
   *) echo "error: unknown TIDEWELL_WINE_MODE '$mode' (system, direct or vm)" >&2; return 125 ;;
   esac
@@ -156,6 +157,7 @@ main() {
     ;;
   --unix)
     shift
+    if [ "$mode" = vm ]; then run_vm "$@"; fi
     run_unix "$@"
     exit $?
     ;;
@@ -171,6 +173,7 @@ main() {
     # when the server has ended in between, so it stays up while the machine runs.
     run_unix "$(wineserver_command)" -p && touch "$TIDEWELL_VM_DIR/spool/wineserver-kept"
   fi
+  if [ "$mode" = vm ]; then run_vm "$(wine_command)" "$@"; fi
   run_unix "$(wine_command)" "$@"
 }
 
