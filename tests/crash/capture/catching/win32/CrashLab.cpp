@@ -205,6 +205,17 @@ private:
       Line("blocking at " + std::to_string(GetTickCount() - gStart));
       Sleep(2000);
       Line("main thread answers again at " + std::to_string(GetTickCount() - gStart));
+      // The report of the freeze is handled while the main thread answers; the laboratory ends
+      // after it has been shown.
+      DWORD until = GetTickCount() + tidewell_test::ScaledMs(20000);
+      while (gCaught == 0 && GetTickCount() < until) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+          TranslateMessage(&msg);
+          DispatchMessageW(&msg);
+        }
+      }
     }
     if (gKind == "worker") {
       DWORD id = 0;

@@ -216,7 +216,11 @@ TEST(CrashLab, BlockedMainThreadIsReportedAfterTheTimeoutAndAgainOnlyAfterOneAnd
   ASSERT_EQ(at.size(), run.Caught().size());
   ASSERT_GE(blocking, 0);
   EXPECT_GE(at[0] - blocking, 900) << "not before the timeout";
-  EXPECT_LE(at[0] - blocking, 2000) << "about the timeout";
+  // The report is shown when it is composed; only a machine at full speed composes it within the
+  // second after the timeout.
+  if (tidewell_test::TimeScale() == 1) {
+    EXPECT_LE(at[0] - blocking, 2000) << "about the timeout";
+  }
   for (size_t i = 1; i < at.size(); ++i)
     EXPECT_GE(at[i] - at[i - 1], 1400) << "the next report only after 1.5 times the timeout";
   EXPECT_TRUE(run.Has("end " + std::to_string(at.size())));
