@@ -29,7 +29,8 @@ main() {
   shopt -s nullglob
   # The pause between looks at the spool without starting a process (they are slow here): a
   # read with a time-out from a pipe that nobody writes.
-  exec 7<> <(:)
+  local pause=(read -r -t 0.1 -u 7 _)
+  exec 7<> <(:) || pause=(sleep 0.1)
   while [ ! -e "$spool/shutdown" ]; do
     jobs_seen=0
     for job in "$spool"/job.*; do
@@ -48,7 +49,7 @@ main() {
     elif [ $((SECONDS - last)) -ge $idle_limit ]; then
       break
     fi
-    read -r -t 0.1 -u 7 _
+    "${pause[@]}"
   done
   rm -f "$spool/agent-ready"
 }

@@ -9,6 +9,7 @@ mount -t devtmpfs devtmpfs /dev 2>/dev/null
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
+ln -sf /proc/self/fd /dev/fd
 mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
 ip link set lo up
