@@ -25,8 +25,7 @@ if [ "$mode" = vm ] && [ -n "${DISPLAY:-}" ]; then
 fi
 
 cleanup() {
-  bash scripts/wine-run.sh --stop
-  if [ "$mode" = vm ]; then bash scripts/wine-run.sh --shutdown; fi
+  if [ "$mode" = vm ]; then bash scripts/wine-run.sh --shutdown; else bash scripts/wine-run.sh --stop; fi
   if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi
 }
 if [ "$mode" != vm ]; then
