@@ -38,13 +38,14 @@ HWND FindProgressWindow() {
 }
 
 // Dispatches the calling thread's messages until the condition holds or the time is up.
-bool PumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s) {
+// Dispatches this thread's messages until done() holds; messages at or above `keepFrom` stay queued.
+bool PumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s, UINT keepFrom = 0) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > end)
       return false;
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, keepFrom ? keepFrom - 1 : 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -282,6 +283,7 @@ TEST(ProgressWindowTest, UserCannotCloseIt) {
 }
 
 TEST(ProgressWindowTest, WorkThreadDrivesTheWindowOfTheShowingThread) {
+  constexpr UINT kMarker = WM_APP + 0x3A7;
   auto alert = CreateProgressAlert("Information", nullptr, "");
   alert->AddArea(1, "one");
   alert->AddArea(3, "");
@@ -297,7 +299,7 @@ TEST(ProgressWindowTest, WorkThreadDrivesTheWindowOfTheShowingThread) {
     alert->SetPosition(500);
     alert->SetTitle("Tracing the stacks");
     // Messages of the showing thread are not this thread's to dispatch.
-    PostThreadMessageW(GetWindowThreadProcessId(wnd, nullptr), WM_NULL, 0, 0);
+    PostThreadMessageW(GetWindowThreadProcessId(wnd, nullptr), kMarker, 0, 0);
     alert->ProcessMessages();
     step = 1;
     while (step != 2)
@@ -307,10 +309,11 @@ TEST(ProgressWindowTest, WorkThreadDrivesTheWindowOfTheShowingThread) {
     alert->AreaDone(); // past the last area: nothing more
     step = 3;
   });
-  // The showing thread waits in the way the reporter does: short waits, dispatching in between.
-  ASSERT_TRUE(PumpUntil([&] { return step == 1; }));
+  // The showing thread waits in the way the reporter does: short waits, dispatching in between
+  // (all but the marker, which must still be queued here when the worker is done).
+  ASSERT_TRUE(PumpUntil([&] { return step == 1; }, 5s, kMarker));
   MSG pending;
-  EXPECT_TRUE(PeekMessageW(&pending, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE)); // still queued here
+  EXPECT_TRUE(PeekMessageW(&pending, nullptr, kMarker, kMarker, PM_REMOVE));
   alert->ProcessMessages();
   EXPECT_EQ(alert->GetCurrentArea(), 1);
   EXPECT_EQ(alert->GetPosition(), 500);
