@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <unwind.h>
+
 #include "KXText.h"
 
 namespace kx {
@@ -322,14 +324,39 @@ std::shared_ptr<IKXModuleSettings> ModuleSettings(KXModule module) {
   return KXSettingsShell::Instance().ModuleSettings(module);
 }
 
+namespace {
+
+// One step of the unwinder's walk: the frame `skip` steps up gives its return address.
+struct KXFrameSearch {
+  int skip;
+  std::uintptr_t address = 0;
+};
+
+_Unwind_Reason_Code VisitFrame(_Unwind_Context *context, void *argument) {
+  auto *search = static_cast<KXFrameSearch *>(argument);
+  if (search->skip-- > 0)
+    return _URC_NO_REASON;
+  search->address = _Unwind_GetIP(context);
+  return _URC_END_OF_STACK; // found: stop walking
+}
+
+} // namespace
+
 __attribute__((noinline)) std::shared_ptr<IKXModuleSettings> CallerModuleSettings(int level) {
-  void *address = nullptr;
-  if (level <= 0)
-    address = __builtin_return_address(0);
-  else if (RtlCaptureStackBackTrace(DWORD(level) + 1, 1, &address, nullptr) != 1)
-    address = nullptr;
+  std::uintptr_t at = 0;
+  if (level <= 0) {
+    at = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+  } else {
+    // The unwind tables step over optimised frames that keep no frame pointer; frame 0 of the walk
+    // is this function. Where a frame between has no tables, the frame-pointer chain is the rest.
+    KXFrameSearch search{level + 1};
+    _Unwind_Backtrace(&VisitFrame, &search);
+    at = search.address;
+    void *address = nullptr;
+    if (!at && RtlCaptureStackBackTrace(DWORD(level) + 1, 1, &address, nullptr) == 1)
+      at = reinterpret_cast<std::uintptr_t>(address);
+  }
   // A return address may lie just past the module's last call; the call itself is one byte back.
-  auto at = reinterpret_cast<std::uintptr_t>(address);
   return KXSettingsShell::Instance().AddressModuleSettings(at ? at - 1 : 0);
 }
 

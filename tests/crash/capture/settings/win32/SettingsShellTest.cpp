@@ -110,6 +110,20 @@ __attribute__((noinline)) std::uintptr_t FindForCallerTwoUp() {
   return gFound->Module();
 }
 
+// The same chain as optimised code has it: the frames between keep no frame pointer, so the
+// frame-pointer chain skips them and lands beyond the library's frame.
+__attribute__((noinline, optimize("O2", "omit-frame-pointer"))) std::shared_ptr<IKXModuleSettings>
+TwoFramelessUp() {
+  std::shared_ptr<IKXModuleSettings> found = CallerModuleSettings(2);
+  asm volatile("" ::: "memory");
+  return found;
+}
+
+__attribute__((noinline, optimize("O2", "omit-frame-pointer"))) std::uintptr_t FindForCallerFrameless() {
+  gFound = TwoFramelessUp();
+  return gFound->Module();
+}
+
 // The executable's copy of the shell started as WinMain starts it.
 class ExeSettings : public ::testing::Test {
 protected:
@@ -257,6 +271,7 @@ TEST_F(ExeSettings, CallerLevelsFollowTheCallChain) {
   EXPECT_EQ(gFound->GetSmtpPort(), 4242u);
   EXPECT_TRUE(gFound->GetAutoSave());
   EXPECT_EQ(callBack(&FindForCallerTwoUp), own.Module());
+  EXPECT_EQ(callBack(&FindForCallerFrameless), own.Module());
   // Level 0 is the calling code itself, here the executable: the reporter module.
   EXPECT_EQ(CallerModuleSettings(0)->Module(), Exe());
   gFound.reset();
