@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "CachedTraceTarget.h"
 #include "CompletionThread.h"
 #include "KXText.h"
 #include "KXWin32Platform.h"
@@ -14,6 +15,7 @@
 #include "ThreadRegistry.h"
 #include "Win32Modules.h"
 #include "tidewell/disasm/Disassembly.h"
+#include "tidewell/disasm/PageCachedMemory.h"
 
 namespace kx {
 
@@ -412,8 +414,9 @@ __attribute__((noinline)) std::string KXLiveReportFacts::LocationLine(uint64_t a
     address = uint64_t(uintptr_t(__builtin_return_address(0))) - 1;
   if (address > UINT32_MAX)
     return Hex8(address) + (showRelativeAddrs ? " +0" : "") + " ???";
-  return stacktrace::LocationLine(stacktrace::TraceCaches::Process(), stacktrace::LiveTraceTarget::Instance(),
-                                  uint32_t(address), showRelativeAddrs, showRelativeLines);
+  const stacktrace::CachedTraceTarget target(stacktrace::LiveTraceTarget::Instance());
+  return stacktrace::LocationLine(stacktrace::TraceCaches::Process(), target, uint32_t(address), showRelativeAddrs,
+                                  showRelativeLines);
 }
 
 uint64_t KXLiveReportFacts::RegionEnd(uint64_t address) {
@@ -439,8 +442,8 @@ std::string KXLiveReportFacts::Disassemble(uint64_t functionStart, uint64_t exce
   static const LiveSymbols symbols;
   disasm::DisassemblyOptions options;
   options.symbols = &symbols;
-  return disasm::DisassembleFunction(stacktrace::LiveTraceTarget::Instance().Memory(), uint32_t(functionStart),
-                                     uint32_t(exceptAddr), limit, format, options);
+  const disasm::PageCachedMemory memory(stacktrace::LiveTraceTarget::Instance().Memory());
+  return disasm::DisassembleFunction(memory, uint32_t(functionStart), uint32_t(exceptAddr), limit, format, options);
 }
 
 std::shared_ptr<IKXCompletionThread> KXLiveReportFacts::StartThread(std::function<void()> work) {

@@ -4,6 +4,7 @@
 
 #include <winternl.h>
 
+#include "CachedTraceTarget.h"
 #include "LiveTraceTarget.h"
 
 namespace tidewell::stacktrace {
@@ -91,7 +92,8 @@ std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &s, bool isExcep
   if (s.stack.top > UINT32_MAX || s.stack.bottom >= s.stack.top)
     return {};
   const uint32_t fp = s.fp <= UINT32_MAX ? static_cast<uint32_t>(s.fp) : 0;
-  return PrepareStack(LiveTraceTarget::Instance().Memory(), fp, static_cast<uint32_t>(s.stack.top),
+  const CachedTraceTarget target(LiveTraceTarget::Instance());
+  return PrepareStack(target.Memory(), fp, static_cast<uint32_t>(s.stack.top),
                       static_cast<uint32_t>(s.stack.bottom), isException, exceptAddr);
 }
 
@@ -103,7 +105,8 @@ bool TraceLiveThread(const ThreadSnapshot &s, TraceRequest request, TraceResult 
   request.ebp = static_cast<uint32_t>(s.fp);
   if (!request.currentAddr && !request.isException)
     request.currentAddr = static_cast<uint32_t>(s.ip);
-  result = StackTrace(LiveTraceTarget::Instance(), TraceCaches::Process(), request);
+  const CachedTraceTarget target(LiveTraceTarget::Instance());
+  result = StackTrace(target, TraceCaches::Process(), request);
   return true;
 }
 
