@@ -65,7 +65,8 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FSource = caught.source;
   FRelatedObject = caught.relatedObject;
   FPackage = caught.package;
-  FPreparedStack = caught.preparedStack;
+  if (caught.preparedStack)
+    FPreparedStack = *caught.preparedStack;
   // The object belongs to the catching code and may be gone when the dialog or a send thread
   // asks, so its class and message are read now.
   FExceptClass = ExceptClassName(FExceptObject);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KXException.h"
+#include "ReturnAddress.h"
 #include "KXExceptionHost.h"
 #include "KXSettingsObject.h"
 
@@ -19,7 +20,8 @@ struct KXCaughtException {
   KXExceptObject exceptObject;
   std::uintptr_t exceptAddr = 0;
   bool dontComplete = false;
-  void *preparedStack = nullptr;
+  // The candidates prepared while the raising thread's stack was intact, or null; copied.
+  const std::vector<tidewell::stacktrace::PreStackItem> *preparedStack = nullptr;
   KXModule package = 0;
   void *relatedObject = nullptr;
   TExceptSource source = TExceptSource::esManual;
@@ -113,7 +115,7 @@ public:
   uint64_t ModificationCount();
   std::uintptr_t CurrentEsp() const { return FCurrentEsp; }
   std::uintptr_t CurrentEbp() const { return FCurrentEbp; }
-  void *PreparedStack() const { return FPreparedStack; }
+  const std::vector<tidewell::stacktrace::PreStackItem> &PreparedStack() const { return FPreparedStack; }
   const KXLocalTime &CreationTime() const { return FCreationTime; }
   bool DontCompleteYet() const { return FDontCompleteYet; }
   bool AbortCompleteRequested() const { return FAbortCompleteThread; }
@@ -175,7 +177,7 @@ private:
   TExceptSource FSource = TExceptSource::esManual;
   void *FRelatedObject = nullptr;
   KXModule FPackage = 0;
-  void *FPreparedStack = nullptr;
+  std::vector<tidewell::stacktrace::PreStackItem> FPreparedStack;
   std::shared_ptr<IKXFields> FBugReportHeader;
   std::shared_ptr<IKXFields> FBugReportSections;
   std::string FBugReport;

@@ -40,7 +40,8 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   // 3: the object.
   caught.exceptType = TExceptType(record.exceptType & 0xFF);
   caught.dontComplete = false;
-  caught.preparedStack = reinterpret_cast<void *>(record.preparedStack);
+  caught.preparedStack =
+      reinterpret_cast<const std::vector<tidewell::stacktrace::PreStackItem> *>(record.preparedStack);
   caught.package = KXModule(record.package);
   caught.relatedObject = reinterpret_cast<void *>(record.relatedObject);
   caught.source = TExceptSource(record.source & 0xFF);

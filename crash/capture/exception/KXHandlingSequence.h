@@ -24,7 +24,7 @@ struct KXHandOffRecord {
   std::uintptr_t source = 0;         // TExceptSource
   std::uintptr_t relatedObject = 0;
   std::uintptr_t package = 0;
-  std::uintptr_t preparedStack = 0;
+  std::uintptr_t preparedStack = 0;  // const std::vector<PreStackItem> * or 0
 };
 static_assert(sizeof(KXHandOffRecord) == 14 * sizeof(void *));
 static_assert(sizeof(void *) != 4 || sizeof(KXHandOffRecord) == 56);

@@ -220,7 +220,12 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t
         uint64_t size = entry.stackTop > entry.stackBottom ? entry.stackTop - entry.stackBottom : 0;
         alert->AddArea(int64_t(std::min<uint64_t>(size, uint64_t(INT64_MAX) / 100) * 100), e.GetPleaseWaitText());
       }
-      entry.preparedStack = FFacts.PrepareStack(entry);
+      // The crashed thread's candidates were best taken when it raised, before the unwinding
+      // and the handler's own calls overwrote the raising frames; else they are taken now.
+      if (crashed && !e.PreparedStack().empty())
+        entry.preparedStack = e.PreparedStack();
+      else
+        entry.preparedStack = FFacts.PrepareStack(entry);
       content = FFacts.LocationLine(exceptAddr, relAddrs, relLines) + "\r\n>> stack " + kCalculatedSoon;
     }
     sections->SetContent(title, content);

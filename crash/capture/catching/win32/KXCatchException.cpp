@@ -40,6 +40,12 @@ void Catch(const KXCatchArgs &args) {
   if (hasContext)
     context = *args.context;
   CompleteCaughtParameters(object, address, context, hasContext);
+  // The candidates prepared when this very exception was raised. Taken out of the thread's
+  // record: code that runs on this thread while it waits may raise and refill the record.
+  std::vector<tidewell::stacktrace::PreStackItem> prepared;
+  KXThreadRecord &raised = ThreadExceptionRecord();
+  if (object && raised.object == object && raised.address == address)
+    prepared = std::move(raised.prepared);
 
   // 4. A silent exception: no report, no dialog.
   if (ExceptInheritsFrom(object, "EAbort")) {
@@ -78,6 +84,7 @@ void Catch(const KXCatchArgs &args) {
   record.source = std::uintptr_t(args.source);
   record.relatedObject = reinterpret_cast<std::uintptr_t>(args.relatedObject);
   record.package = args.package;
+  record.preparedStack = prepared.empty() ? 0 : reinterpret_cast<std::uintptr_t>(&prepared);
 
   // 7-10. Handled here while the loader lock is held (no other thread could run); else handed over.
   if (ProcessLockHeld(250) || !HandlingThreadRunning()) {

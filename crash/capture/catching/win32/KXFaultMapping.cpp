@@ -215,6 +215,7 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
   record.address = pc;
   record.context = RegistersOf(*ep->ContextRecord);
   record.hasContext = true;
+  PrepareRaisingStack(record, ep->ContextRecord->Esp, ep->ContextRecord->Ebp, pc);
   tMappedFault.code = r.ExceptionCode;
   tMappedFault.write = r.NumberParameters >= 1 && r.ExceptionInformation[0] != 0;
   tMappedFault.accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;

@@ -2,10 +2,13 @@
 
 #include <cxxabi.h>
 
+#include "LiveThreadStack.h"
+
 namespace kx {
 
 namespace {
 thread_local KXThreadRecord tRecord;
+thread_local bool tPreparing = false;
 }
 
 KXThreadRecord &ThreadExceptionRecord() { return tRecord; }
@@ -13,6 +16,25 @@ KXThreadRecord &ThreadExceptionRecord() { return tRecord; }
 void ClearThreadRecord() {
   tRecord.object = {};
   tRecord.address = 0;
+  tRecord.prepared.clear();
+}
+
+void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintptr_t ebp, std::uintptr_t exceptAddr) {
+  record.prepared.clear();
+  // The preparation allocates: an allocation failure inside it raises again and comes back here.
+  if (tPreparing)
+    return;
+  tPreparing = true;
+  try {
+    tidewell::stacktrace::ThreadSnapshot snapshot;
+    snapshot.sp = esp;
+    snapshot.fp = ebp;
+    if (exceptAddr <= UINT32_MAX && tidewell::stacktrace::StackRangeOf(esp, snapshot.stack))
+      record.prepared = tidewell::stacktrace::PrepareLiveStack(snapshot, true, uint32_t(exceptAddr));
+  } catch (...) {
+    record.prepared.clear();
+  }
+  tPreparing = false;
 }
 
 KXRegisterContext RegistersOf(const CONTEXT &c) {
@@ -70,6 +92,7 @@ extern "C" {
     r.address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
     r.context.eip = uint32_t(r.address);
     r.hasContext = true;
+    kx::PrepareRaisingStack(r, context.Esp, context.Ebp, r.address);
   }
   __real___cxa_throw(object, type, destructor);
 }

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <exception>
+#include <vector>
 
 #include "KXException.h"
+#include "ReturnAddress.h"
 
 namespace kx {
 
@@ -18,10 +20,18 @@ struct KXThreadRecord {
   // Set by the fault mapping just before it throws the mapped object: the throw keeps the
   // fault's address and registers and only records the object.
   bool mappedFaultPending = false;
+  // The stack's candidate return addresses, taken while the raising frames were still intact
+  // (the unwinding and the handler's own calls overwrite them before a report is made).
+  std::vector<tidewell::stacktrace::PreStackItem> prepared;
 };
 
 KXThreadRecord &ThreadExceptionRecord();
 void ClearThreadRecord();
+
+// Fills the record's prepared candidates from the calling thread's stack, from `esp` up to the
+// stack's end and stopping at the slot that holds `exceptAddr`. Never throws; a failure, or a
+// raise while one is being prepared, leaves the list empty.
+void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintptr_t ebp, std::uintptr_t exceptAddr);
 
 // The registers of a platform context as the report shows them (the low halves on x86-64).
 KXRegisterContext RegistersOf(const CONTEXT &context);

@@ -262,6 +262,31 @@ TEST_F(Composition, ThreadSectionsWithTitlesMarksCreatorAndColumns) {
   EXPECT_EQ(sections->GetContent("disassembling"), "function 00401219 at 00401234 limit 5");
 }
 
+TEST_F(Composition, CandidatesPreparedAtTheRaiseTraceTheCrashedThread) {
+  const std::vector<tidewell::stacktrace::PreStackItem> prepared{{true, 0x402345}, {false, 0x401240}};
+  KXCaughtException c;
+  c.exceptObject = KXExceptObject::Of(error);
+  c.exceptAddr = 0x401234;
+  c.threadId = 7;
+  c.context = &registers;
+  c.preparedStack = &prepared;
+  auto e = CreateExceptionObject(c);
+  e->GetBugReport(true);
+  ASSERT_EQ(facts.traced.size(), 3u);
+  ASSERT_TRUE(facts.traced[0].exceptThread);
+  ASSERT_EQ(facts.traced[0].preparedStack.size(), 2u);
+  EXPECT_EQ(facts.traced[0].preparedStack[0].afterInstr, 0x402345u);
+  EXPECT_TRUE(facts.traced[0].preparedStack[0].dontKill);
+  EXPECT_EQ(facts.traced[0].preparedStack[1].afterInstr, 0x401240u);
+  // The other threads were not raising: theirs are prepared when the report is made.
+  EXPECT_EQ(facts.traced[1].preparedStack.size(), 1u);
+  // Without a prepared list the crashed thread's is made then too.
+  facts.traced.clear();
+  Crash()->GetBugReport(true);
+  ASSERT_FALSE(facts.traced.empty());
+  EXPECT_EQ(facts.traced[0].preparedStack.size(), 1u);
+}
+
 TEST_F(Composition, AbsoluteLinesWithoutRelativeColumns) {
   auto e = Crash();
   e->SetShowRelativeAddrs(false);
