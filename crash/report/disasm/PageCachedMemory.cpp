@@ -10,21 +10,33 @@ PageCachedMemory::PageCachedMemory(const MemoryReader& source, uint32_t capacity
 
 void PageCachedMemory::Clear() {
     pages_.clear();
+    unreadable_.clear();
     lastHit_ = 0;
 }
 
-const PageCachedMemory::Page& PageCachedMemory::PageOf(uint32_t number) const {
+const PageCachedMemory::Page* PageCachedMemory::PageOf(uint32_t number) const {
     ++clock_;
     if (lastHit_ < pages_.size() && pages_[lastHit_].number == number) {
         pages_[lastHit_].lastUse = clock_;
-        return pages_[lastHit_];
+        return &pages_[lastHit_];
     }
     for (size_t i = 0; i < pages_.size(); ++i) {
         if (pages_[i].number == number) {
             lastHit_ = i;
             pages_[i].lastUse = clock_;
-            return pages_[i];
+            return &pages_[i];
         }
+    }
+    const bool granular = source_.PageGranular();
+    if (granular && (number == 0 || unreadable_.count(number))) return nullptr;
+    // Page 0 is never readable: the source refuses address 0 anyway.
+    std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kPageSize);
+    ++sourceReads_;
+    const bool readable = number != 0 && source_.Read(number * kPageSize, bytes.get(), kPageSize);
+    if (!readable && granular) {
+        if (unreadable_.size() >= 4096) unreadable_.clear();
+        unreadable_.insert(number);
+        return nullptr;
     }
     size_t slot = pages_.size();
     if (pages_.size() < capacity_) {
@@ -37,12 +49,10 @@ const PageCachedMemory::Page& PageCachedMemory::PageOf(uint32_t number) const {
     Page& page = pages_[slot];
     page.number = number;
     page.lastUse = clock_;
-    if (!page.bytes) page.bytes = std::make_unique<uint8_t[]>(kPageSize);
-    ++sourceReads_;
-    // Page 0 is never readable: the source refuses address 0 anyway.
-    page.readable = number != 0 && source_.Read(number * kPageSize, page.bytes.get(), kPageSize);
+    page.bytes = std::move(bytes);
+    page.readable = readable;
     lastHit_ = slot;
-    return page;
+    return &page;
 }
 
 bool PageCachedMemory::Read(uint32_t address, void* buffer, uint32_t count) const {
@@ -52,11 +62,12 @@ bool PageCachedMemory::Read(uint32_t address, void* buffer, uint32_t count) cons
     uint64_t at = address;
     const uint64_t end = uint64_t(address) + count;
     while (at < end) {
-        const Page& page = PageOf(uint32_t(at / kPageSize));
+        const Page* page = PageOf(uint32_t(at / kPageSize));
+        if (!page) return false;
         const uint32_t offset = uint32_t(at % kPageSize);
         const uint32_t n = uint32_t(std::min<uint64_t>(kPageSize - offset, end - at));
-        if (page.readable) {
-            std::memcpy(out, page.bytes.get() + offset, n);
+        if (page->readable) {
+            std::memcpy(out, page->bytes.get() + offset, n);
         } else if (!source_.Read(uint32_t(at), out, n)) {
             // A page that could not be read whole may still hold readable bytes for a source
             // that is not page-granular (a buffer standing for memory): it decides for the part.

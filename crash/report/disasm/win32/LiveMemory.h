@@ -12,6 +12,7 @@ class LiveMemory final : public MemoryReader {
 public:
     explicit LiveMemory(void* process = nullptr);
     bool Read(uint32_t address, void* buffer, uint32_t count) const override;
+    bool PageGranular() const override { return true; }
 
 private:
     void* process_;

@@ -23,7 +23,9 @@ public:
         std::memcpy(buffer, bytes.data() + address, count);
         return true;
     }
+    bool PageGranular() const override { return granular; }
     std::vector<uint8_t> bytes;
+    bool granular = false;
     mutable int reads = 0;
 };
 
@@ -90,4 +92,27 @@ TEST(PageCachedMemoryTest, KeepsTheLatestPagesAndForgetsOnClear) {
     cache.Clear();
     ASSERT_TRUE(cache.Read(1 * 4096, &b, 1));
     EXPECT_EQ(b, source.bytes[1 * 4096]);
+}
+
+TEST(PageCachedMemoryTest, PagesOfAProcessThatCannotBeReadAreRememberedAndPushNothingOut) {
+    CountingMemory source;
+    source.granular = true;
+    PageCachedMemory cache(source, 2);
+    EXPECT_TRUE(cache.PageGranular());
+    uint32_t value;
+    ASSERT_TRUE(cache.Read(1 * 4096, &value, 4));
+    ASSERT_TRUE(cache.Read(2 * 4096, &value, 4));
+    // Values that merely look like addresses: one look per page, however often they come.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_FALSE(cache.Read(3 * 4096 + 16 * i, &value, 4));
+        EXPECT_FALSE(cache.Read(0x7FFF0000u + 4 * i, &value, 4));
+        EXPECT_FALSE(cache.Read(0x10 + i, &value, 4));
+    }
+    EXPECT_EQ(source.reads, 4);
+    // Both readable pages are still there.
+    ASSERT_TRUE(cache.Read(1 * 4096 + 8, &value, 4));
+    ASSERT_TRUE(cache.Read(2 * 4096 + 8, &value, 4));
+    EXPECT_EQ(source.reads, 4);
+    // A read that starts readable and runs into an unreadable page fails as a whole.
+    EXPECT_FALSE(cache.Read(3 * 4096 - 2, &value, 4));
 }

@@ -19,6 +19,9 @@ class MemoryReader {
 public:
     virtual ~MemoryReader() = default;
     virtual bool Read(uint32_t address, void* buffer, uint32_t count) const = 0;
+    // True when readability is the same over every aligned 4 KiB page, as with the memory of a
+    // process: a page that cannot be read whole holds nothing readable.
+    virtual bool PageGranular() const { return false; }
 };
 
 // A MemoryReader over a byte buffer that stands for target memory at `base`.

@@ -2,11 +2,14 @@
 // A MemoryReader that reads its source a whole page at a time and keeps the latest pages.
 // Scanning a stack slot by slot, or testing the bytes before many candidate return addresses,
 // then costs one read of the source per page instead of one per value. Readability is decided
-// per page, as the system protects memory per page; where a page cannot be read whole, the
-// source is asked for the bytes themselves. The cache holds what the pages held when
+// per page, as the system protects memory per page: a page of such a source that could not be
+// read is remembered as unreadable (values that merely look like addresses cost one look per
+// page), and it never pushes a readable page out. Of any other source, the bytes of a page that
+// could not be read whole are asked for themselves. The cache holds what the pages held when
 // they were first read: make a new one (or Clear it) for every look at memory that moves.
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "tidewell/disasm/Decoder.h"
@@ -19,6 +22,7 @@ public:
 
     explicit PageCachedMemory(const MemoryReader& source, uint32_t capacity = 32);
     bool Read(uint32_t address, void* buffer, uint32_t count) const override;
+    bool PageGranular() const override { return source_.PageGranular(); }
     void Clear();
     // Reads the source has been asked for (one per page brought in), for tests and benchmarks.
     uint64_t SourceReads() const { return sourceReads_; }
@@ -30,11 +34,13 @@ private:
         uint64_t lastUse = 0;
         std::unique_ptr<uint8_t[]> bytes;  // kPageSize bytes when readable
     };
-    const Page& PageOf(uint32_t number) const;
+    // The cached page, or null when the page of a page-granular source cannot be read.
+    const Page* PageOf(uint32_t number) const;
 
     const MemoryReader& source_;
     uint32_t capacity_;
     mutable std::vector<Page> pages_;
+    mutable std::unordered_set<uint32_t> unreadable_;  // page numbers, for a page-granular source
     mutable size_t lastHit_ = 0;
     mutable uint64_t clock_ = 0;
     mutable uint64_t sourceReads_ = 0;
