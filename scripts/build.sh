@@ -7,11 +7,11 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 source scripts/wine-env.sh
 
-configure() { # dir [cmake args...]
-  local dir=$1
-  shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@"
+configure() { # dir build-type [cmake args...]
+  local dir=$1 type=$2
+  shift 2
+  if [ ! -f "$dir/build.ninja" ] || ! grep -qx "CMAKE_BUILD_TYPE:STRING=$type" "$dir/CMakeCache.txt"; then
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
   fi
   cmake --build "$dir"
 }
@@ -21,8 +21,10 @@ configure() { # dir [cmake args...]
 timeout=300
 if [ "$(tidewell_wine_mode)" = vm ]; then timeout=$((300 * TIDEWELL_VM_TIME_SCALE)); fi
 
-configure build/native
-configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+configure build/native Debug
+# The product as users get it: optimised, its exes stripped after their debug information is
+# written; the tests of the tree run optimised too.
+configure build/win32 RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 if ! grep -qx "TIDEWELL_TEST_TIMEOUT:STRING=$timeout" build/win32/CMakeCache.txt; then
   cmake build/win32 -DTIDEWELL_TEST_TIMEOUT=$timeout >/dev/null
 fi

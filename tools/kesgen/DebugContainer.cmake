@@ -1,9 +1,10 @@
-# tidewell_debug_container(TARGET <exe target> [OUTPUT <file>])
+# tidewell_debug_container(TARGET <exe target> [OUTPUT <file>] [STRIP])
 #
 # After <exe target> links, writes its debug-information container with kesgen: units named
 # after our source files, functions as Class.Method, our line numbers. OUTPUT defaults to the
 # exe's path with the extension ".kes", which is where the crash reporter and kxaddr look for
-# it (the companion file beside the exe). Call it from the CMakeLists.txt that defines the exe.
+# it (the companion file beside the exe). STRIP then removes the DWARF and the symbol table
+# from the exe, as it is shipped. Call it from the CMakeLists.txt that defines the exe.
 #
 # In the native tree the step runs the kesgen target. In a cross tree it runs a host copy of the
 # tool, built once by the ExternalProject "kesgen_host" with the host compiler.
@@ -13,7 +14,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/TidewellHostTool.cmake)
 set(_TIDEWELL_KESGEN_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(tidewell_debug_container)
-  cmake_parse_arguments(K "" "TARGET;OUTPUT" "" ${ARGN})
+  cmake_parse_arguments(K "STRIP" "TARGET;OUTPUT" "" ${ARGN})
   if(NOT K_TARGET)
     message(FATAL_ERROR "tidewell_debug_container needs TARGET")
   endif()
@@ -28,4 +29,10 @@ function(tidewell_debug_container)
     COMMAND ${tool} --source-root ${PROJECT_SOURCE_DIR} $<TARGET_FILE:${K_TARGET}> ${output}
     COMMENT "Writing the debug-information container of ${K_TARGET}"
     VERBATIM)
+  if(K_STRIP)
+    add_custom_command(TARGET ${K_TARGET} POST_BUILD
+      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${K_TARGET}>
+      COMMENT "Stripping ${K_TARGET}"
+      VERBATIM)
+  endif()
 endfunction()
