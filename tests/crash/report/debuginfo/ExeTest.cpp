@@ -4,6 +4,8 @@
 #include "ExeDebugInfo.h"
 #include "LineProgramSample.h"
 #include "MapFile.h"
+#include "MangledNames.h"
+#include "SymbolNames.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,7 @@ std::string Env(const char *name, const char *fallback) {
 const std::string kExe = Env("TIDEWELL_DEBUGINFO_EXE", TIDEWELL_DEBUGINFO_EXE);
 const std::string kAddr2Line = ADDR2LINE;
 const std::string kSourceRoot = SOURCE_ROOT;
+constexpr auto kCoff = debuginfo::SymbolSource::CoffTable;
 
 std::string Shell(const std::string &command) {
   std::string out;
@@ -41,9 +44,7 @@ std::string Shell(const std::string &command) {
 // addr2line prints a COFF symbol without its leading i386 underscore, or the bare name the
 // DWARF information gives (no parameter list).
 std::string Addr2LineName(const std::string &name) {
-  if (name.starts_with("_Z"))
-    return kesgen::FunctionDisplayName(kesgen::DemangleSymbol("_" + name));
-  return kesgen::DemangleSymbol("_" + name);
+  return debuginfo::ReadableFunctionName("_" + name, kCoff);
 }
 
 class RealExe : public ::testing::Test {
@@ -236,17 +237,17 @@ TEST(LinePrograms, Version4RowsAndTruncation) {
 }
 
 TEST(FunctionNames, DemangledFormsBecomeDottedNames) {
-  EXPECT_EQ(kesgen::FunctionDisplayName(kesgen::DemangleSymbol("__ZN6TForm111btnSetClickEv")), "TForm1.btnSetClick");
-  EXPECT_EQ(kesgen::DemangleSymbol("_WinMain@16"), "WinMain");
-  EXPECT_EQ(kesgen::DemangleSymbol("_main"), "main");
-  EXPECT_EQ(kesgen::FunctionDisplayName("TForm1::TForm1()::{lambda()#1}::operator()() const"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName(debuginfo::DemangleSymbol("__ZN6TForm111btnSetClickEv", kCoff)), "TForm1.btnSetClick");
+  EXPECT_EQ(debuginfo::DemangleSymbol("_WinMain@16", kCoff), "WinMain");
+  EXPECT_EQ(debuginfo::DemangleSymbol("_main", kCoff), "main");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("TForm1::TForm1()::{lambda()#1}::operator()() const"),
             "TForm1.TForm1().{lambda()#1}.operator()");
-  EXPECT_EQ(kesgen::FunctionDisplayName("void std::vector<int, std::allocator<int> >::_M_insert<int const&>(int const&)"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName("void std::vector<int, std::allocator<int> >::_M_insert<int const&>(int const&)"),
             "std.vector<int, std::allocator<int> >._M_insert<int const&>"); // template arguments keep "::"
-  EXPECT_EQ(kesgen::FunctionDisplayName("(anonymous namespace)::Helper(char const*, int)"), "Helper");
-  EXPECT_EQ(kesgen::FunctionDisplayName("Foo::operator<(Foo const&) const"), "Foo.operator<");
-  EXPECT_EQ(kesgen::FunctionDisplayName("plain"), "plain");
-  EXPECT_EQ(kesgen::FunctionDisplayName("A::f(int) const::{lambda()#1}::operator()() const"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName("(anonymous namespace)::Helper(char const*, int)"), "Helper");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("Foo::operator<(Foo const&) const"), "Foo.operator<");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("plain"), "plain");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("A::f(int) const::{lambda()#1}::operator()() const"),
             "A.f(int) const.{lambda()#1}.operator()");
   EXPECT_EQ(kesgen::NormalisePath("/a/./b/../c//d.cpp"), "/a/c/d.cpp");
 }
