@@ -16,6 +16,18 @@ bool IsIdentifierChar(char c) {
 
 bool IsItanium(std::string_view s) { return s.size() > 2 && s[0] == '_' && s[1] == 'Z'; }
 
+// Where the Itanium name of an undecorated symbol starts: at 0, or behind the prefix of the
+// functions GCC writes to construct and destroy a unit's globals, which it names after the
+// unit's first function ("_GLOBAL__sub_I__ZN2kx5StartEv"); npos for other names.
+size_t ItaniumStart(std::string_view s) {
+  if (IsItanium(s))
+    return 0;
+  for (std::string_view prefix : {"_GLOBAL__sub_I_", "_GLOBAL__sub_D_"})
+    if (s.starts_with(prefix) && IsItanium(s.substr(prefix.size())))
+      return prefix.size();
+  return std::string_view::npos;
+}
+
 // The byte count of a stdcall or fastcall decoration: decimal without leading zeros, and a
 // multiple of 4 (every argument takes whole stack slots).
 bool IsArgumentSize(std::string_view digits) {
@@ -106,10 +118,11 @@ std::string UndecoratedSymbol(std::string_view symbol, SymbolSource source) {
 
 std::string DemangleSymbol(std::string_view symbol, SymbolSource source) {
   std::string name = UndecoratedSymbol(symbol, source);
-  if (!IsItanium(name))
+  const size_t start = ItaniumStart(name);
+  if (start == std::string::npos)
     return name;
-  auto demangled = Demangled(name);
-  return demangled ? *demangled : std::string(symbol);
+  auto demangled = Demangled(name.substr(start));
+  return demangled ? name.substr(0, start) + *demangled : std::string(symbol);
 }
 
 std::string FunctionDisplayName(const std::string &demangled) {
@@ -117,6 +130,11 @@ std::string FunctionDisplayName(const std::string &demangled) {
   // Clones of the function (" [clone .cold]", " [clone .constprop.0]"): the same function.
   for (size_t at; s.ends_with("]") && (at = s.rfind(" [clone .")) != std::string::npos;)
     s.resize(at);
+  // ABI tags ("VendorName[abi:cxx11]") are not part of the name as written.
+  for (size_t at; (at = s.find("[abi:")) != std::string::npos;) {
+    size_t end = s.find(']', at);
+    s.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  }
   // Trailing qualifiers of member functions.
   for (bool again = true; again;) {
     again = false;
@@ -194,10 +212,11 @@ std::string FunctionDisplayName(const std::string &demangled) {
 
 std::string ReadableFunctionName(std::string_view symbol, SymbolSource source) {
   std::string name = UndecoratedSymbol(symbol, source);
-  if (!IsItanium(name))
+  const size_t start = ItaniumStart(name);
+  if (start == std::string::npos)
     return name;
-  auto demangled = Demangled(name);
-  return demangled ? FunctionDisplayName(*demangled) : std::string(symbol);
+  auto demangled = Demangled(name.substr(start));
+  return demangled ? name.substr(0, start) + FunctionDisplayName(*demangled) : std::string(symbol);
 }
 
 } // namespace debuginfo

@@ -20,16 +20,17 @@ enum class SymbolSource { CoffTable, Plain };
 std::string UndecoratedSymbol(std::string_view symbol, SymbolSource source);
 
 // The demangled form of a symbol: the undecorated symbol, with Itanium C++ names demangled
-// ("kx::(anonymous namespace)::StandInProc(HWND__*, unsigned int, unsigned int, long)"). A C++
-// name that does not demangle is returned exactly as given.
+// ("kx::(anonymous namespace)::StandInProc(HWND__*, unsigned int, unsigned int, long)"), also
+// behind the "_GLOBAL__sub_I_" prefix of a unit's initialisation. A C++ name that does not
+// demangle is returned exactly as given.
 std::string DemangleSymbol(std::string_view symbol, SymbolSource source = SymbolSource::Plain);
 
 // "ns::Class::Method(int) const" -> "ns.Class.Method": the return type, the parameter list, the
-// trailing qualifiers and a clone suffix (" [clone .cold]") go, scope separators outside brackets
-// become dots (template arguments keep "::"). Anonymous namespaces are dropped, as the unit
-// column already tells where such a function lives ("kx.StandInProc"); a lambda keeps the
-// demangler's marker, and its enclosing function its parameter list, so that lambdas of
-// overloads stay apart ("TForm1.Start(int).{lambda()#1}.operator()").
+// trailing qualifiers, ABI tags ("[abi:cxx11]") and clone suffixes (" [clone .cold]") go, scope
+// separators outside brackets become dots (template arguments keep "::"). Anonymous namespaces
+// are dropped, as the unit column already tells where such a function lives ("kx.StandInProc");
+// a lambda keeps the demangler's marker, and its enclosing function its parameter list, so that
+// lambdas of overloads stay apart ("TForm1.Start(int).{lambda()#1}.operator()").
 std::string FunctionDisplayName(const std::string &demangled);
 
 // The name a report shows for a function symbol: DemangleSymbol, and the dotted form for C++

@@ -1,6 +1,6 @@
 // The build step and the address tool against a real executable: kesgen's model of the exe
-// answers like i686-w64-mingw32-addr2line, and kxaddr prints the expected lines. Skipped when
-// the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
+// answers like i686-w64-mingw32-addr2line with readable names, and kxaddr prints the expected
+// lines. Skipped when the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
 #include "ExeDebugInfo.h"
 #include "LineProgramSample.h"
 #include "MapFile.h"
@@ -172,6 +172,13 @@ TEST_F(RealExe, KesgenAndKxaddr) {
                 "00000010\t\t\t0\t\n",
                 next, firstStatement, start, headerLine);
   EXPECT_EQ(out, expected);
+  // A stdcall window procedure, named as the model names it.
+  const uint32_t formProc = model_.FindPublic(true, "Forms", "TForm.FormProc", true);
+  ASSERT_NE(formProc, 0u);
+  std::snprintf(args, sizeof args, " %x", formProc);
+  std::snprintf(expected, sizeof expected, "%08x\tTidewell.exe\tForms\t%d\tTForm.FormProc\n", formProc,
+                int(model_.FindLine(formProc)));
+  EXPECT_EQ(Shell(std::string(KXADDR) + " '" + exe + "'" + args + " 2>/dev/null"), expected);
 
   // The container read back through the model's own source order equals kesgen's model.
   TMapFile loaded(true, exe, model_.HInstance(), false, true);
@@ -195,6 +202,18 @@ TEST_F(RealExe, KesgenAndKxaddr) {
   EXPECT_NE(bare.find("no debug information"), std::string::npos) << bare;
   EXPECT_NE(bare.find("00000010\t\t\t0\t\n"), std::string::npos) << bare;
   fs::remove_all(dir);
+}
+
+TEST_F(RealExe, EveryFunctionNameIsReadable) {
+  // Window and thread procedures are stdcall, some in anonymous namespaces.
+  EXPECT_NE(model_.FindPublic(true, "Forms", "TForm.FormProc", true), 0u);
+  EXPECT_NE(model_.FindPublic(true, "KXStandInBox", "kx.StandInProc", true), 0u);
+  EXPECT_NE(model_.FindPublic(true, "Thread", "TThread.ThreadProc", true), 0u);
+  std::vector<std::string> mangled;
+  for (const TMfPublic &p : model_.Publics())
+    if (tidewell_test::ContainsMangledName(p.Name) && mangled.size() < 10)
+      mangled.push_back(p.Name);
+  EXPECT_TRUE(mangled.empty()) << ::testing::PrintToString(mangled);
 }
 
 TEST_F(RealExe, DamagedCopiesFailCleanly) {

@@ -109,6 +109,18 @@ TEST(FunctionDisplayNames, AnonymousNamespacesAndLambdas) {
   EXPECT_EQ(ReadableFunctionName("__ZZ4lam2vENKUliE0_cvPFiiEEv", kCoff), "lam2().{lambda(int)#2}.operator int (*)(int)");
 }
 
+TEST(FunctionDisplayNames, UnitInitialisationAndAbiTags) {
+  // GCC names the constructor of a unit's globals after the unit's first function.
+  EXPECT_EQ(ReadableFunctionName("__GLOBAL__sub_I__ZN2kx33InstallThreadCreationInterceptionEv", kCoff),
+            "_GLOBAL__sub_I_kx.InstallThreadCreationInterception");
+  EXPECT_EQ(DemangleSymbol("_GLOBAL__sub_D__ZN2kx5StartEv", kPlain), "_GLOBAL__sub_D_kx::Start()");
+  EXPECT_EQ(ReadableFunctionName("__GLOBAL__sub_I_HidCtl", kCoff), "_GLOBAL__sub_I_HidCtl");
+  EXPECT_EQ(ReadableFunctionName("_GLOBAL__sub_I__ZN5TForm", kPlain), "_GLOBAL__sub_I__ZN5TForm");
+  // std::string TJvHidDevice::VendorName(), tagged for the C++11 string ABI.
+  EXPECT_EQ(ReadableFunctionName("__ZN12TJvHidDevice10VendorNameB5cxx11Ev", kCoff), "TJvHidDevice.VendorName");
+  EXPECT_EQ(FunctionDisplayName("kx::Name[abi:cxx11][abi:x](int)"), "kx.Name");
+}
+
 TEST(FunctionDisplayNames, OperatorsClonesAndReturnTypes) {
   EXPECT_EQ(FunctionDisplayName("std::function<void (void*)>::operator()(void*) const"),
             "std.function<void (void*)>.operator()");
@@ -140,8 +152,11 @@ TEST(MangledNameScan, FindsMangledTokensAnywhereInText) {
   EXPECT_FALSE(ContainsMangledName(""));
   EXPECT_FALSE(ContainsMangledName("0045a1f3 +01b Tidewell.exe MainUnit 131 +5 TForm1.btnSetClick"));
   EXPECT_FALSE(ContainsMangledName("kx.StandInProc lam().{lambda(int)#1}.operator()"));
-  EXPECT_FALSE(ContainsMangledName("Foo_Zap x_ZN1A1fEv $_ZN1A1fEv"));
-  EXPECT_FALSE(ContainsMangledName("_Z _Z_ _Z@ ___Z3fooi"));
+  EXPECT_EQ(FirstMangledName("ok _GLOBAL__sub_I__ZN2kx5StartEv\r\n"), "_GLOBAL__sub_I__ZN2kx5StartEv");
+  EXPECT_EQ(FirstMangledName("$_ZN1A1fEv"), "$_ZN1A1fEv");
+
+  EXPECT_FALSE(ContainsMangledName("Foo_Zap x_ZN1A1fEv TForm1.btnSetClick_Z3"));
+  EXPECT_FALSE(ContainsMangledName("_Z _Z_ _Z@ _Z. _Z"));
 }
 
 } // namespace
