@@ -1,6 +1,7 @@
 // The build step and the address tool against a real executable: kesgen's model of the exe
 // answers like i686-w64-mingw32-addr2line with readable names, and kxaddr prints the expected
-// lines. Skipped when the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
+// lines; the exe also carries its application manifest. Skipped when the exe
+// (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
 #include "ExeDebugInfo.h"
 #include "LineProgramSample.h"
 #include "MapFile.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -45,6 +47,37 @@ std::string Shell(const std::string &command) {
 // DWARF information gives (no parameter list).
 std::string Addr2LineName(const std::string &name) {
   return debuginfo::ReadableFunctionName("_" + name, kCoff);
+}
+
+// The data of the resource with a numeric type and id (first language) in an image file; empty
+// when there is none.
+std::string NumericResource(const std::vector<uint8_t> &file, uint32_t type, uint32_t id) {
+  auto pe = debuginfo::PeImage::Parse(file.data(), file.size());
+  if (!pe || pe->DataDirectories.size() < 3)
+    return {};
+  auto root = pe->FileOffsetOfRva(pe->DataDirectories[2].first);
+  auto u16 = [&](uint64_t at) { return at + 2 <= file.size() ? uint32_t(file[at] | file[at + 1] << 8) : 0u; };
+  auto u32 = [&](uint64_t at) { return at + 4 <= file.size() ? u16(at) | u16(at + 2) << 16 : 0u; };
+  // The subdirectory or data entry of a directory's entry with the given id (0: the first).
+  auto entry = [&](uint64_t dir, uint32_t wanted, bool any) -> std::optional<uint32_t> {
+    const uint32_t count = u16(dir + 12) + u16(dir + 14);
+    for (uint32_t i = 0; i < count; ++i)
+      if (any || u32(dir + 16 + 8 * i) == wanted)
+        return u32(dir + 20 + 8 * i);
+    return std::nullopt;
+  };
+  if (!root)
+    return {};
+  auto types = entry(*root, type, false);
+  auto names = types && (*types >> 31) ? entry(*root + (*types & 0x7FFFFFFF), id, false) : std::nullopt;
+  auto language = names && (*names >> 31) ? entry(*root + (*names & 0x7FFFFFFF), 0, true) : std::nullopt;
+  if (!language || (*language >> 31))
+    return {};
+  auto data = pe->FileOffsetOfRva(u32(*root + *language));
+  const uint32_t size = u32(*root + *language + 4);
+  if (!data || uint64_t(*data) + size > file.size())
+    return {};
+  return std::string(file.begin() + *data, file.begin() + *data + size);
 }
 
 class RealExe : public ::testing::Test {
@@ -214,6 +247,17 @@ TEST_F(RealExe, EveryFunctionNameIsReadable) {
     if (tidewell_test::ContainsMangledName(p.Name) && mangled.size() < 10)
       mangled.push_back(p.Name);
   EXPECT_TRUE(mangled.empty()) << ::testing::PrintToString(mangled);
+}
+
+TEST_F(RealExe, ManifestNamesTheSupportedSystems) {
+  // Without it Windows 8.1 and later report themselves as Windows 8 to the exe.
+  const std::string manifest = NumericResource(exe_, 24, 1); // RT_MANIFEST, the process's own
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_TRUE(manifest.starts_with("<?xml")) << manifest;
+  for (const char *id : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(manifest.find("<supportedOS Id=\"{" + std::string(id) + "}\"/>"), std::string::npos) << id;
 }
 
 TEST_F(RealExe, DamagedCopiesFailCleanly) {
