@@ -2,14 +2,11 @@
 
 #include "ByteStream.h"
 #include "Crc32.h"
-
-#include <cxxabi.h>
+#include "SymbolNames.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory>
 
 using debuginfo::PeImage;
 using debuginfo::PeSection;
@@ -383,87 +380,6 @@ std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, co
   return out;
 }
 
-std::string DemangleSymbol(const std::string &symbol) {
-  std::string name = symbol;
-  if (name.starts_with("__Z")) {
-    int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> out(
-        abi::__cxa_demangle(name.c_str() + 1, nullptr, nullptr, &status), &std::free);
-    if (status == 0 && out)
-      return out.get();
-    return name.substr(1);
-  }
-  if (name.starts_with("_"))
-    name.erase(0, 1);
-  size_t at = name.rfind('@');
-  if (at != std::string::npos && at > 0 && at + 1 < name.size() &&
-      name.find_first_not_of("0123456789", at + 1) == std::string::npos)
-    name.resize(at);
-  return name;
-}
-
-std::string FunctionDisplayName(const std::string &demangled) {
-  std::string s = demangled;
-  // Trailing qualifiers of member functions.
-  for (bool again = true; again;) {
-    again = false;
-    for (const char *q : {" const", " volatile", " &&", " &", " noexcept"}) {
-      size_t n = std::strlen(q);
-      if (s.size() > n && s.compare(s.size() - n, n, q) == 0) {
-        s.resize(s.size() - n);
-        again = true;
-      }
-    }
-  }
-  // The parameter list: the parenthesis group at the end.
-  if (!s.empty() && s.back() == ')') {
-    int depth = 0;
-    for (size_t i = s.size(); i-- > 0;) {
-      if (s[i] == ')')
-        ++depth;
-      else if (s[i] == '(' && --depth == 0) {
-        s.resize(i);
-        break;
-      }
-    }
-  }
-  // A return type in front (templates): the last blank outside brackets separates it.
-  int depth = 0;
-  size_t cut = std::string::npos;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char ch = s[i];
-    if (ch == '<' || ch == '(' || ch == '[' || ch == '{')
-      ++depth;
-    else if ((ch == '>' || ch == ')' || ch == ']' || ch == '}') && depth > 0)
-      --depth;
-    else if (ch == ' ' && depth == 0 && !(i >= 8 && s.compare(i - 8, 8, "operator") == 0) &&
-             s.compare(i + 1, 5, "const") != 0 && s.compare(i + 1, 8, "volatile") != 0)
-      cut = i; // not the qualifier of an enclosing function ("f() const::{lambda()#1}")
-  }
-  if (cut != std::string::npos)
-    s = s.substr(cut + 1);
-  const std::string anon = "(anonymous namespace)::";
-  for (size_t at; (at = s.find(anon)) != std::string::npos;)
-    s.erase(at, anon.size());
-  // Scope separators outside brackets become dots.
-  std::string out;
-  depth = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char ch = s[i];
-    if (ch == '<' || ch == '(' || ch == '[' || ch == '{')
-      ++depth;
-    else if ((ch == '>' || ch == ')' || ch == ']' || ch == '}') && depth > 0)
-      --depth;
-    if (depth == 0 && ch == ':' && i + 1 < s.size() && s[i + 1] == ':') {
-      out += '.';
-      ++i;
-      continue;
-    }
-    out += ch;
-  }
-  return out;
-}
-
 bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFile &model,
                 Stats &stats, std::string &error) {
   auto pe = PeImage::Parse(exe.data(), exe.size());
@@ -553,8 +469,8 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
   for (size_t k = 0; k < functions.size(); ++k) {
     // Units are file names here, not name qualifiers: a class named like its file keeps its
     // name ("Exception.Exception" in unit Exception).
-    model.AddPublic(true, FunctionDisplayName(DemangleSymbol(functions[k].Symbol)), functions[k].Address,
-                    false);
+    model.AddPublic(true, debuginfo::ReadableFunctionName(functions[k].Symbol, debuginfo::SymbolSource::CoffTable),
+                    functions[k].Address, false);
     stats.OwnFunctions += isOwn[k] ? 1 : 0;
   }
   model.SortPublics();

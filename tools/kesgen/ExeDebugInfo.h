@@ -48,13 +48,6 @@ struct CoffFunction {
 std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size,
                                             const debuginfo::PeImage &pe);
 
-// The demangled form of a COFF symbol (i386 symbols carry an extra leading underscore;
-// stdcall names lose their "@n" suffix).
-std::string DemangleSymbol(const std::string &symbol);
-
-// "ns::Class::Method(int) const" -> "ns.Class.Method"; anonymous namespaces are dropped.
-std::string FunctionDisplayName(const std::string &demangled);
-
 std::string NormalisePath(const std::string &path);
 
 struct Options {

@@ -92,6 +92,22 @@ std::string OsName(const KXOsVersion &os) {
     return os.workstation ? "Windows Vista" : "Windows 2008";
   if (os.major == 6 && os.minor == 1)
     return os.workstation ? "Windows 7" : "Windows 2008 R2";
+  if (os.major == 6 && os.minor == 2)
+    return os.workstation ? "Windows 8" : "Windows 2012";
+  if (os.major == 6 && os.minor == 3)
+    return os.workstation ? "Windows 8.1" : "Windows 2012 R2";
+  if (os.major == 10 && os.minor == 0) {
+    // Windows 10 and 11, and the servers since 2016, all say 10.0: the build tells them apart.
+    if (os.workstation)
+      return os.build < 22000 ? "Windows 10" : "Windows 11";
+    if (os.build < 17763)
+      return "Windows 2016";
+    if (os.build < 20348)
+      return "Windows 2019";
+    if (os.build < 26100)
+      return "Windows 2022";
+    return "Windows 2025";
+  }
   return "Windows NT New";
 }
 
@@ -100,7 +116,8 @@ std::string OsDescription(const KXOsVersion &os) {
   if (os.ntFamily) {
     if (os.r2 && name.find("R2") == std::string::npos)
       name += " R2";
-    if (os.tabletPc)
+    // From Windows 8 on the tablet mark only says that the pen and touch service runs.
+    if (os.tabletPc && (os.major < 6 || (os.major == 6 && os.minor < 2)))
       name += " Tablet PC";
     if (os.starter)
       name += " Starter";

@@ -27,9 +27,11 @@ struct KXOsVersion {
   bool r2 = false, tabletPc = false, starter = false, mediaCenter = false, x64 = false;
   std::string servicePack;
 };
-// The name from the table of versions ("Windows XP", ..., "Windows NT New", "None").
+// The name from the table of versions ("Windows XP", ..., "Windows 11", "Windows 2025",
+// "Windows NT New", "None").
 std::string OsName(const KXOsVersion &os);
-// The name with the NT family's marks and the service pack.
+// The name with the NT family's marks (" Media Center" before Vista, " Tablet PC" before
+// Windows 8) and the service pack.
 std::string OsDescription(const KXOsVersion &os);
 // The "operating system" value: description, " build ", build number.
 std::string OperatingSystemText(const KXOsVersion &os);

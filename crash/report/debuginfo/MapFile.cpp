@@ -3,6 +3,7 @@
 #include "ByteStream.h"
 #include "Deflate.h"
 #include "Scrambler.h"
+#include "SymbolNames.h"
 
 #include <algorithm>
 #include <cctype>
@@ -313,7 +314,7 @@ void TMapFile::AddPublic(bool code, const std::string &rawName, uint32_t address
     Append(FPItems, FPCapacity, TMfPublic{true, code, rawName, address});
     return;
   }
-  TDemangledName dm = FDemangler ? FDemangler(rawName) : TDemangledName{{}, rawName};
+  TDemangledName dm = FDemangler ? FDemangler(rawName) : TDemangledName{{}, debuginfo::ReadableFunctionName(rawName)};
   std::string name = std::move(dm.Name);
   if (name.compare(0, 2, "@@") == 0)
     name.erase(0, 2);

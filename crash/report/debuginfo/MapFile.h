@@ -88,6 +88,7 @@ public:
   void SetCodeOnly(bool codeOnly) { FCodeOnly = codeOnly; }
   void SetModuleFileName(const std::string &name);
   void SetEntryPoint(uint32_t address) { FEntryPoint = address; }
+  // Without a demangler of its own the model reads GCC's symbols (SymbolNames.h).
   void SetDemangler(TDemangler demangler) { FDemangler = std::move(demangler); }
 
   // --- lookups ---

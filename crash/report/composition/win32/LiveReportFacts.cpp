@@ -3,6 +3,9 @@
 #include <lmcons.h>
 
 #include <cstring>
+#include <cwchar>
+#include <iterator>
+#include <optional>
 
 #include "CachedTraceTarget.h"
 #include "CompletionThread.h"
@@ -43,6 +46,21 @@ bool NtFamily() {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;
   return !GetVersionExA(&info) || info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// The version of the running system from ntdll, which no compatibility setting of the exe
+// changes; nullopt where the call is missing (the 9x family) or fails.
+std::optional<RTL_OSVERSIONINFOEXW> TrueNtVersion() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (!ntdll)
+    return std::nullopt;
+  using RtlGetVersionFn = LONG(WINAPI *)(RTL_OSVERSIONINFOEXW *);
+  auto get = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void *>(GetProcAddress(ntdll, "RtlGetVersion")));
+  RTL_OSVERSIONINFOEXW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!get || get(&info) != 0) // STATUS_SUCCESS
+    return std::nullopt;
+  return info;
 }
 
 std::string WindowsKey() { return std::string("Software\\Microsoft\\Windows") + (NtFamily() ? " NT" : "") + "\\CurrentVersion"; }
@@ -148,18 +166,30 @@ std::string KXLiveReportFacts::RegisteredOrganization() {
 KXOsVersion KXLiveReportFacts::OsVersion() {
   KXOsVersion os;
   OSVERSIONINFOEXA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info))) {
-    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info)))
-      throw std::runtime_error("no version");
+  if (auto real = TrueNtVersion()) {
+    // GetVersionEx answers as the newest system the exe declares it supports; ntdll tells the
+    // version that runs.
+    info.dwMajorVersion = real->dwMajorVersion;
+    info.dwMinorVersion = real->dwMinorVersion;
+    info.dwBuildNumber = real->dwBuildNumber;
+    info.dwPlatformId = real->dwPlatformId;
+    info.wProductType = real->wProductType;
+    os.servicePack = NarrowAnsi(std::u16string_view(reinterpret_cast<const char16_t *>(real->szCSDVersion),
+                                                    wcsnlen(real->szCSDVersion, std::size(real->szCSDVersion))));
+  } else {
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info))) {
+      info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+      if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&info)))
+        throw std::runtime_error("no version");
+    }
+    os.servicePack = info.szCSDVersion;
   }
   os.ntFamily = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
   os.major = info.dwMajorVersion;
   os.minor = info.dwMinorVersion;
   os.build = os.ntFamily ? info.dwBuildNumber : (info.dwBuildNumber & 0xffff);
   os.workstation = info.wProductType == VER_NT_WORKSTATION || info.wProductType == 0;
-  os.servicePack = info.szCSDVersion;
   if (os.ntFamily) {
     os.r2 = GetSystemMetrics(SM_SERVERR2) != 0;
     os.tabletPc = GetSystemMetrics(SM_TABLETPC) != 0;

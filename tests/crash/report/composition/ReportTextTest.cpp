@@ -100,7 +100,9 @@ TEST(OperatingSystem, NamesFromTheVersionTableWithMarksAndServicePack) {
   EXPECT_EQ(nt(6, 0, false), "Windows 2008");
   EXPECT_EQ(nt(6, 1, true), "Windows 7");
   EXPECT_EQ(nt(6, 1, false), "Windows 2008 R2");
-  EXPECT_EQ(nt(10, 0, true), "Windows NT New");
+  EXPECT_EQ(nt(6, 4, true), "Windows NT New"); // versions the table does not know yet
+  EXPECT_EQ(nt(10, 1, true), "Windows NT New");
+  EXPECT_EQ(nt(11, 0, false), "Windows NT New");
   auto w9x = [](uint32_t minor, uint32_t build) {
     KXOsVersion os;
     os.ntFamily = false;
@@ -130,6 +132,63 @@ TEST(OperatingSystem, NamesFromTheVersionTableWithMarksAndServicePack) {
   seven.build = 7601;
   seven.mediaCenter = seven.x64 = true; // no Media Center mark from Vista on
   EXPECT_EQ(OperatingSystemText(seven), "Windows 7 x64 build 7601");
+}
+
+TEST(OperatingSystem, WindowsEightAndLaterByVersionAndBuild) {
+  auto nt = [](uint32_t major, uint32_t minor, uint32_t build, bool workstation) {
+    KXOsVersion os;
+    os.major = major;
+    os.minor = minor;
+    os.build = build;
+    os.workstation = workstation;
+    return OsName(os);
+  };
+  EXPECT_EQ(nt(6, 2, 9200, true), "Windows 8");
+  EXPECT_EQ(nt(6, 2, 9200, false), "Windows 2012");
+  EXPECT_EQ(nt(6, 3, 9600, true), "Windows 8.1");
+  EXPECT_EQ(nt(6, 3, 9600, false), "Windows 2012 R2");
+  // Workstations: 10 up to build 21999, 11 from 22000 on.
+  EXPECT_EQ(nt(10, 0, 10240, true), "Windows 10");
+  EXPECT_EQ(nt(10, 0, 19045, true), "Windows 10");
+  EXPECT_EQ(nt(10, 0, 21999, true), "Windows 10");
+  EXPECT_EQ(nt(10, 0, 22000, true), "Windows 11");
+  EXPECT_EQ(nt(10, 0, 26100, true), "Windows 11");
+  // Servers: 2016 below 17763, 2019 below 20348, 2022 below 26100, then 2025.
+  EXPECT_EQ(nt(10, 0, 14393, false), "Windows 2016");
+  EXPECT_EQ(nt(10, 0, 17762, false), "Windows 2016");
+  EXPECT_EQ(nt(10, 0, 17763, false), "Windows 2019");
+  EXPECT_EQ(nt(10, 0, 20347, false), "Windows 2019");
+  EXPECT_EQ(nt(10, 0, 20348, false), "Windows 2022");
+  EXPECT_EQ(nt(10, 0, 26099, false), "Windows 2022");
+  EXPECT_EQ(nt(10, 0, 26100, false), "Windows 2025");
+
+  // The whole field, as a system that is not hidden behind an older version reports it.
+  KXOsVersion ten;
+  ten.major = 10;
+  ten.build = 19045;
+  ten.x64 = true;
+  EXPECT_EQ(OperatingSystemText(ten), "Windows 10 x64 build 19045");
+  KXOsVersion server;
+  server.major = 6;
+  server.minor = 3;
+  server.build = 9600;
+  server.workstation = false;
+  server.r2 = true; // SM_SERVERR2 on a 2012 R2: the name has its R2 already
+  EXPECT_EQ(OperatingSystemText(server), "Windows 2012 R2 build 9600");
+  // Tablet support is a running service from Windows 8 on, not an edition: no mark.
+  KXOsVersion tablet = ten;
+  tablet.build = 22631;
+  tablet.tabletPc = true;
+  EXPECT_EQ(OperatingSystemText(tablet), "Windows 11 x64 build 22631");
+  KXOsVersion eight = tablet;
+  eight.major = 6;
+  eight.minor = 2;
+  eight.build = 9200;
+  EXPECT_EQ(OperatingSystemText(eight), "Windows 8 x64 build 9200");
+  eight.minor = 1;
+  eight.build = 7601;
+  eight.servicePack = "Service Pack 1";
+  EXPECT_EQ(OperatingSystemText(eight), "Windows 7 Tablet PC x64 Service Pack 1 build 7601");
 }
 
 TEST(HeaderValues, DatesMemoryDisplayProcessorAndVersions) {

@@ -1,15 +1,19 @@
 // The build step and the address tool against a real executable: kesgen's model of the exe
-// answers like i686-w64-mingw32-addr2line, and kxaddr prints the expected lines. Skipped when
-// the exe (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
+// answers like i686-w64-mingw32-addr2line with readable names, and kxaddr prints the expected
+// lines; the exe also carries its application manifest. Skipped when the exe
+// (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
 #include "ExeDebugInfo.h"
 #include "LineProgramSample.h"
 #include "MapFile.h"
+#include "MangledNames.h"
+#include "SymbolNames.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -25,6 +29,7 @@ std::string Env(const char *name, const char *fallback) {
 const std::string kExe = Env("TIDEWELL_DEBUGINFO_EXE", TIDEWELL_DEBUGINFO_EXE);
 const std::string kAddr2Line = ADDR2LINE;
 const std::string kSourceRoot = SOURCE_ROOT;
+constexpr auto kCoff = debuginfo::SymbolSource::CoffTable;
 
 std::string Shell(const std::string &command) {
   std::string out;
@@ -41,9 +46,38 @@ std::string Shell(const std::string &command) {
 // addr2line prints a COFF symbol without its leading i386 underscore, or the bare name the
 // DWARF information gives (no parameter list).
 std::string Addr2LineName(const std::string &name) {
-  if (name.starts_with("_Z"))
-    return kesgen::FunctionDisplayName(kesgen::DemangleSymbol("_" + name));
-  return kesgen::DemangleSymbol("_" + name);
+  return debuginfo::ReadableFunctionName("_" + name, kCoff);
+}
+
+// The data of the resource with a numeric type and id (first language) in an image file; empty
+// when there is none.
+std::string NumericResource(const std::vector<uint8_t> &file, uint32_t type, uint32_t id) {
+  auto pe = debuginfo::PeImage::Parse(file.data(), file.size());
+  if (!pe || pe->DataDirectories.size() < 3)
+    return {};
+  auto root = pe->FileOffsetOfRva(pe->DataDirectories[2].first);
+  auto u16 = [&](uint64_t at) { return at + 2 <= file.size() ? uint32_t(file[at] | file[at + 1] << 8) : 0u; };
+  auto u32 = [&](uint64_t at) { return at + 4 <= file.size() ? u16(at) | u16(at + 2) << 16 : 0u; };
+  // The subdirectory or data entry of a directory's entry with the given id (0: the first).
+  auto entry = [&](uint64_t dir, uint32_t wanted, bool any) -> std::optional<uint32_t> {
+    const uint32_t count = u16(dir + 12) + u16(dir + 14);
+    for (uint32_t i = 0; i < count; ++i)
+      if (any || u32(dir + 16 + 8 * i) == wanted)
+        return u32(dir + 20 + 8 * i);
+    return std::nullopt;
+  };
+  if (!root)
+    return {};
+  auto types = entry(*root, type, false);
+  auto names = types && (*types >> 31) ? entry(*root + (*types & 0x7FFFFFFF), id, false) : std::nullopt;
+  auto language = names && (*names >> 31) ? entry(*root + (*names & 0x7FFFFFFF), 0, true) : std::nullopt;
+  if (!language || (*language >> 31))
+    return {};
+  auto data = pe->FileOffsetOfRva(u32(*root + *language));
+  const uint32_t size = u32(*root + *language + 4);
+  if (!data || uint64_t(*data) + size > file.size())
+    return {};
+  return std::string(file.begin() + *data, file.begin() + *data + size);
 }
 
 class RealExe : public ::testing::Test {
@@ -171,6 +205,13 @@ TEST_F(RealExe, KesgenAndKxaddr) {
                 "00000010\t\t\t0\t\n",
                 next, firstStatement, start, headerLine);
   EXPECT_EQ(out, expected);
+  // A stdcall window procedure, named as the model names it.
+  const uint32_t formProc = model_.FindPublic(true, "Forms", "TForm.FormProc", true);
+  ASSERT_NE(formProc, 0u);
+  std::snprintf(args, sizeof args, " %x", formProc);
+  std::snprintf(expected, sizeof expected, "%08x\tTidewell.exe\tForms\t%d\tTForm.FormProc\n", formProc,
+                int(model_.FindLine(formProc)));
+  EXPECT_EQ(Shell(std::string(KXADDR) + " '" + exe + "'" + args + " 2>/dev/null"), expected);
 
   // The container read back through the model's own source order equals kesgen's model.
   TMapFile loaded(true, exe, model_.HInstance(), false, true);
@@ -194,6 +235,29 @@ TEST_F(RealExe, KesgenAndKxaddr) {
   EXPECT_NE(bare.find("no debug information"), std::string::npos) << bare;
   EXPECT_NE(bare.find("00000010\t\t\t0\t\n"), std::string::npos) << bare;
   fs::remove_all(dir);
+}
+
+TEST_F(RealExe, EveryFunctionNameIsReadable) {
+  // Window and thread procedures are stdcall, some in anonymous namespaces.
+  EXPECT_NE(model_.FindPublic(true, "Forms", "TForm.FormProc", true), 0u);
+  EXPECT_NE(model_.FindPublic(true, "KXStandInBox", "kx.StandInProc", true), 0u);
+  EXPECT_NE(model_.FindPublic(true, "Thread", "TThread.ThreadProc", true), 0u);
+  std::vector<std::string> mangled;
+  for (const TMfPublic &p : model_.Publics())
+    if (tidewell_test::ContainsMangledName(p.Name) && mangled.size() < 10)
+      mangled.push_back(p.Name);
+  EXPECT_TRUE(mangled.empty()) << ::testing::PrintToString(mangled);
+}
+
+TEST_F(RealExe, ManifestNamesTheSupportedSystems) {
+  // Without it Windows 8.1 and later report themselves as Windows 8 to the exe.
+  const std::string manifest = NumericResource(exe_, 24, 1); // RT_MANIFEST, the process's own
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_TRUE(manifest.starts_with("<?xml")) << manifest;
+  for (const char *id : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(manifest.find("<supportedOS Id=\"{" + std::string(id) + "}\"/>"), std::string::npos) << id;
 }
 
 TEST_F(RealExe, DamagedCopiesFailCleanly) {
@@ -236,17 +300,17 @@ TEST(LinePrograms, Version4RowsAndTruncation) {
 }
 
 TEST(FunctionNames, DemangledFormsBecomeDottedNames) {
-  EXPECT_EQ(kesgen::FunctionDisplayName(kesgen::DemangleSymbol("__ZN6TForm111btnSetClickEv")), "TForm1.btnSetClick");
-  EXPECT_EQ(kesgen::DemangleSymbol("_WinMain@16"), "WinMain");
-  EXPECT_EQ(kesgen::DemangleSymbol("_main"), "main");
-  EXPECT_EQ(kesgen::FunctionDisplayName("TForm1::TForm1()::{lambda()#1}::operator()() const"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName(debuginfo::DemangleSymbol("__ZN6TForm111btnSetClickEv", kCoff)), "TForm1.btnSetClick");
+  EXPECT_EQ(debuginfo::DemangleSymbol("_WinMain@16", kCoff), "WinMain");
+  EXPECT_EQ(debuginfo::DemangleSymbol("_main", kCoff), "main");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("TForm1::TForm1()::{lambda()#1}::operator()() const"),
             "TForm1.TForm1().{lambda()#1}.operator()");
-  EXPECT_EQ(kesgen::FunctionDisplayName("void std::vector<int, std::allocator<int> >::_M_insert<int const&>(int const&)"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName("void std::vector<int, std::allocator<int> >::_M_insert<int const&>(int const&)"),
             "std.vector<int, std::allocator<int> >._M_insert<int const&>"); // template arguments keep "::"
-  EXPECT_EQ(kesgen::FunctionDisplayName("(anonymous namespace)::Helper(char const*, int)"), "Helper");
-  EXPECT_EQ(kesgen::FunctionDisplayName("Foo::operator<(Foo const&) const"), "Foo.operator<");
-  EXPECT_EQ(kesgen::FunctionDisplayName("plain"), "plain");
-  EXPECT_EQ(kesgen::FunctionDisplayName("A::f(int) const::{lambda()#1}::operator()() const"),
+  EXPECT_EQ(debuginfo::FunctionDisplayName("(anonymous namespace)::Helper(char const*, int)"), "Helper");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("Foo::operator<(Foo const&) const"), "Foo.operator<");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("plain"), "plain");
+  EXPECT_EQ(debuginfo::FunctionDisplayName("A::f(int) const::{lambda()#1}::operator()() const"),
             "A.f(int) const.{lambda()#1}.operator()");
   EXPECT_EQ(kesgen::NormalisePath("/a/./b/../c//d.cpp"), "/a/c/d.cpp");
 }

@@ -145,6 +145,23 @@ TEST(Building, SegmentAndPublicNameRules) {
   EXPECT_EQ(codeOnly.PublicCount(), 1);
 }
 
+TEST(Building, GccSymbolsAreReadableWithoutADemanglerOfTheirOwn) {
+  TMapFile m;
+  m.AddSegment(true, 0x1000, 0x100, "Forms");
+  m.AddSegment(true, 0x1100, 0x100, "KXStandInBox");
+  m.AddPublic(true, "__ZN5TForm8FormProcEP6HWND__jjl@16", 0x1000);
+  m.AddPublic(true, "_ZN2kx12_GLOBAL__N_111StandInProcEP6HWND__jjl@16", 0x1100);
+  m.AddPublic(true, "Forms.TForm.Show", 0x1010); // already in the model's form
+  m.AddPublic(true, "_except_handler3", 0x5000); // a C name keeps its underscore
+  m.AddPublic(true, "@@Unit1.Finish", 0x5010);
+  m.SortPublics();
+  std::vector<std::string> names;
+  for (const auto &p : m.Publics())
+    names.push_back(p.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"TForm.FormProc", "TForm.Show", "kx.StandInProc",
+                                             "_except_handler3", "Unit1.Finish"}));
+}
+
 TEST(Building, CapacityGrowth) {
   TMapFile m;
   std::vector<uint32_t> seen;

@@ -13,6 +13,7 @@
 #include "KXHandlingThread.h"
 #include "KXStandInBox.h"
 #include "KXWin32ExceptionHost.h"
+#include "MangledNames.h"
 #include "ReportComposition.h"
 #include "ThreadRegistry.h"
 
@@ -86,6 +87,9 @@ TEST(HostReport, HandedOverExceptionGetsTheCompleteReport) {
   EXPECT_LT(report.find("station worker ($"), report.find("main thread ($"));
   EXPECT_EQ(report.find("($" + Hex(handlingThread) + ")"), std::string::npos) << report;
   EXPECT_NE(report.find("\r\n\r\ncpu registers:\r\neax = 12345678\r\n"), std::string::npos) << report;
+  // The call stacks run through our code and the statically linked libraries, stdcall thread
+  // functions included: every function is named readably.
+  EXPECT_EQ(tidewell_test::FirstMangledName(report), "") << report;
 }
 
 } // namespace

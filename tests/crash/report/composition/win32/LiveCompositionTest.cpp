@@ -178,6 +178,23 @@ TEST_F(LiveComposition, ReportOfAnExceptionInAWorkerWithSeveralThreads) {
   };
   matches("date/time", R"(\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d+ms)");
   matches("operating system", R"(Windows [^\r\n]* build \d+)");
+  // This exe declares no supported systems, so the version functions of kernel32 would make a
+  // newer system look like Windows 8 build 9200; the report names the system that runs, whose
+  // build the registry keeps too.
+  const std::string os = header->GetContent("operating system");
+  EXPECT_EQ(os.find("Windows NT New"), std::string::npos) << os;
+  char build[32] = {};
+  DWORD buildSize = sizeof build - 1;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion", 0, KEY_QUERY_VALUE, &key) ==
+      ERROR_SUCCESS) {
+    if (RegQueryValueExA(key, "CurrentBuildNumber", nullptr, nullptr, reinterpret_cast<BYTE *>(build), &buildSize) !=
+        ERROR_SUCCESS)
+      build[0] = 0;
+    RegCloseKey(key);
+  }
+  if (build[0])
+    EXPECT_TRUE(os.ends_with(std::string(" build ") + build)) << os << " / registry build " << build;
   matches("physical memory", R"(\d+/\d+ MB \(free/total\))");
   matches("display mode", R"(\d+x\d+, \d+ bit)");
   matches("allocated memory", R"(\d+[.,]\d\d (KB|MB|GB))");
