@@ -4,7 +4,9 @@
 # after our source files, functions as Class.Method, our line numbers. OUTPUT defaults to the
 # exe's path with the extension ".kes", which is where the crash reporter and kxaddr look for
 # it (the companion file beside the exe). STRIP then removes the DWARF and the symbol table
-# from the exe, as it is shipped. Call it from the CMakeLists.txt that defines the exe.
+# from the exe, as it is shipped, after keeping the exe as linked in the folder "unstripped"
+# beside it (for the tools' tests and for a developer's debugger). Call it from the
+# CMakeLists.txt that defines the exe.
 #
 # In the native tree the step runs the kesgen target. In a cross tree it runs a host copy of the
 # tool, built once by the ExternalProject "kesgen_host" with the host compiler.
@@ -31,6 +33,8 @@ function(tidewell_debug_container)
     VERBATIM)
   if(K_STRIP)
     add_custom_command(TARGET ${K_TARGET} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:${K_TARGET}>/unstripped
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${K_TARGET}> $<TARGET_FILE_DIR:${K_TARGET}>/unstripped/
       COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${K_TARGET}>
       COMMENT "Stripping ${K_TARGET}"
       VERBATIM)

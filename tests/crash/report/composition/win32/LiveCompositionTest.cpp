@@ -193,8 +193,9 @@ TEST_F(LiveComposition, ReportOfAnExceptionInAWorkerWithSeveralThreads) {
       build[0] = 0;
     RegCloseKey(key);
   }
-  if (build[0])
+  if (build[0]) {
     EXPECT_TRUE(os.ends_with(std::string(" build ") + build)) << os << " / registry build " << build;
+  }
   matches("physical memory", R"(\d+/\d+ MB \(free/total\))");
   matches("display mode", R"(\d+x\d+, \d+ bit)");
   matches("allocated memory", R"(\d+[.,]\d\d (KB|MB|GB))");
