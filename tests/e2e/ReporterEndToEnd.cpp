@@ -3,6 +3,11 @@
 // its window; continue, restart and close each do what they say.
 #include "ToolDriver.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "MangledNames.h"
+
 using namespace tidewell_e2e;
 
 namespace {
@@ -65,10 +70,31 @@ TEST_F(ReporterEndToEnd, ContinueLeavesTheWindowWorking) {
 }
 
 TEST_F(ReporterEndToEnd, CloseEndsWithExitCodeOne) {
+  const std::wstring reportPath = ExePath.substr(0, ExePath.find_last_of(L'\\') + 1) + L"bugreport.txt";
+  DeleteFileW(reportPath.c_str());
   HWND box = ProvokeEmptyField();
   ASSERT_TRUE(box);
   PostMessageW(GetDlgItem(box, kClose), BM_CLICK, 0, 0);
   EXPECT_EQ(ExitCode(), 1u);
+
+  // The report saved on the way out: the main thread's trace starts where StrToInt failed and
+  // goes straight on to the Set button's handler that called it, in calling order.
+  std::ifstream in(std::string(reportPath.begin(), reportPath.end()), std::ios::binary);
+  ASSERT_TRUE(in) << "no bugreport.txt beside the exe";
+  std::stringstream content;
+  content << in.rdbuf();
+  const std::string report = content.str();
+  EXPECT_EQ(tidewell_test::FirstMangledName(report), "");
+  const size_t section = report.find("\r\nmain thread ($");
+  ASSERT_NE(section, std::string::npos) << report;
+  std::istringstream lines(report.substr(report.find("\r\n", section + 2) + 2));
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_NE(first.find(" TidewellSim.exe StrToInt "), std::string::npos) << first;
+  EXPECT_TRUE(first.ends_with(" StrToInt\r")) << first;
+  EXPECT_NE(second.find(" TidewellSim.exe MainUnit "), std::string::npos) << second;
+  EXPECT_TRUE(second.ends_with(" TForm1.btnSetClick\r")) << second;
 }
 
 TEST_F(ReporterEndToEnd, RestartEndsWithExitCodeTwoAndStartsANewInstance) {

@@ -76,6 +76,15 @@ void Record(kx::IKXException &e) {
                 e.GetExceptMessage().c_str(), int(e.GetSource()), int(e.GetCanContinue()),
                 e.GetCrashedThreadId() == gMainThread ? "main" : "other", where.c_str());
   Line(buf);
+  if (gKind == "worker" || gKind == "tthread") {
+    // The crashed thread's section comes first: its trace's first line names where it failed.
+    e.GetBugReport(true);
+    std::shared_ptr<kx::IKXFields> sections = e.GetBugReportSections();
+    if (sections && sections->GetItemCount() > 0) {
+      std::string trace = sections->GetContent(sections->GetItem(0));
+      Line("top " + trace.substr(0, trace.find('\r')));
+    }
+  }
   if (gKind == "freeze")
     Line("at " + std::to_string(GetTickCount() - gStart));
 }

@@ -9,6 +9,7 @@
 #include "TestTime.h"
 
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,19 @@ struct LabRun {
       if (l == line)
         return true;
     return false;
+  }
+  bool Matches(const std::string &pattern) const {
+    const std::regex re(pattern);
+    for (const std::string &l : lines)
+      if (std::regex_match(l, re))
+        return true;
+    return false;
+  }
+  std::string Find(const std::string &prefix) const {
+    for (const std::string &l : lines)
+      if (l.rfind(prefix, 0) == 0)
+        return l;
+    return "(no line starting with \"" + prefix + "\")";
   }
   std::vector<std::string> Caught() const {
     std::vector<std::string> caught;
@@ -142,12 +156,17 @@ TEST(CrashLab, ThreadsEndAsTheirCatchingPointSays) {
   EXPECT_NE(run.Caught()[0].find(Source(kThreadFrame) + "|continue=1|thread=other|registers=fault"), std::string::npos)
       << run.Caught()[0];
   EXPECT_TRUE(run.Has("worker exit=ffffffff registered=0"));
+  // The report names the failing function first, with its unit and line.
+  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8} \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ WriteThroughNull)"))
+      << run.Find("top ");
 
   run = RunLab("tthread");
   ASSERT_EQ(run.Caught().size(), 1u);
   EXPECT_EQ(run.Caught()[0], "EConvertError|'x' is not a valid integer value.|" + Source(kExceptProc) +
                                  "|continue=1|thread=other|registers=elsewhere");
   EXPECT_TRUE(run.Has("thread exit=0"));
+  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8} \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ Worker\.Execute)"))
+      << run.Find("top ");
 }
 
 TEST(CrashLab, SynchronisedCallIsReportedOnTheMainThreadAndTheWorkerGoesOn) {
