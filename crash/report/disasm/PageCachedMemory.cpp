@@ -15,6 +15,8 @@ void PageCachedMemory::Clear() {
 }
 
 const PageCachedMemory::Page* PageCachedMemory::PageOf(uint32_t number) const {
+    const bool granular = source_.PageGranular();
+    if (granular && number == 0) return nullptr;  // small numbers that merely look like addresses
     ++clock_;
     if (lastHit_ < pages_.size() && pages_[lastHit_].number == number) {
         pages_[lastHit_].lastUse = clock_;
@@ -27,8 +29,7 @@ const PageCachedMemory::Page* PageCachedMemory::PageOf(uint32_t number) const {
             return &pages_[i];
         }
     }
-    const bool granular = source_.PageGranular();
-    if (granular && (number == 0 || unreadable_.count(number))) return nullptr;
+    if (granular && unreadable_.count(number)) return nullptr;
     // Page 0 is never readable: the source refuses address 0 anyway.
     std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kPageSize);
     ++sourceReads_;

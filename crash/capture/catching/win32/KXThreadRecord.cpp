@@ -30,7 +30,7 @@ void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintpt
     snapshot.sp = esp;
     snapshot.fp = ebp;
     if (exceptAddr <= UINT32_MAX && tidewell::stacktrace::StackRangeOf(esp, snapshot.stack))
-      record.prepared = tidewell::stacktrace::PrepareLiveStack(snapshot, true, uint32_t(exceptAddr));
+      record.prepared = tidewell::stacktrace::PrepareOwnStack(snapshot, uint32_t(exceptAddr));
   } catch (...) {
     record.prepared.clear();
   }
@@ -80,7 +80,11 @@ KXExceptObject CurrentRuntimeException() {
 extern "C" {
 [[noreturn]] void __real___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *));
 
-[[noreturn]] void __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *)) {
+// On x86 RtlCaptureContext reads the caller's frame through EBP and gives the registers as they
+// will be when the caller returns: here, those of the throwing code at its call. So this function
+// keeps a frame pointer in the optimised build too.
+[[noreturn]] __attribute__((optimize("no-omit-frame-pointer"))) void
+__wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *)) {
   kx::KXThreadRecord &r = kx::ThreadExceptionRecord();
   r.object = {object, type};
   if (r.mappedFaultPending) {

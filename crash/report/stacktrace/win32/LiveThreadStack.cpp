@@ -4,8 +4,11 @@
 
 #include <winternl.h>
 
+#include <cstring>
+
 #include "CachedTraceTarget.h"
 #include "LiveTraceTarget.h"
+#include "tidewell/disasm/PageCachedMemory.h"
 
 namespace tidewell::stacktrace {
 
@@ -60,7 +63,10 @@ bool ThreadStackBounds(void *thread, uintptr_t &base, uintptr_t &limit) {
   return base > limit;
 }
 
-bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context) {
+// For the calling thread, RtlCaptureContext (which on x86 reads its caller's frame through EBP)
+// gives the registers as they will be when this function returns: it keeps a frame pointer.
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) bool CaptureThread(void *thread, ThreadSnapshot &snapshot,
+                                                                                const void *context) {
   CONTEXT ctx{};
   if (context) {
     ctx = *static_cast<const CONTEXT *>(context);
@@ -85,6 +91,43 @@ bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context) 
 
 bool Traceable(const ThreadSnapshot &s) {
   return s.stack.top > s.stack.bottom;
+}
+
+namespace {
+
+// The calling thread's stack above its stack pointer is committed and stays so while the thread
+// runs below it: read in place. Everything else goes to the guarded read.
+class OwnStackMemory final : public disasm::MemoryReader {
+public:
+  OwnStackMemory(const StackRange &range, const disasm::MemoryReader &other) : range_(range), other_(other) {}
+  bool Read(uint32_t address, void *buffer, uint32_t count) const override {
+    if (address >= range_.bottom && uint64_t(address) + count <= range_.top) {
+      std::memcpy(buffer, reinterpret_cast<const void *>(uintptr_t(address)), count);
+      return true;
+    }
+    return other_.Read(address, buffer, count);
+  }
+  bool PageGranular() const override { return other_.PageGranular(); }
+
+private:
+  StackRange range_;
+  const disasm::MemoryReader &other_;
+};
+
+} // namespace
+
+std::vector<PreStackItem> PrepareOwnStack(const ThreadSnapshot &s, uint32_t exceptAddr) {
+  if (s.stack.top > UINT32_MAX || s.stack.bottom >= s.stack.top)
+    return {};
+  volatile char here = 0;
+  const uintptr_t ownStackPointer = reinterpret_cast<uintptr_t>(&here);
+  if (s.stack.bottom < ownStackPointer)
+    return PrepareLiveStack(s, true, exceptAddr); // not above this frame: read it guarded
+  const uint32_t fp = s.fp <= UINT32_MAX ? static_cast<uint32_t>(s.fp) : 0;
+  const OwnStackMemory stack(s.stack, LiveTraceTarget::Instance().Memory());
+  const disasm::PageCachedMemory memory(stack);
+  return PrepareStack(memory, fp, static_cast<uint32_t>(s.stack.top), static_cast<uint32_t>(s.stack.bottom), true,
+                      exceptAddr);
 }
 
 std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &s, bool isException,

@@ -39,6 +39,10 @@ bool Traceable(const ThreadSnapshot &snapshot);
 // The list prepared at catch time over the live stack; empty when it cannot be made.
 std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &snapshot, bool isException,
                                            uint32_t exceptAddr);
+// The same over the calling thread's own stack at a raise (the snapshot's range lies between the
+// caller's stack pointer and the stack's end): the stack is read in place, other memory through
+// the guarded read.
+std::vector<PreStackItem> PrepareOwnStack(const ThreadSnapshot &snapshot, uint32_t exceptAddr);
 
 // Traces the snapshot with the process-wide caches. The request's stack range, frame pointer
 // and (when 0) current address are taken from the snapshot. False when the process is not an
