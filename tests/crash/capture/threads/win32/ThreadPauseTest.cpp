@@ -22,27 +22,34 @@ struct Worker {
   DWORD id = 0;
 };
 
+// Each retrieval goes through the import table as it is at that moment. The optimiser takes an
+// import-table entry for constant and could load it once before the loop, so that a loop already
+// running when the interception is put in would never see it.
+__attribute__((noipa)) void RetrieveOnce(Retrieval retrieval, MSG &msg) {
+  switch (retrieval) {
+  case Retrieval::PeekA:
+    PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    break;
+  case Retrieval::PeekW:
+    PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+    break;
+  case Retrieval::GetA:
+    GetMessageA(&msg, nullptr, 0, 0);
+    break;
+  case Retrieval::GetW:
+    GetMessageW(&msg, nullptr, 0, 0);
+    break;
+  case Retrieval::None:
+    break;
+  }
+}
+
 DWORD WINAPI WorkerLoop(void *object) {
   auto worker = static_cast<Worker *>(object);
   MSG msg;
   PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // a message queue for the posted messages
   while (!worker->stop) {
-    switch (worker->retrieval) {
-    case Retrieval::PeekA:
-      PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
-      break;
-    case Retrieval::PeekW:
-      PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
-      break;
-    case Retrieval::GetA:
-      GetMessageA(&msg, nullptr, 0, 0);
-      break;
-    case Retrieval::GetW:
-      GetMessageW(&msg, nullptr, 0, 0);
-      break;
-    case Retrieval::None:
-      break;
-    }
+    RetrieveOnce(worker->retrieval, msg);
     InterlockedIncrement(&worker->rounds);
     Sleep(2);
   }
