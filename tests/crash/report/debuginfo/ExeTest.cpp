@@ -28,7 +28,7 @@ std::string Env(const char *name, const char *fallback) {
 
 const std::string kExe = Env("TIDEWELL_DEBUGINFO_EXE", TIDEWELL_DEBUGINFO_EXE);
 const std::string kAddr2Line = ADDR2LINE;
-const std::string kSourceRoot = SOURCE_ROOT;
+const std::string kSourceRoot = Env("TIDEWELL_DEBUGINFO_SOURCE_ROOT", SOURCE_ROOT);
 constexpr auto kCoff = debuginfo::SymbolSource::CoffTable;
 
 std::string Shell(const std::string &command) {
