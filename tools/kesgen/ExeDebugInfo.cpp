@@ -2,6 +2,8 @@
 
 #include "ByteStream.h"
 #include "Crc32.h"
+#include "DwarfForms.h"
+#include "CodeRanges.h"
 #include "SymbolNames.h"
 
 #include <algorithm>
@@ -15,117 +17,23 @@ namespace kesgen {
 
 namespace {
 
-// Bounds-checked reader over one section.
-class Cursor {
-public:
-  Cursor(const uint8_t *data, size_t size, size_t pos = 0) : d_(data), n_(size), p_(pos) {}
-  bool Ok() const { return ok_; }
-  size_t Pos() const { return p_; }
-  void Seek(size_t pos) {
-    if (pos > n_)
-      ok_ = false;
-    p_ = std::min(pos, n_);
-  }
-  uint64_t Fixed(int bytes) {
-    if (n_ - p_ < size_t(bytes)) {
-      ok_ = false;
-      p_ = n_;
-      return 0;
-    }
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-      v |= uint64_t(d_[p_ + i]) << (8 * i);
-    p_ += bytes;
-    return v;
-  }
-  uint64_t Uleb() {
-    uint64_t v = 0;
-    for (int shift = 0;; shift += 7) {
-      uint8_t b = uint8_t(Fixed(1));
-      if (!ok_)
-        return 0;
-      if (shift < 64)
-        v |= uint64_t(b & 0x7F) << shift;
-      if (!(b & 0x80))
-        return v;
-    }
-  }
-  int64_t Sleb() {
-    int64_t v = 0;
-    int shift = 0;
-    uint8_t b;
-    do {
-      b = uint8_t(Fixed(1));
-      if (!ok_)
-        return 0;
-      if (shift < 64)
-        v |= int64_t(b & 0x7F) << shift;
-      shift += 7;
-    } while (b & 0x80);
-    if (shift < 64 && (b & 0x40))
-      v |= -(int64_t(1) << shift);
-    return v;
-  }
-  std::string CString() {
-    const void *end = p_ < n_ ? std::memchr(d_ + p_, 0, n_ - p_) : nullptr;
-    if (!end) {
-      ok_ = false;
-      p_ = n_;
-      return {};
-    }
-    std::string s(reinterpret_cast<const char *>(d_ + p_));
-    p_ += s.size() + 1;
-    return s;
-  }
-  void Skip(uint64_t bytes) {
-    if (bytes > n_ - p_) {
-      ok_ = false;
-      p_ = n_;
-    } else {
-      p_ += size_t(bytes);
-    }
-  }
-
-private:
-  const uint8_t *d_;
-  size_t n_;
-  size_t p_;
-  bool ok_ = true;
-};
-
-std::string StringAt(const uint8_t *data, size_t size, uint64_t offset) {
-  if (!data || offset >= size)
-    return {};
-  const void *end = std::memchr(data + offset, 0, size - offset);
-  if (!end)
-    return {};
-  return std::string(reinterpret_cast<const char *>(data + offset));
-}
-
-enum : uint32_t {
-  DW_FORM_block = 0x09, DW_FORM_block1 = 0x0a, DW_FORM_data1 = 0x0b, DW_FORM_data2 = 0x05,
-  DW_FORM_data4 = 0x06, DW_FORM_data8 = 0x07, DW_FORM_data16 = 0x1e, DW_FORM_string = 0x08,
-  DW_FORM_strp = 0x0e, DW_FORM_udata = 0x0f, DW_FORM_sdata = 0x0d, DW_FORM_line_strp = 0x1f,
-};
 enum : uint32_t { DW_LNCT_path = 1, DW_LNCT_directory_index = 2 };
 
 // Reads one attribute value of a v5 entry format: strings come back in text, numbers in number.
 bool ReadForm(Cursor &c, uint32_t form, bool dwarf64, const Sections &s, std::string &text,
               uint64_t &number) {
-  switch (form) {
-  case DW_FORM_string: text = c.CString(); return c.Ok();
-  case DW_FORM_line_strp: text = StringAt(s.LineStr, s.LineStrSize, c.Fixed(dwarf64 ? 8 : 4)); return c.Ok();
-  case DW_FORM_strp: text = StringAt(s.Str, s.StrSize, c.Fixed(dwarf64 ? 8 : 4)); return c.Ok();
-  case DW_FORM_udata: number = c.Uleb(); return c.Ok();
-  case DW_FORM_sdata: number = uint64_t(c.Sleb()); return c.Ok();
-  case DW_FORM_data1: number = c.Fixed(1); return c.Ok();
-  case DW_FORM_data2: number = c.Fixed(2); return c.Ok();
-  case DW_FORM_data4: number = c.Fixed(4); return c.Ok();
-  case DW_FORM_data8: number = c.Fixed(8); return c.Ok();
-  case DW_FORM_data16: c.Skip(16); return c.Ok();
-  case DW_FORM_block: c.Skip(c.Uleb()); return c.Ok();
-  case DW_FORM_block1: c.Skip(c.Fixed(1)); return c.Ok();
-  default: return false;
+  UnitEncoding unit;
+  unit.Dwarf64 = dwarf64;
+  FormValue v;
+  if (!ReadFormValue(c, form, unit, 0, v))
+    return false;
+  switch (v.Class) {
+  case FormClass::String: text = v.Text; return true;
+  case FormClass::StringOffset: text = StringAt(s.Str, s.StrSize, v.Number); return true;
+  case FormClass::LineStringOffset: text = StringAt(s.LineStr, s.LineStrSize, v.Number); return true;
+  case FormClass::Constant: number = v.Number; return true;
+  case FormClass::Block: return true; // an MD5 sum or vendor data
+  default: return false;             // nothing an entry format of GCC's uses
   }
 }
 
@@ -346,6 +254,97 @@ std::vector<LineProgram> ReadLinePrograms(const Sections &s, std::string &error)
   return programs;
 }
 
+std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow> rows, uint32_t start,
+                                                        uint32_t end, uint32_t file, const CodeRanges &code,
+                                                        bool statementsOnly) {
+  // The inlined ranges within the function; where ranges overlap (they do not in sound
+  // information) the earlier one keeps the shared part.
+  struct Piece {
+    uint32_t Low, High;
+    int32_t Line;
+  };
+  std::vector<Piece> pieces;
+  auto call = std::lower_bound(code.Calls.begin(), code.Calls.end(), start,
+                               [](const InlinedCall &c, uint32_t a) { return c.Low < a; });
+  if (call != code.Calls.begin())
+    --call; // one starting before the function may reach into it
+  uint32_t covered = start;
+  for (; call != code.Calls.end() && call->Low < end; ++call) {
+    const uint32_t low = std::max({call->Low, start, covered}), high = std::min(call->High, end);
+    if (low < high) {
+      pieces.push_back({low, high, call->CallLine});
+      covered = high;
+    }
+  }
+  // The function's code as the debugging entries describe it. Where they describe none of it
+  // (no .debug_info, or a damaged one), all of [start, end) counts as the function's code.
+  std::vector<CodeRange> body;
+  auto range = std::upper_bound(code.Functions.begin(), code.Functions.end(), start,
+                                [](uint32_t a, const CodeRange &r) { return a < r.Low; });
+  if (range != code.Functions.begin())
+    --range;
+  for (; range != code.Functions.end() && range->Low < end; ++range)
+    if (range->High > start)
+      body.push_back({std::max(range->Low, start), std::min(range->High, end)});
+  if (body.empty())
+    body.push_back({start, end});
+
+  auto byAddress = [](const LineRow &r, uint32_t a) { return r.Address < a; };
+  const auto first = std::lower_bound(rows.begin(), rows.end(), start, byAddress);
+  const auto last = std::lower_bound(first, rows.end(), end, byAddress);
+  auto usable = [&](const LineRow &r) { return !r.EndSequence && (r.IsStmt || !statementsOnly); };
+
+  // The addresses where the line may change: the rows, and where inlined code and the
+  // function's described code start and end.
+  std::vector<uint32_t> points;
+  for (auto r = first; r != last; ++r)
+    if (usable(*r))
+      points.push_back(r->Address);
+  for (const Piece &p : pieces)
+    points.insert(points.end(), {p.Low, p.High});
+  for (const CodeRange &b : body)
+    points.insert(points.end(), {b.Low, b.High});
+  std::sort(points.begin(), points.end());
+  points.erase(std::unique(points.begin(), points.end()), points.end());
+  while (!points.empty() && points.back() >= end)
+    points.pop_back();
+
+  std::vector<std::pair<int32_t, uint32_t>> out;
+  auto r = first;
+  const LineRow *current = nullptr, *currentOwn = nullptr; // the last rows at or before the point
+  size_t piece = 0, part = 0;
+  for (uint32_t x : points) {
+    bool ownRowHere = false;
+    for (; r != last && r->Address <= x; ++r) {
+      if (!usable(*r))
+        continue;
+      current = &*r;
+      if (r->File == file) {
+        currentOwn = &*r;
+        ownRowHere = r->Address == x;
+      }
+    }
+    while (piece < pieces.size() && pieces[piece].High <= x)
+      ++piece;
+    while (part < body.size() && body[part].High <= x)
+      ++part;
+    int32_t line;
+    if (piece < pieces.size() && pieces[piece].Low <= x) {
+      line = pieces[piece].Line;
+      ownRowHere = false; // rows of inlined code are the callee's
+    } else if (current && (current->File == file || part >= body.size() || body[part].Low > x)) {
+      line = current->Line; // outside the described code (alignment padding) as the table has it
+    } else if (currentOwn) {
+      line = currentOwn->Line;
+    } else {
+      continue; // before the function's first row of its own
+    }
+    if (ownRowHere || out.empty() || out.back().first != line)
+      out.emplace_back(line, x);
+  }
+  return out;
+}
+
 std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, const PeImage &pe) {
   std::vector<CoffFunction> out;
   const uint64_t table = pe.PointerToSymbolTable;
@@ -403,6 +402,16 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
       dw.LineStr = data, dw.LineStrSize = size;
     else if (name == ".debug_str")
       dw.Str = data, dw.StrSize = size;
+    else if (name == ".debug_info")
+      dw.Info = data, dw.InfoSize = size;
+    else if (name == ".debug_abbrev")
+      dw.Abbrev = data, dw.AbbrevSize = size;
+    else if (name == ".debug_ranges")
+      dw.Ranges = data, dw.RangesSize = size;
+    else if (name == ".debug_rnglists")
+      dw.RngLists = data, dw.RngListsSize = size;
+    else if (name == ".debug_addr")
+      dw.Addr = data, dw.AddrSize = size;
   }
   if (!dw.Line) {
     error = "no DWARF line table (.debug_line); link with -g and without -s";
@@ -421,6 +430,13 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
   if (programs.empty())
     return false;
   error.clear();
+  // Without .debug_info (or past a damaged unit of it) lines stay those of the line table.
+  std::string infoError;
+  const CodeRanges code = ReadCodeRanges(dw, infoError);
+  stats.InlinedCalls = int(code.Calls.size());
+  if (!infoError.empty())
+    stats.Warning = "inlined code after a damaged part of .debug_info keeps the lines of the line table (" +
+                    infoError + ")";
 
   std::string root = NormalisePath(options.SourceRoot);
   if (!root.empty() && root.back() != '/')
@@ -454,11 +470,10 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
         model.AddSegment(true, fs, fe - fs, unit, true);
         units[unit]++;
         isOwn[f - functions.begin()] = true;
-        for (; row < i && prog.Rows[row].Address < fe; ++row) {
-          const LineRow &r = prog.Rows[row];
-          if (r.File == fileIndex && (r.IsStmt || !options.StatementsOnly))
-            lines.emplace_back(r.Line, r.Address);
-        }
+        const auto functionLines =
+            FunctionLines(std::span(prog.Rows).subspan(first, i - first), fs, fe, fileIndex, code,
+                          options.StatementsOnly);
+        lines.insert(lines.end(), functionLines.begin(), functionLines.end());
       }
       first = i + 1;
     }

@@ -5,10 +5,13 @@
 // (named after the file without its extension), functions named "Class.Method", and the line
 // numbers of our sources. Functions outside our sources are kept as publics without a unit, so
 // an address in library code is never credited to a neighbouring function of ours.
+#include "DwarfSections.h"
+#include "CodeRanges.h"
 #include "MapFile.h"
 #include "PeImage.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,17 +30,21 @@ struct LineProgram {
   std::vector<LineRow> Rows;
 };
 
-struct Sections {
-  const uint8_t *Line = nullptr;
-  size_t LineSize = 0;
-  const uint8_t *LineStr = nullptr;
-  size_t LineStrSize = 0;
-  const uint8_t *Str = nullptr;
-  size_t StrSize = 0;
-};
-
 // Every line program of .debug_line. A malformed program ends the walk; error says why.
 std::vector<LineProgram> ReadLinePrograms(const Sections &sections, std::string &error);
+
+// The line rows of the function at [start, end) whose source is file, from the rows of its
+// line-table sequence (in address order) and the code ranges of .debug_info, as (line, address)
+// in ascending address order:
+// - code inlined into the function takes the line of the call, from the start of its range;
+// - elsewhere in the function's code each row of the function's file stands as it is, and a row
+//   of another file keeps the line in effect;
+// - outside the function's described code (alignment padding after it) the rows stand as they
+//   are, whatever their file.
+// With statementsOnly only rows that begin a statement count.
+std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow> rows, uint32_t start,
+                                                        uint32_t end, uint32_t file, const CodeRanges &code,
+                                                        bool statementsOnly);
 
 struct CoffFunction {
   uint32_t Address = 0;
@@ -60,6 +67,8 @@ struct Stats {
   int OwnFunctions = 0;
   int Functions = 0;
   int Lines = 0;
+  int InlinedCalls = 0;   // ranges of inlined code read from .debug_info
+  std::string Warning;    // debug information that was damaged and left out
 };
 
 // Fills model (bounds, segments, publics, lines, entry point) from the image file.

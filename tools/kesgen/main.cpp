@@ -13,8 +13,9 @@ int Usage() {
   std::fprintf(stderr,
                "usage: kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT\n"
                "       kesgen --check EXE CONTAINER\n"
-               "Reads EXE's COFF symbols and DWARF line tables and writes its debug-information\n"
-               "container to OUTPUT (normally EXE with the extension .kes). --check tells whether\n"
+               "Reads EXE's COFF symbols and DWARF (line tables, inlined calls) and writes its\n"
+               "debug-information container to OUTPUT (normally EXE with the extension .kes).\n"
+               "Inlined code is given the line of its call. --check tells whether\n"
                "CONTAINER was made from an image with the same code as EXE (after a relink that\n"
                "embeds it, for instance).\n");
   return 2;
@@ -88,6 +89,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "kesgen: %s: %s\n", exePath.c_str(), error.c_str());
     return 1;
   }
+  if (!stats.Warning.empty())
+    std::fprintf(stderr, "kesgen: warning: %s: %s\n", exePath.c_str(), stats.Warning.c_str());
   auto [a, b] = kesgen::ImageChecksums(*exe);
   std::vector<uint8_t> container = model.Export(version == 3, false, false, a, b);
   std::string temp = outPath + ".tmp";
@@ -103,8 +106,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "kesgen: cannot rename %s to %s\n", temp.c_str(), outPath.c_str());
     return 1;
   }
-  std::printf("kesgen: %s: %d units, %d own functions, %d functions, %d lines, %zu bytes, signature %s\n",
+  std::printf("kesgen: %s: %d units, %d own functions, %d functions, %d lines (%d inlined ranges), %zu bytes, signature %s\n",
               outPath.c_str(), stats.Units, stats.OwnFunctions, stats.Functions, stats.Lines,
-              container.size(), TMapFile::ContainerSignature(uint32_t(container.size()), a, b).c_str());
+              stats.InlinedCalls, container.size(), TMapFile::ContainerSignature(uint32_t(container.size()), a, b).c_str());
   return 0;
 }

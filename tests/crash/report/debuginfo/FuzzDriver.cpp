@@ -3,6 +3,7 @@
 // LLVMFuzzerTestOneInput under the sanitizers. Usage: debuginfo_fuzz [iterations] [seed]
 #include "MapFile.h"
 
+#include "DebugInfoSample.h"
 #include "LineProgramSample.h"
 #include "TestImage.h"
 
@@ -58,6 +59,7 @@ std::vector<std::vector<uint8_t>> Seeds() {
   seeds.push_back(WithMode(3, BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x400000,
                                              kDebugInfoResourceName, m.Export(true, false, false))));
   seeds.push_back(WithMode(5, LineProgramSample()));
+  seeds.push_back(WithMode(6, debuginfo_sample::Packed(debuginfo_sample::Build())));
   return seeds;
 }
 

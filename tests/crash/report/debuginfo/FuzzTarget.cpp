@@ -1,12 +1,14 @@
 // Fuzz entry for the debug-information readers: the first byte picks the reader, the rest is
 // its input. Builds as a libFuzzer target (clang -fsanitize=fuzzer) or with FuzzDriver.cpp.
 #include "ByteStream.h"
+#include "CodeRanges.h"
 #include "Deflate.h"
 #include "ExeDebugInfo.h"
 #include "MapFile.h"
 #include "PeImage.h"
 #include "Scrambler.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +42,7 @@ void Probe(const TMapFile &m, const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1)
     return 0;
-  const uint8_t mode = data[0] % 6;
+  const uint8_t mode = data[0] % 7;
   ++data;
   --size;
   TMapFile m;
@@ -85,6 +87,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     s.LineStrSize = s.StrSize = size;
     std::string error;
     kesgen::ReadLinePrograms(s, error);
+    break;
+  }
+  case 6: { // kesgen's function and inlined-call ranges, and a function's lines built on them
+    if (size < 8)
+      break;
+    // Four 16-bit lengths: abbreviations, .debug_ranges, .debug_rnglists, .debug_addr; those
+    // sections follow, and .debug_info takes the rest.
+    const uint8_t *parts[4];
+    size_t lengths[4];
+    size_t pos = 8;
+    for (int i = 0; i < 4; ++i) {
+      lengths[i] = std::min<size_t>(size_t(data[2 * i] | data[2 * i + 1] << 8), size - pos);
+      parts[i] = data + pos;
+      pos += lengths[i];
+    }
+    kesgen::Sections s;
+    s.Abbrev = parts[0], s.AbbrevSize = lengths[0];
+    s.Ranges = parts[1], s.RangesSize = lengths[1];
+    s.RngLists = parts[2], s.RngListsSize = lengths[2];
+    s.Addr = parts[3], s.AddrSize = lengths[3];
+    s.Info = data + pos, s.InfoSize = size - pos;
+    std::string error;
+    const kesgen::CodeRanges code = kesgen::ReadCodeRanges(s, error);
+    std::vector<kesgen::LineRow> rows;
+    for (uint32_t k = 0; k < 32; ++k)
+      rows.push_back({0x401000 + k * 8, k % 3, int32_t(k), k % 4 != 0, k == 31});
+    for (const auto &[start, end] : {std::pair<uint32_t, uint32_t>{0x401000, 0x401100}, {0x401010, 0x401011},
+                                     {0x401100, 0x402140}})
+      kesgen::FunctionLines(rows, start, end, 1, code, start == 0x401010);
     break;
   }
   }
