@@ -36,7 +36,7 @@ constexpr size_t kMaxDepth = 512;          // far beyond any real nesting of ent
 constexpr size_t kMaxListEntries = 1 << 16; // per range list
 constexpr uint64_t kDenseCodes = 1 << 16;  // abbreviation codes kept in a vector below this
 
-struct AttrSpec {
+struct AttributeForm {
   uint32_t Name;
   uint32_t Form;
   int64_t Implicit; // DW_FORM_implicit_const's value
@@ -46,13 +46,13 @@ struct Abbrev {
   uint32_t Tag = 0;
   bool Children = false;
   bool Defined = false;
-  size_t First = 0, Count = 0; // into AbbrevTable::Specs
+  size_t First = 0, Count = 0; // into AbbrevTable::Attributes
 };
 
 struct AbbrevTable {
   std::vector<Abbrev> Dense;
   std::unordered_map<uint64_t, Abbrev> Sparse;
-  std::vector<AttrSpec> Specs;
+  std::vector<AttributeForm> Attributes;
 
   const Abbrev *Find(uint64_t code) const {
     if (code < Dense.size())
@@ -77,7 +77,7 @@ bool ReadAbbrevTable(const Sections &s, uint64_t offset, AbbrevTable &table) {
     a.Tag = uint32_t(c.Uleb());
     a.Children = c.Fixed(1) != 0;
     a.Defined = true;
-    a.First = table.Specs.size();
+    a.First = table.Attributes.size();
     for (;;) {
       const uint64_t name = c.Uleb(), form = c.Uleb();
       if (!c.Ok())
@@ -86,10 +86,10 @@ bool ReadAbbrevTable(const Sections &s, uint64_t offset, AbbrevTable &table) {
         break;
       const int64_t implicit = form == dw::DW_FORM_implicit_const ? c.Sleb() : 0;
       // Out-of-range names and forms stay out of range (the form is rejected when read).
-      table.Specs.push_back({uint32_t(std::min<uint64_t>(name, UINT32_MAX)),
+      table.Attributes.push_back({uint32_t(std::min<uint64_t>(name, UINT32_MAX)),
                              uint32_t(std::min<uint64_t>(form, UINT32_MAX)), implicit});
     }
-    a.Count = table.Specs.size() - a.First;
+    a.Count = table.Attributes.size() - a.First;
     if (code < kDenseCodes) {
       if (table.Dense.size() <= code)
         table.Dense.resize(size_t(code) + 1);
@@ -198,16 +198,16 @@ public:
       const bool function = a->Tag == DW_TAG_subprogram;
       EntryAttributes e;
       for (size_t k = 0; k < a->Count; ++k) {
-        const AttrSpec &spec = table->Specs[a->First + k];
+        const AttributeForm &form = table->Attributes[a->First + k];
         FormValue v;
-        if (!ReadFormValue(c, spec.Form, u.Encoding, spec.Implicit, v)) {
-          error = "entry at " + Hex(entryOffset) + ": attribute " + Hex(spec.Name) + " of form " +
-                  Hex(spec.Form) + (c.Ok() ? " is not understood" : " runs past the unit");
+        if (!ReadFormValue(c, form.Form, u.Encoding, form.Implicit, v)) {
+          error = "entry at " + Hex(entryOffset) + ": attribute " + Hex(form.Name) + " of form " +
+                  Hex(form.Form) + (c.Ok() ? " is not understood" : " runs past the unit");
           return false;
         }
         if (!root && !outermostCall && !function)
           continue;
-        switch (spec.Name) {
+        switch (form.Name) {
         case DW_AT_low_pc: e.HasLow = true, e.Low = v; break;
         case DW_AT_high_pc: e.HasHigh = true, e.High = v; break;
         case DW_AT_ranges: e.HasRanges = true, e.Ranges = v; break;
