@@ -25,21 +25,34 @@ bool StartsWithText(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
 }
 
-// The value of the first "Location: " line that ends in CR LF; false when there is none.
+bool HasControlCharacter(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 32 || c == 127)
+      return true;
+  return false;
+}
+
+// The value of the first "Location: " line that ends in CR LF and whose value is one line of
+// text; false when there is none. A lone LF ends a line too, so no value can span two lines.
 bool FindLocation(std::string_view head, std::string &location) {
   static constexpr std::string_view kName = "Location: ";
-  size_t pos = head.find("\r\n"); // the status line is not a header line
+  size_t pos = head.find('\n'); // the status line is not a header line
   while (pos != std::string_view::npos) {
-    pos += 2;
-    size_t end = head.find("\r\n", pos);
-    if (end == std::string_view::npos)
+    const size_t start = pos + 1;
+    pos = head.find('\n', start);
+    if (pos == std::string_view::npos)
       return false;
-    std::string_view line = head.substr(pos, end - pos);
-    if (StartsWithText(line, kName)) {
-      location = Trim(line.substr(kName.size()));
-      return true;
-    }
-    pos = end;
+    std::string_view line = head.substr(start, pos - start);
+    if (line.empty() || line.back() != '\r')
+      continue;
+    line.remove_suffix(1);
+    if (!StartsWithText(line, kName))
+      continue;
+    std::string value = Trim(line.substr(kName.size()));
+    if (HasControlCharacter(value))
+      continue;
+    location = value;
+    return true;
   }
   return false;
 }

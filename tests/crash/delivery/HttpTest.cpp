@@ -185,6 +185,9 @@ TEST(HttpAnswer, StatusAndHeadersAreReadWhole) {
   // A server that sends its status line and then goes quiet is judged by what it sent.
   EXPECT_EQ(Judge({"HTTP/1.1 200 OK\r\n", kSilence}).verdict, KXHttpVerdict::success);
   EXPECT_EQ(Judge({"HTTP/1.1 302 Found\r\nLocation: http://x/", kSilence}).verdict, KXHttpVerdict::failure);
+  // A lone LF ends a header line: a value cannot continue on the next line.
+  EXPECT_EQ(Judge({"HTTP/1.1 302 Found\r\nLocation: http://a.example\nc/x\r\n\r\n"}).verdict,
+            KXHttpVerdict::failure);
   EXPECT_EQ(Judge({"HTTP/1.1 100 Continue\r\n\r\n", kSilence}).verdict, KXHttpVerdict::failure);
   EXPECT_EQ(Judge({}).verdict, KXHttpVerdict::failure);
   EXPECT_EQ(Judge({"HTTP/1.1 500 Internal\r\n\r\n"}).status, "500");
