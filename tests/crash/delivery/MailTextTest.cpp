@@ -47,7 +47,7 @@ TEST(MailText, DateAndMessageIdFromTheSystemTime) {
 TEST(MailText, SubjectIsOneEncodedWordOrFoldedWords) {
   EXPECT_EQ(EncodedSubject("bug report"), "=?ISO-8859-1?Q?bug=20report?=");
   EXPECT_EQ(EncodedSubject("Fehler: \xE4=?"), "=?ISO-8859-1?Q?Fehler=3A=20=E4=3D=3F?=");
-  EXPECT_EQ(EncodedSubject(""), "=?ISO-8859-1?Q??=");
+  EXPECT_EQ(EncodedSubject(""), "=?ISO-8859-1?Q?" "?=");
 
   // A long subject: words of at most 75 characters on folded lines, no escape split.
   std::string subject(100, '.');
