@@ -1,0 +1,73 @@
+#include "KXMailto.h"
+
+#include "KXText.h"
+
+namespace kx {
+
+namespace {
+
+bool ContainsText(std::string_view text, std::string_view part) {
+  for (size_t i = 0; i + part.size() <= text.size(); ++i)
+    if (SameText(text.substr(i, part.size()), part))
+      return true;
+  return false;
+}
+
+} // namespace
+
+std::string MailtoEncode(std::string_view text) {
+  static constexpr std::string_view kEscaped = "\n\r \"#%&+<>?";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    if (kEscaped.find(c) != std::string_view::npos) {
+      const unsigned char byte = static_cast<unsigned char>(c);
+      result += '%';
+      result += kHex[byte >> 4];
+      result += kHex[byte & 15];
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+std::string MailtoUrl(std::string_view command, std::string_view recipients, std::string_view subject,
+                      std::string_view body) {
+  std::string to(recipients);
+  if (ContainsText(command, "OUTLOOK"))
+    for (char &c : to)
+      if (c == ',')
+        c = ';';
+  return "mailto:" + to + "?subject=" + MailtoEncode(subject) + "&body=" + MailtoEncode(body);
+}
+
+std::string MailtoCommandLine(std::string_view command, std::string_view url, bool ntFamily) {
+  std::string line;
+  if (command.find("%1") != std::string_view::npos) {
+    // Every "%1" of the command; the URL's own text is never searched.
+    size_t start = 0;
+    for (size_t at; (at = command.find("%1", start)) != std::string_view::npos; start = at + 2) {
+      line.append(command.substr(start, at - start));
+      line.append(url);
+    }
+    line.append(command.substr(start));
+  } else {
+    line = command;
+    if (!line.empty() && line.back() != ' ')
+      line += ' ';
+    line += url;
+  }
+  if (ntFamily && line.size() > kMaxCommandLine) {
+    size_t keep = kMaxCommandLine;
+    if (line[kMaxCommandLine - 1] == '%')
+      keep = kMaxCommandLine - 1;
+    else if (line[kMaxCommandLine - 2] == '%')
+      keep = kMaxCommandLine - 2;
+    line.resize(keep);
+  }
+  return line;
+}
+
+} // namespace kx
