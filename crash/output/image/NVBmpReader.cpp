@@ -235,6 +235,8 @@ const char *BmpErrorText(NVBmpError error) {
     return "colour index beyond the colour table";
   case NVBmpError::outOfMemory:
     return "not enough memory for the picture";
+  case NVBmpError::unreadable:
+    return "the file cannot be read";
   }
   return "unknown error";
 }

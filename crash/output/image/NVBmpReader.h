@@ -26,6 +26,7 @@ enum class NVBmpError {
   badOffset,          // pixel data starting inside the headers or colour table
   badIndex,           // a pixel refers to a colour beyond the colour table
   outOfMemory,
+  unreadable,         // the file could not be read, or is larger than any picture held here
 };
 
 const char *BmpErrorText(NVBmpError error);

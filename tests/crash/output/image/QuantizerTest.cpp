@@ -75,6 +75,20 @@ TEST(WuQuantizer, FewColoursGetOneBoxPerCellWithTheTruncatedMean) {
     EXPECT_EQ(wu.palette.entries[k], wu.palette.entries[0]);
 }
 
+TEST(WuQuantizer, EqualCutsGoToTheLowerPositionWhichFixesThePaletteOrder) {
+  // Reds 8, 16, 24: cutting after 8 or after 16 scores the same (64 + 40^2/2 = 24^2/2 + 576).
+  // The lower cut first gives boxes {8}, {16, 24}, then {16} and {24}.
+  NVPixelBuffer picture(3, 1);
+  SetPixel(picture, 0, 0, {16, 0, 0});
+  SetPixel(picture, 1, 0, {8, 0, 0});
+  SetPixel(picture, 2, 0, {24, 0, 0});
+  const NVWuResult wu = QuantizeWu(picture.View());
+  ASSERT_EQ(wu.boxes.size(), 3u);
+  EXPECT_EQ(wu.palette.entries[0].red, 8);
+  EXPECT_EQ(wu.palette.entries[1].red, 16);
+  EXPECT_EQ(wu.palette.entries[2].red, 24);
+}
+
 TEST(WuQuantizer, RichPicturesGet256NonEmptyBoxesWithTheirMeans) {
   for (uint32_t seed : {1u, 2u}) {
     NVPixelBuffer picture = NoisePicture(64, 48, seed);
