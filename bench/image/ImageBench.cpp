@@ -47,7 +47,8 @@ NVPixelBuffer ScreenLikePicture() {
   std::mt19937 random(2024);
   for (int32_t y = 0; y < kHeight; ++y) // the desktop: a vertical gradient
     for (int32_t x = 0; x < kWidth; ++x)
-      paint.Pixel(x, y, uint8_t(20 + y * 60 / kHeight), uint8_t(60 + y * 80 / kHeight), uint8_t(120 + y * 100 / kHeight));
+      paint.Pixel(x, y, uint8_t(20 + y * 60 / kHeight), uint8_t(60 + y * 80 / kHeight),
+                  uint8_t(120 + y * 100 / kHeight));
   for (int i = 0; i < 12; ++i) // desktop icons
     paint.Fill(30, 30 + i * 80, 48, 48, uint8_t(random()), uint8_t(random()), uint8_t(random()));
 
@@ -160,7 +161,9 @@ void RunConvert(benchmark::State &state, const std::string &name, const std::str
 }
 
 void MagickPng8(benchmark::State &state) { RunConvert(state, "MagickPng8", "-colors 256", false); }
-void MagickPng8NoDither(benchmark::State &state) { RunConvert(state, "MagickPng8NoDither", "+dither -colors 256", false); }
+void MagickPng8NoDither(benchmark::State &state) {
+  RunConvert(state, "MagickPng8NoDither", "+dither -colors 256", false);
+}
 void MagickOnePixel(benchmark::State &state) { RunConvert(state, "MagickOnePixel", "-colors 256", true); }
 
 BENCHMARK(TidewellColour)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);

@@ -27,7 +27,7 @@ uint32_t ReadU32(const std::string &data, size_t at) {
 }
 
 // A BMP file put together field by field, so that each field can be made wrong.
-struct BmpSpec {
+struct BmpFields {
   uint32_t infoSize = 40;
   int32_t width = 1;
   int32_t height = 1;
@@ -41,7 +41,7 @@ struct BmpSpec {
   std::optional<uint32_t> pixelOffset;             // default: right after the colour table
 };
 
-std::string Build(const BmpSpec &s) {
+std::string Build(const BmpFields &s) {
   std::string info;
   U32(info, s.infoSize);
   U32(info, uint32_t(s.width));
@@ -123,8 +123,9 @@ TEST(BmpReader, ReadsOurOwnFilesBackByteForByte) {
 }
 
 TEST(BmpReader, ReadsPaletteImagesOfEveryDepthBothWaysUp) {
-  const std::vector<std::array<uint8_t, 4>> table = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {255, 255, 255, 0}};
-  BmpSpec eight; // 5 x 2, top-down, three colours used, rows padded to 8 bytes
+  const std::vector<std::array<uint8_t, 4>> table = {
+      {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {255, 255, 255, 0}};
+  BmpFields eight; // 5 x 2, top-down, three colours used, rows padded to 8 bytes
   eight.bitCount = 8;
   eight.width = 5;
   eight.height = -2;
@@ -135,7 +136,7 @@ TEST(BmpReader, ReadsPaletteImagesOfEveryDepthBothWaysUp) {
   EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{kRed, kGreen, kBlue, kGreen, kRed},
                                                                    {kBlue, kBlue, kGreen, kGreen, kRed}}));
 
-  BmpSpec four; // 3 x 2, bottom-up: the first row stored is the bottom one
+  BmpFields four; // 3 x 2, bottom-up: the first row stored is the bottom one
   four.bitCount = 4;
   four.width = 3;
   four.height = 2;
@@ -145,18 +146,18 @@ TEST(BmpReader, ReadsPaletteImagesOfEveryDepthBothWaysUp) {
   image = ReadOk(Build(four));
   EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{kRed, kGreen, kBlue}, {kWhite, kBlue, kGreen}}));
 
-  BmpSpec one; // 10 x 1: bits from the highest down
+  BmpFields one; // 10 x 1: bits from the highest down
   one.bitCount = 1;
   one.width = 10;
   one.colourTable = {{0, 0, 0, 0}, {255, 255, 255, 0}};
   one.rows = Bytes({0xA0, 0x40, 0, 0});
   image = ReadOk(Build(one));
-  EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{
-                                       {kWhite, kBlack, kWhite, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kWhite}}));
+  EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{kWhite, kBlack, kWhite, kBlack, kBlack, kBlack,
+                                                                   kBlack, kBlack, kBlack, kWhite}}));
 }
 
 TEST(BmpReader, ReadsTrueColourAndMaskedFormats) {
-  BmpSpec rgb24; // 3 x 2 bottom-up, rows padded from 9 to 12 bytes
+  BmpFields rgb24; // 3 x 2 bottom-up, rows padded from 9 to 12 bytes
   rgb24.width = 3;
   rgb24.height = 2;
   rgb24.rows = Bytes({0, 0, 255, 0, 255, 0, 255, 0, 0, 7, 7, 7, 255, 255, 255, 0, 0, 0, 1, 2, 3, 7, 7, 7});
@@ -164,14 +165,14 @@ TEST(BmpReader, ReadsTrueColourAndMaskedFormats) {
   EXPECT_EQ(Colours(image.pixels),
             (std::vector<std::vector<Rgb>>{{kWhite, kBlack, {3, 2, 1}}, {kRed, kGreen, kBlue}}));
 
-  BmpSpec rgb555; // 16 bits without masks: 5 bits each, scaled to 0..255 with rounding
+  BmpFields rgb555; // 16 bits without masks: 5 bits each, scaled to 0..255 with rounding
   rgb555.bitCount = 16;
   rgb555.width = 3;
   rgb555.rows = Bytes({0x00, 0x7C, 0xE0, 0x03, 0x10, 0x00, 0, 0});
   image = ReadOk(Build(rgb555));
   EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{kRed, kGreen, {0, 0, 132}}}));
 
-  BmpSpec rgb565; // masks after a 40-byte header
+  BmpFields rgb565; // masks after a 40-byte header
   rgb565.bitCount = 16;
   rgb565.compression = 3;
   rgb565.width = 2;
@@ -180,7 +181,7 @@ TEST(BmpReader, ReadsTrueColourAndMaskedFormats) {
   image = ReadOk(Build(rgb565));
   EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{{0, 130, 0}, {255, 0, 255}}}));
 
-  BmpSpec rgbx; // a 124-byte header with the masks inside, red in the lowest byte; top-down
+  BmpFields rgbx; // a 124-byte header with the masks inside, red in the lowest byte; top-down
   rgbx.infoSize = 124;
   rgbx.bitCount = 32;
   rgbx.compression = 3;
@@ -191,7 +192,7 @@ TEST(BmpReader, ReadsTrueColourAndMaskedFormats) {
   image = ReadOk(Build(rgbx));
   EXPECT_EQ(Colours(image.pixels), (std::vector<std::vector<Rgb>>{{{10, 20, 30}, {1, 2, 3}}, {kRed, kBlue}}));
 
-  BmpSpec bgrx; // 32-bit BI_RGB with a 108-byte header keeps the fourth byte
+  BmpFields bgrx; // 32-bit BI_RGB with a 108-byte header keeps the fourth byte
   bgrx.infoSize = 108;
   bgrx.bitCount = 32;
   bgrx.rows = Bytes({1, 2, 3, 4});
@@ -199,8 +200,8 @@ TEST(BmpReader, ReadsTrueColourAndMaskedFormats) {
   EXPECT_EQ(image.pixels.Bits(), (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
-BmpSpec ValidEightBit() {
-  BmpSpec s;
+BmpFields ValidEightBit() {
+  BmpFields s;
   s.bitCount = 8;
   s.width = 3;
   s.height = 2;
@@ -213,35 +214,35 @@ BmpSpec ValidEightBit() {
 TEST(BmpReader, RefusesMalformedFilesWithTheirReason) {
   struct Case {
     const char *what;
-    std::function<void(BmpSpec &)> change;
+    std::function<void(BmpFields &)> change;
     NVBmpError error;
   };
   const std::vector<Case> cases = {
-      {"core header", [](BmpSpec &s) { s.infoSize = 12; }, NVBmpError::unsupportedHeader},
-      {"OS/2 header", [](BmpSpec &s) { s.infoSize = 64; }, NVBmpError::unsupportedHeader},
-      {"zero width", [](BmpSpec &s) { s.width = 0; }, NVBmpError::badSize},
-      {"negative width", [](BmpSpec &s) { s.width = -3; }, NVBmpError::badSize},
-      {"zero height", [](BmpSpec &s) { s.height = 0; }, NVBmpError::badSize},
-      {"most negative height", [](BmpSpec &s) { s.height = INT32_MIN; }, NVBmpError::badSize},
-      {"too many pixels", [](BmpSpec &s) { s.width = s.height = 60000; }, NVBmpError::badSize},
-      {"side too long", [](BmpSpec &s) { s.width = 70000; }, NVBmpError::badSize},
-      {"two planes", [](BmpSpec &s) { s.planes = 2; }, NVBmpError::badPlanes},
-      {"2 bits", [](BmpSpec &s) { s.bitCount = 2; }, NVBmpError::unsupportedFormat},
-      {"RLE8", [](BmpSpec &s) { s.compression = 1; }, NVBmpError::unsupportedFormat},
-      {"JPEG", [](BmpSpec &s) { s.compression = 4; }, NVBmpError::unsupportedFormat},
-      {"masks on 8 bits", [](BmpSpec &s) { s.compression = 3; }, NVBmpError::unsupportedFormat},
-      {"more colours than 8 bits allow", [](BmpSpec &s) { s.coloursUsed = 257; }, NVBmpError::badColourTable},
-      {"pixels inside the colour table", [](BmpSpec &s) { s.pixelOffset = 54 + 4; }, NVBmpError::badColourTable},
-      {"pixels inside the header", [](BmpSpec &s) { s.pixelOffset = 20; }, NVBmpError::badOffset},
-      {"index beyond the table", [](BmpSpec &s) { s.rows[5] = 2; }, NVBmpError::badIndex},
-      {"a row missing", [](BmpSpec &s) { s.rows.resize(7); }, NVBmpError::truncated},
-      {"pixels beyond the end", [](BmpSpec &s) { s.pixelOffset = 4000; s.rows.clear(); }, NVBmpError::truncated},
-      {"tall picture, little data", [](BmpSpec &s) { s.width = 60000; s.height = 1000; }, NVBmpError::truncated},
+      {"core header", [](BmpFields &s) { s.infoSize = 12; }, NVBmpError::unsupportedHeader},
+      {"OS/2 header", [](BmpFields &s) { s.infoSize = 64; }, NVBmpError::unsupportedHeader},
+      {"zero width", [](BmpFields &s) { s.width = 0; }, NVBmpError::badSize},
+      {"negative width", [](BmpFields &s) { s.width = -3; }, NVBmpError::badSize},
+      {"zero height", [](BmpFields &s) { s.height = 0; }, NVBmpError::badSize},
+      {"most negative height", [](BmpFields &s) { s.height = INT32_MIN; }, NVBmpError::badSize},
+      {"too many pixels", [](BmpFields &s) { s.width = s.height = 60000; }, NVBmpError::badSize},
+      {"side too long", [](BmpFields &s) { s.width = 70000; }, NVBmpError::badSize},
+      {"two planes", [](BmpFields &s) { s.planes = 2; }, NVBmpError::badPlanes},
+      {"2 bits", [](BmpFields &s) { s.bitCount = 2; }, NVBmpError::unsupportedFormat},
+      {"RLE8", [](BmpFields &s) { s.compression = 1; }, NVBmpError::unsupportedFormat},
+      {"JPEG", [](BmpFields &s) { s.compression = 4; }, NVBmpError::unsupportedFormat},
+      {"masks on 8 bits", [](BmpFields &s) { s.compression = 3; }, NVBmpError::unsupportedFormat},
+      {"more colours than 8 bits allow", [](BmpFields &s) { s.coloursUsed = 257; }, NVBmpError::badColourTable},
+      {"pixels inside the colour table", [](BmpFields &s) { s.pixelOffset = 54 + 4; }, NVBmpError::badColourTable},
+      {"pixels inside the header", [](BmpFields &s) { s.pixelOffset = 20; }, NVBmpError::badOffset},
+      {"index beyond the table", [](BmpFields &s) { s.rows[5] = 2; }, NVBmpError::badIndex},
+      {"a row missing", [](BmpFields &s) { s.rows.resize(7); }, NVBmpError::truncated},
+      {"pixels beyond the end", [](BmpFields &s) { s.pixelOffset = 4000; s.rows.clear(); }, NVBmpError::truncated},
+      {"tall picture, little data", [](BmpFields &s) { s.width = 60000; s.height = 1000; }, NVBmpError::truncated},
   };
   for (const Case &c : cases) {
-    BmpSpec spec = ValidEightBit();
-    c.change(spec);
-    const NVBmpImage image = ReadBmp(Build(spec));
+    BmpFields fields = ValidEightBit();
+    c.change(fields);
+    const NVBmpImage image = ReadBmp(Build(fields));
     EXPECT_EQ(image.error, c.error) << c.what << ": " << BmpErrorText(image.error);
     EXPECT_TRUE(image.pixels.Empty()) << c.what;
   }
@@ -257,17 +258,18 @@ TEST(BmpReader, RefusesBadChannelMasks) {
       {0x1F0000, 0x07E0, 0x001F},   // beyond 16 bits
   };
   for (const auto &masks : bad) {
-    BmpSpec s;
+    BmpFields s;
     s.bitCount = 16;
     s.compression = 3;
     s.masks = masks;
     s.rows = Bytes({0, 0, 0, 0});
-    EXPECT_EQ(ReadBmp(Build(s)).error, NVBmpError::badMasks) << std::hex << masks[0] << " " << masks[1] << " " << masks[2];
+    EXPECT_EQ(ReadBmp(Build(s)).error, NVBmpError::badMasks)
+        << std::hex << masks[0] << " " << masks[1] << " " << masks[2];
   }
 }
 
 TEST(BmpReader, SurvivesEveryTruncationAndRandomDamage) {
-  BmpSpec masked;
+  BmpFields masked;
   masked.infoSize = 40;
   masked.bitCount = 16;
   masked.compression = 3;

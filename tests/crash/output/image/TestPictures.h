@@ -41,7 +41,8 @@ inline NVPixelBuffer GradientPicture(int32_t width, int32_t height) {
   NVPixelBuffer picture(width, height);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x)
-      SetPixel(picture, x, y, {uint8_t(x * 255 / std::max(width - 1, 1)), uint8_t(y * 255 / std::max(height - 1, 1)), 90});
+      SetPixel(picture, x, y,
+               {uint8_t(x * 255 / std::max(width - 1, 1)), uint8_t(y * 255 / std::max(height - 1, 1)), 90});
   return picture;
 }
 

@@ -216,11 +216,11 @@ TEST(ScreenShotWin32, AppOnlyCaptureIsTheOwnWindowAlone) {
 // The cover process: a topmost window of another process over the rectangle it is given, kept
 // until the parent signals the event it names.
 TEST(DISABLED_CoverHelper, CoversTheGivenRectangle) {
-  char spec[128] = {};
-  ASSERT_GT(GetEnvironmentVariableA("TIDEWELL_COVER_RECT", spec, sizeof(spec)), 0u);
+  char text[128] = {};
+  ASSERT_GT(GetEnvironmentVariableA("TIDEWELL_COVER_RECT", text, sizeof(text)), 0u);
   RECT r{};
   unsigned long parentEvent = 0, readyEvent = 0;
-  ASSERT_EQ(std::sscanf(spec, "%ld,%ld,%ld,%ld,%lu,%lu", &r.left, &r.top, &r.right, &r.bottom, &readyEvent,
+  ASSERT_EQ(std::sscanf(text, "%ld,%ld,%ld,%ld,%lu,%lu", &r.left, &r.top, &r.right, &r.bottom, &readyEvent,
                         &parentEvent),
             6);
   PaintedWindow cover(r, {kCyan, kMagenta, kBlack, kWhite});
@@ -236,11 +236,11 @@ public:
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     FReady = CreateEventW(&inherit, TRUE, FALSE, nullptr);
     FDone = CreateEventW(&inherit, TRUE, FALSE, nullptr);
-    char spec[128];
-    std::snprintf(spec, sizeof(spec), "%ld,%ld,%ld,%ld,%lu,%lu", rect.left, rect.top, rect.right, rect.bottom,
+    char text[128];
+    std::snprintf(text, sizeof(text), "%ld,%ld,%ld,%ld,%lu,%lu", rect.left, rect.top, rect.right, rect.bottom,
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(FReady)),
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(FDone)));
-    SetEnvironmentVariableA("TIDEWELL_COVER_RECT", spec);
+    SetEnvironmentVariableA("TIDEWELL_COVER_RECT", text);
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(exe) +
@@ -313,7 +313,8 @@ TEST(ScreenShotWin32, AppOnlyWithOurOwnWindowOnTopShowsThatWindow) {
   ASSERT_TRUE(below.Handle());
   PaintedWindow above({80, 90, 320, 240}, {kCyan, kMagenta, kWhite, kBlack});
   ASSERT_TRUE(above.Handle());
-  ASSERT_TRUE(WaitUntil([&] { return TopWindowAtCentreIs(below.Rect(), [&](HWND top) { return top == above.Handle(); }); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return TopWindowAtCentreIs(below.Rect(), [&](HWND top) { return top == above.Handle(); }); }));
   ASSERT_TRUE(WaitUntil([&] { return WrongPixels(above, VirtualScreen()) == 0; }));
   auto shot = ScreenShot(true);
   ASSERT_TRUE(shot);
