@@ -59,7 +59,7 @@ LRESULT CALLBACK PaintedWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     GetClientRect(window, &client);
     const int w = client.right, h = client.bottom;
     const RECT parts[4] = {{0, 0, w / 2, h / 2}, {w / 2, 0, w, h / 2}, {0, h / 2, w / 2, h}, {w / 2, h / 2, w, h}};
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; colours && i < 4; ++i) {
       HBRUSH brush = CreateSolidBrush((*colours)[i]);
       FillRect(dc, &parts[i], brush);
       DeleteObject(brush);
