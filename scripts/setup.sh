@@ -15,6 +15,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libz-mingw-w64-dev libcapstone-dev clang-14 libclang-rt-14-dev
+  libpng-dev pngcheck
   debootstrap bubblewrap
   xvfb xauth x11-utils x11-apps imagemagick
   python3 python3-aiosmtpd python3-dnslib

@@ -1,0 +1,31 @@
+#include "NVLoadBitmapFile.h"
+
+#include "NVWin32Bitmap.h"
+#include "NVWin32ImageFiles.h"
+
+namespace kx {
+
+std::shared_ptr<INVBitmap> LoadBitmapFile(const std::u16string &file, NVBmpError *error) {
+  NVBmpError ignored;
+  NVBmpError &result = error ? *error : ignored;
+  try {
+    const std::optional<std::string> content = Win32ImageFiles()->Read(file, kNVMaxBmpFileSize);
+    if (!content) {
+      result = NVBmpError::unreadable;
+      return nullptr;
+    }
+    NVBmpImage image = ReadBmp(*content);
+    result = image.error;
+    if (!image.Ok())
+      return nullptr;
+    auto bitmap = TNVWin32Bitmap::Copy(image.pixels.View());
+    if (!bitmap)
+      result = NVBmpError::outOfMemory;
+    return bitmap;
+  } catch (...) {
+    result = NVBmpError::outOfMemory;
+    return nullptr;
+  }
+}
+
+} // namespace kx
