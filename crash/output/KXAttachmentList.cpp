@@ -31,10 +31,12 @@ void AddBugReport(IKXFileStore &store, IKXBugFileSystem &bugFiles, const KXAttac
     if (!WriteBugReportFile(bugFiles, copy, report, settings.fileOptions).saved)
       store.Delete(copy);
   }
-  if (store.Exists(copy))
+  if (store.Exists(copy)) {
     list.items->Add(copy, settings.bugRepSendAs, settings.bugRepZip, "BugReport");
-  else
+    list.bugReportCopy = copy;
+  } else {
     list.deleteAfterSend.clear();
+  }
 }
 
 void AddScreenShot(IKXFileStore &store, const KXAttachmentSettings &settings, const KXAttachmentContext &context,

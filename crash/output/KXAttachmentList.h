@@ -30,6 +30,8 @@ struct KXAttachmentList {
   std::shared_ptr<IKXAttachments> items;
   // The bug report file to delete after a successful send (DelBugRepFile); empty: none.
   std::u16string deleteAfterSend;
+  // The copy of the bug report in the temporary folder; empty when there is none.
+  std::u16string bugReportCopy;
 };
 
 // The temporary copy of the screenshot.

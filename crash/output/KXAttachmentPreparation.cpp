@@ -43,6 +43,7 @@ KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &li
       prepared.files.push_back(e.file);
       prepared.sendAs.push_back(e.sendAs);
       prepared.fields.push_back(e.field);
+      prepared.sources.push_back(e.file);
       continue;
     }
     bool done = false;
@@ -64,10 +65,13 @@ KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &li
       }
     }
     std::u16string archive = tempDirectory + WidenToUtf16(e.zip);
-    if (WriteZipArchive(store, archive, files, names)) {
+    std::vector<size_t> packed;
+    if (WriteZipArchive(store, archive, files, names, &packed)) {
       prepared.files.push_back(archive);
       prepared.sendAs.push_back(e.zip);
       prepared.fields.push_back(e.zip);
+      for (size_t k : packed)
+        prepared.sources.push_back(files[k]);
     }
   }
   return prepared;

@@ -15,6 +15,9 @@ struct KXPreparedAttachments {
   std::vector<std::string> sendAs;   // the names the receiver sees
   std::vector<std::string> fields;   // the form field names of an HTTP upload
 
+  // Every source file that goes out, sent as it is or packed (not parallel to the lists above).
+  std::vector<std::u16string> sources;
+
   size_t Count() const { return files.size(); }
 };
 

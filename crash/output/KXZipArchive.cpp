@@ -170,16 +170,23 @@ private:
 } // namespace
 
 bool WriteZipArchive(IKXFileStore &store, const std::u16string &zipPath, const std::vector<std::u16string> &files,
-                     const std::vector<std::string> &names) {
+                     const std::vector<std::string> &names, std::vector<size_t> *packed) {
   std::unique_ptr<IKXOutputFile> out = store.Create(zipPath);
   if (!out)
     return false;
   bool ok = true;
   try {
     ZipWriter writer(store, *out);
-    for (size_t i = 0; ok && i < files.size(); ++i)
+    std::vector<size_t> members;
+    for (size_t i = 0; ok && i < files.size(); ++i) {
+      size_t before = writer.Members();
       ok = writer.AddMember(files[i], MemberName(files[i], names, i));
+      if (writer.Members() > before)
+        members.push_back(i);
+    }
     ok = ok && writer.Members() > 0 && writer.Finish();
+    if (ok && packed)
+      *packed = std::move(members);
   } catch (const std::bad_alloc &) {
     ok = false;
   }

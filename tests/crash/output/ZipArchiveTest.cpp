@@ -89,8 +89,10 @@ TEST_F(ZipInMemory, MemberThatCannotBeOpenedIsLeftOut) {
   fs.files[u"C:\\d\\a.txt"] = "a";
   fs.files[u"C:\\d\\locked.txt"] = "locked";
   store.unopenable.insert(u"C:\\d\\locked.txt");
+  std::vector<size_t> packed;
   ASSERT_TRUE(WriteZipArchive(store, zip, {u"C:\\d\\missing.txt", u"C:\\d\\locked.txt", u"C:\\d\\a.txt"},
-                              {"m", "l", "a"}));
+                              {"m", "l", "a"}, &packed));
+  EXPECT_EQ(packed, std::vector<size_t>{2});
   ZipContents c = InspectZip(fs.files.at(zip));
   ASSERT_EQ(c.error, "");
   ASSERT_EQ(c.members.size(), 1u);
