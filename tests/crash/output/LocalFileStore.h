@@ -24,14 +24,6 @@ inline std::string LocalPath(const std::u16string &path) {
   return p;
 }
 
-inline std::u16string FromLocalPath(const std::string &utf8) {
-  // Test paths are ASCII apart from file names built with u"" literals.
-  std::u16string out;
-  for (char c : utf8)
-    out.push_back(char16_t(uint8_t(c)));
-  return out;
-}
-
 class LocalFileStore : public IKXFileStore {
 public:
   bool Exists(const std::u16string &path) override {
