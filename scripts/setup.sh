@@ -19,7 +19,7 @@ packages=(
   debootstrap bubblewrap
   xvfb xauth x11-utils x11-apps imagemagick
   python3 python3-aiosmtpd python3-dnslib
-  file lldb
+  file unzip lldb
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

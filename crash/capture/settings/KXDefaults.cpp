@@ -145,6 +145,8 @@ const DefaultEntry kDefaults[] = {
     {"LimitDisAsm", I, 5, ""},
     {"Plugins", S, 0, "modules|processes|hardware"},
     {"VersionVar", I, 0, ""},
+    // keys added later, at the end so the fixed order above stays
+    {"AttachMiniDump", B, 0, ""},
 };
 
 TKXPropertyList BuildDefaults() {

@@ -1,5 +1,6 @@
 #pragma once
-// The built-in default values of the reporter settings (121 keys).
+// The built-in default values of the reporter settings: the 121 original keys in their fixed
+// order, then the keys added later (AttachMiniDump).
 #include <string_view>
 
 #include "KXProperty.h"

@@ -20,6 +20,8 @@ std::string NarrowUtf16(std::u16string_view text);
 std::u16string WidenToUtf16(std::string_view text);
 // UTF-8 bytes to 8-bit text (through UTF-16); malformed sequences become U+FFFD first.
 std::string NarrowUtf8(std::string_view utf8);
+// UTF-16 to UTF-8 bytes (independent of the code page); an unpaired surrogate becomes U+FFFD.
+std::string EncodeUtf8(std::u16string_view text);
 
 // Replaces the two conversions above for the whole process (the Win32 shell installs the system
 // code page at start-up, before any settings are read); null restores the built-in ones.

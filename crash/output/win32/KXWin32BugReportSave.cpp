@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "KXAttachmentSettings.h"
 #include "KXBugReportSave.h"
 #include "KXExpand.h"
 #include "KXSaveDialog.h"
@@ -13,24 +14,6 @@ namespace kx {
 
 namespace {
 constexpr DWORD kLockWaitMs = 250;
-
-std::u16string UserAppDataFolder() {
-  // The same folder the settings' variable expansion gives for %userappdata%.
-  KXExpandArgs args;
-  return ExpandVariables(std::u16string(u"%userappdata%"), args, KXSettingsShell::Instance().Platform(),
-                         [](KXModule) { return std::string(); });
-}
-
-KXBugFileOptions OptionsOf(IKXException &exception) {
-  KXBugFileOptions options;
-  options.append = exception.GetAppendBugReports();
-  options.maxSize = exception.GetBugReportFileSize();
-  options.duplicates.noDupExcepts = exception.GetNoDupExcepts();
-  options.duplicates.dupExceptDef = exception.GetDupExceptDef();
-  options.duplicates.noDupFreezes = exception.GetNoDupFreezes();
-  options.duplicates.dupFreezeDef = exception.GetDupFreezeDef();
-  return options;
-}
 
 // Tells the user that the chosen file could not be written, with the system's reason.
 void ShowSaveFailure(KXWindow owner, const std::u16string &path, uint32_t error, const std::u16string &title) {
@@ -49,6 +32,13 @@ void ShowSaveFailure(KXWindow owner, const std::u16string &path, uint32_t error,
 }
 } // namespace
 
+std::u16string UserAppDataFolder() {
+  // The same folder the settings' variable expansion gives for %userappdata%.
+  KXExpandArgs args;
+  return ExpandVariables(std::u16string(u"%userappdata%"), args, KXSettingsShell::Instance().Platform(),
+                         [](KXModule) { return std::string(); });
+}
+
 bool SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic, KXWindow window,
                        const std::u16string &fileName) {
   bool interactive = fileName.empty() && !automatic;
@@ -62,7 +52,7 @@ bool SaveBugReportFile(IKXException &exception, const std::string &report, bool 
   request.bugRepFile = exception.GetBugReportFile();
   request.exePath = ExecutablePath();
   request.autoSave = automatic;
-  request.options = OptionsOf(exception);
+  request.options = BugFileOptionsOf(exception);
   std::u16string title = WidenAnsi(exception.GetSaveBtnCaption());
   if (interactive) {
     request.desktopFolder = DesktopFolder();

@@ -14,4 +14,8 @@ namespace kx {
 bool SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic, KXWindow window,
                        const std::u16string &fileName = {});
 
+// The user's application-data folder as %userappdata% expands (where the bug report file goes
+// when the executable's folder cannot be written).
+std::u16string UserAppDataFolder();
+
 } // namespace kx

@@ -32,7 +32,7 @@ protected:
 
 TEST(DefaultTable, HoldsTheBuiltInValues) {
   const TKXPropertyList &t = DefaultSettings();
-  ASSERT_EQ(t.Count(), 121u);
+  ASSERT_EQ(t.Count(), 122u); // 121 original keys and AttachMiniDump
   for (size_t i = 0; i < t.Count(); ++i)
     for (size_t j = i + 1; j < t.Count(); ++j)
       EXPECT_NE(t[i].name, t[j].name);
@@ -56,6 +56,8 @@ TEST(DefaultTable, HoldsTheBuiltInValues) {
   EXPECT_EQ(s("SendFailMsg"), "Sorry, sending the bug report didn't work.");
   EXPECT_EQ(s("Plugins"), "modules|processes|hardware");
   EXPECT_EQ(s("PrepAttMsg"), "Prepare attachments...");
+  EXPECT_FALSE(b("AttachMiniDump"));
+  EXPECT_EQ(&t[121], FindDefault("AttachMiniDump")); // added keys come after the original ones
   EXPECT_TRUE(FindDefault("F1Classes")->vStr.empty());
   EXPECT_EQ(FindDefault("MinDebugInfo"), nullptr);
   EXPECT_EQ(FindDefault("Assistant1"), nullptr);
@@ -84,11 +86,11 @@ TEST(DefaultTable, EveryAccessorKeyExistsWithItsType) {
 #define KX_SETTINGS_OPS
 #include "KXSettingsOps.inc"
 #undef KX_SETTINGS_OPS
-  EXPECT_EQ(ops, 191);
+  EXPECT_EQ(ops, 191 + 2); // and the AttachMiniDump pair at the end
 #define KX_MODULE_SETTINGS_OPS
 #include "KXSettingsOps.inc"
 #undef KX_MODULE_SETTINGS_OPS
-  EXPECT_EQ(ops, 191 + 48);
+  EXPECT_EQ(ops, 193 + 48);
 }
 
 TEST_F(SettingsTest, StreamValuesOverrideDefaultsAndMissingKeysFallBack) {

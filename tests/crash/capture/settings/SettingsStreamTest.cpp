@@ -263,6 +263,12 @@ TEST(TextHelpers, Base64) {
   EXPECT_EQ(Base64Decode("Z"), std::nullopt);
 }
 
+TEST(TextHelpers, EncodeUtf8CoversEveryLengthAndReplacesLoneSurrogates) {
+  EXPECT_EQ(EncodeUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(EncodeUtf8(std::u16string{u'x', char16_t(0xD800), u'y', char16_t(0xDC00)}), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+  EXPECT_EQ(EncodeUtf8(u""), "");
+}
+
 namespace {
 std::string UpperNarrow(std::u16string_view t) {
   std::string s;

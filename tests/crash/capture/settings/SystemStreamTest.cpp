@@ -43,7 +43,7 @@ TEST_F(SystemStream, UsesOnlyTheFourValueTypesAndEndsWithTwoZeros) {
   ASSERT_TRUE(r.complete);
   EXPECT_EQ(stream.end()[-1], 0);
   EXPECT_EQ(stream.end()[-2], 0);
-  EXPECT_EQ(list.Count(), 120u); // 121 keys less the four not stored, plus three assistants
+  EXPECT_EQ(list.Count(), 121u); // 122 keys less the four not stored, plus three assistants
   // Walk the raw bytes: every type byte is 4, 8, 9 or 12.
   size_t pos = SettingsStreamSignature().size();
   while (stream[pos] != 0) {
@@ -77,6 +77,7 @@ TEST_F(SystemStream, ValuesOfThisSystem) {
   EXPECT_FALSE(main->GetAutoClipboard());
   EXPECT_EQ(main->GetScreenShotDepth(), 8);
   EXPECT_FALSE(main->GetScreenShotAppOnly());
+  EXPECT_TRUE(main->GetAttachMiniDump());
   EXPECT_EQ(main->GetPrepareAttachMsg(), "Preparing attachments...");
   EXPECT_EQ(main->GetSendAssistant(), "SendAssistant");
   EXPECT_EQ(main->GetDupExceptDef(), TKXDupDef::ddCrashStackIdentical);
