@@ -1,7 +1,7 @@
 #pragma once
-// The prepared attachments a send carries and the way the engines read their files. The lists
-// come from the attachment preparation of the bug report file module; the files are read through
-// a callback so that the engines stay free of the platform's file calls.
+// How the engines read the files of the prepared attachments (KXPreparedAttachments, made by the
+// attachment preparation of the bug report file module): through a callback, so that the engines
+// stay free of the platform's file calls.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -9,24 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "KXAttachmentPreparation.h"
+
 namespace kx {
-
-// Three parallel lists of equal length: full file paths, send-as names and form field names.
-struct KXPreparedAttachments {
-  std::vector<std::u16string> files;
-  std::vector<std::string> sendAs;
-  std::vector<std::string> fields;
-
-  // Lists of unequal length count as long as the shortest.
-  size_t Count() const { return std::min(files.size(), std::min(sendAs.size(), fields.size())); }
-  bool Empty() const { return Count() == 0; }
-  // Appends one attachment to all three lists.
-  void Add(std::u16string file, std::string sendAsName, std::string fieldName) {
-    files.push_back(std::move(file));
-    sendAs.push_back(std::move(sendAsName));
-    fields.push_back(std::move(fieldName));
-  }
-};
 
 // One file opened for shared reading.
 class IKXFileSource {

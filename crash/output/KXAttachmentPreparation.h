@@ -1,6 +1,7 @@
 #pragma once
 // Turning the attachment list into what the transports send: absolute paths of files that
 // exist, with the entries that share a zip name packed into one archive.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,15 @@ struct KXPreparedAttachments {
   // Every source file that goes out, sent as it is or packed (not parallel to the lists above).
   std::vector<std::u16string> sources;
 
-  size_t Count() const { return files.size(); }
+  // Lists of unequal length count as long as the shortest.
+  size_t Count() const { return std::min(files.size(), std::min(sendAs.size(), fields.size())); }
+  bool Empty() const { return Count() == 0; }
+  // Appends one attachment to all three lists.
+  void Add(std::u16string file, std::string sendAsName, std::string fieldName) {
+    files.push_back(std::move(file));
+    sendAs.push_back(std::move(sendAsName));
+    fields.push_back(std::move(fieldName));
+  }
 };
 
 // For each entry in order: its path is made absolute (relative to the executable's folder) and
