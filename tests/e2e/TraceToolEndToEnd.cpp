@@ -107,8 +107,10 @@ TEST_F(TraceToolEndToEnd, PrintsTheReportOfTheRunningToolWhichGoesOn) {
   // The tool was not stopped and still answers; no crash dialog came up.
   EXPECT_EQ(WaitForSingleObject(Process.hProcess, 0), DWORD(WAIT_TIMEOUT));
   EXPECT_EQ(Text(Form), "Tidewell Interval");
-  Click(idBtnConnect);
-  EXPECT_TRUE(WaitFor([&] { return Text(Control(idLblStatus)) == "Status: CONNECTED"; }));
+  EXPECT_TRUE(WaitFor([&] {
+    Click(idBtnConnect);
+    return Text(Control(idLblStatus)) == "Status: CONNECTED";
+  }));
 }
 
 TEST_F(TraceToolEndToEnd, ASmallBufferCutsTheReportAndSaysSo) {
