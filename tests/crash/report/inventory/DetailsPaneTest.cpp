@@ -11,70 +11,47 @@
 namespace kx {
 namespace {
 
-// The cells of a row, trimmed as the list view shows them.
-std::vector<std::string> Cells(const TDetailsRow &row) {
-  std::vector<std::string> cells;
+using Strings = std::vector<std::string>;
+
+Strings Cells(const TDetailsRow &row) {
+  Strings cells;
   for (const std::string &cell : SplitText(row.captions, '\t'))
     cells.push_back(Trim(cell));
   return cells;
 }
 
-std::vector<std::string> Captions(const TDetailsTable &table) {
-  std::vector<std::string> captions;
+Strings Captions(const TDetailsTable &table) {
+  Strings captions;
   for (const TDetailsColumn &c : table.columns)
     captions.push_back(c.caption);
   return captions;
 }
 
-TEST(DetailsPane, ModulesAreATableOfAddressNameVersionAndFolder) {
-  std::string text = NarrowUtf16(ModuleListText({
-      {0x00400000, u"Tidewell.exe", u"C:\\Program Files\\Tidewell", u"1.0.0.0"},
-      {0x7c900000, u"ntdll.dll", u"C:\\WINDOWS\\system32", u"5.1.2600.5512"},
-      {0x7c800000, u"kernel32.dll", u"C:\\WINDOWS\\system32", u"5.1.2600.5781"},
-      {0x10000000, u"plain.dll", u"C:\\Tools", u""},
-  }));
-  TDetailsTable table = PrepareDetailsView(3, "modules", text);
-  ASSERT_TRUE(table.IsTable()) << text;
-  EXPECT_EQ(Captions(table), (std::vector<std::string>{"handle", "file name", "version", "path"}));
-  ASSERT_EQ(table.rows.size(), 4u);
-  EXPECT_EQ(Cells(table.rows[0]), (std::vector<std::string>{"00400000", "Tidewell.exe", "1.0.0.0",
-                                                             "C:\\Program Files\\Tidewell"}));
-  EXPECT_EQ(Cells(table.rows[3]), (std::vector<std::string>{"10000000", "plain.dll", "", "C:\\Tools"}));
+KXProcessEntry Process(std::u16string file, std::u16string path, uint32_t id, uint32_t session, int32_t priority) {
+  return {std::move(file), std::move(path), id, session, priority, id % 97, id % 13};
 }
 
-TEST(DetailsPane, ProcessesAreATableWithOrWithoutTheSessionColumn) {
-  auto process = [](std::u16string file, std::u16string path, uint32_t id, uint32_t session, int32_t priority) {
-    KXProcessEntry p;
-    p.fileName = std::move(file);
-    p.path = std::move(path);
-    p.processId = id;
-    p.sessionId = session;
-    p.priorityClass = priority;
-    p.gdiObjects = id % 97;
-    p.userObjects = id % 13;
-    return p;
-  };
-  std::vector<KXProcessEntry> processes = {
-      process(u"Idle", u"", 0, 0, -1),
-      process(u"System", u"", 4, 0, 0x20),
-      process(u"smss.exe", u"C:\\Windows\\System32", 0x148, 0, 0x80),
-      process(u"services.exe", u"C:\\Windows\\System32", 0x260, 0, 0x20),
-  };
+TEST(DetailsPane, ModulesAndProcessesAreTables) {
+  TDetailsTable modules = PrepareDetailsView(3, "modules", NarrowUtf16(ModuleListText({
+      {0x00400000, u"Tidewell.exe", u"C:\\Program Files\\Tidewell", u"1.0.0.0"},
+      {0x7c900000, u"ntdll.dll", u"C:\\WINDOWS\\system32", u"5.1.2600.5512"},
+      {0x10000000, u"plain.dll", u"C:\\Tools", u""}})));
+  ASSERT_TRUE(modules.IsTable());
+  EXPECT_EQ(Captions(modules), (Strings{"handle", "file name", "version", "path"}));
+  EXPECT_EQ(Cells(modules.rows[0]), (Strings{"00400000", "Tidewell.exe", "1.0.0.0", "C:\\Program Files\\Tidewell"}));
+  EXPECT_EQ(Cells(modules.rows[2]), (Strings{"10000000", "plain.dll", "", "C:\\Tools"}));
+
+  std::vector<KXProcessEntry> processes = {Process(u"Idle", u"", 0, 0, -1), Process(u"System", u"", 4, 0, 0x20),
+                                           Process(u"smss.exe", u"C:\\Windows\\System32", 0x148, 0, 0x80)};
   TDetailsTable table = PrepareDetailsView(4, "processes", NarrowUtf16(ProcessListText(processes)));
   ASSERT_TRUE(table.IsTable());
-  EXPECT_EQ(Captions(table), (std::vector<std::string>{"id", "file name", "gdi objects", "user objects", "priority",
-                                                       "path"}));
-  EXPECT_EQ(Cells(table.rows[2]), (std::vector<std::string>{"148", "smss.exe", "37", "3", "high",
-                                                             "C:\\Windows\\System32"}));
-
-  processes.push_back(process(u"explorer.exe", u"C:\\Windows", 0x1a2c, 1, 0x4000));
+  EXPECT_EQ(Captions(table), (Strings{"id", "file name", "gdi objects", "user objects", "priority", "path"}));
+  EXPECT_EQ(Cells(table.rows[2]), (Strings{"148", "smss.exe", "37", "3", "high", "C:\\Windows\\System32"}));
+  processes.push_back(Process(u"explorer.exe", u"C:\\Windows", 0x1a2c, 1, 0x4000));
   table = PrepareDetailsView(4, "processes", NarrowUtf16(ProcessListText(processes)));
   ASSERT_TRUE(table.IsTable());
-  EXPECT_EQ(Captions(table), (std::vector<std::string>{"id", "file name", "session", "gdi objects", "user objects",
-                                                       "priority", "path"}));
-  EXPECT_EQ(Cells(table.rows[4]), (std::vector<std::string>{"1a2c", "explorer.exe", "1", "7", "5", "below normal",
-                                                             "C:\\Windows"}));
-  EXPECT_EQ(Cells(table.rows[1]), (std::vector<std::string>{"0004", "System", "0", "4", "4", "normal", ""}));
+  EXPECT_EQ(Captions(table), (Strings{"id", "file name", "session", "gdi objects", "user objects", "priority", "path"}));
+  EXPECT_EQ(Cells(table.rows[3]), (Strings{"1a2c", "explorer.exe", "1", "7", "5", "below normal", "C:\\Windows"}));
 }
 
 TEST(DetailsPane, HardwareIsATreeInTheFixedPitchFont) {
@@ -87,7 +64,6 @@ TEST(DetailsPane, HardwareIsATreeInTheFixedPitchFont) {
   EXPECT_EQ(table.columns.size(), 1u);
   ASSERT_EQ(table.rows.size(), 4u);
   EXPECT_EQ(table.rows[0].captions, "+ Display adapters");
-  EXPECT_NE(table.rows[0].forceColor, 0u);
   EXPECT_EQ(table.rows[3].captions, "\xa0 - Communications Port (COM1) (driver 5.1)");
 }
 
