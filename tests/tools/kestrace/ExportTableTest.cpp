@@ -13,88 +13,74 @@
 namespace kestrace {
 namespace {
 
-// An image as the loader lays it out, with an export directory at 0x1000 and names after it.
-class FakeImage {
-public:
-  explicit FakeImage(bool pe32Plus) : FBytes(0x3000, 0) {
+// An image as the loader lays it out: headers, an export directory at 0x1000, its tables and names.
+struct FakeImage {
+  static constexpr uint32_t kExportDir = 0x1000;
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(0x3000, 0);
+  size_t readable = SIZE_MAX;
+
+  template <class T> void Put(uint32_t at, T value) { std::memcpy(bytes.data() + at, &value, sizeof value); }
+  FakeImage(bool pe32Plus, const std::vector<std::pair<std::string, uint32_t>> &exports) {
     Put<uint16_t>(0, 0x5a4d);
     Put<uint32_t>(0x3c, 0x80);
     Put<uint32_t>(0x80, 0x00004550);
-    const uint32_t optional = 0x80 + 24;
-    Put<uint16_t>(optional, pe32Plus ? 0x20b : 0x10b);
-    const uint32_t directories = optional + (pe32Plus ? 108 : 92);
+    Put<uint16_t>(0x98, pe32Plus ? 0x20b : 0x10b);
+    const uint32_t directories = 0x98 + (pe32Plus ? 108 : 92);
     Put<uint32_t>(directories, 16);
     Put<uint32_t>(directories + 4, kExportDir);
     Put<uint32_t>(directories + 8, 0x400);
-  }
-  // Adds an export; names must be added in the order of the name table (sorted).
-  void Export(const std::string &name, uint32_t rva) { FExports.push_back({name, rva}); }
-  void Finish() {
-    const uint32_t count = uint32_t(FExports.size());
-    const uint32_t functions = kExportDir + 40, names = functions + 4 * count, ordinals = names + 4 * count;
-    uint32_t text = ordinals + 2 * count;
-    Put<uint32_t>(kExportDir + 20, count);
-    Put<uint32_t>(kExportDir + 24, count);
+    const uint32_t n = uint32_t(exports.size()), functions = kExportDir + 40, names = functions + 4 * n,
+                   ordinals = names + 4 * n;
+    for (uint32_t at : {20u, 24u})
+      Put<uint32_t>(kExportDir + at, n);
     Put<uint32_t>(kExportDir + 28, functions);
     Put<uint32_t>(kExportDir + 32, names);
     Put<uint32_t>(kExportDir + 36, ordinals);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint16_t ordinal = uint16_t(count - 1 - i); // the function table in another order
-      Put<uint32_t>(functions + 4 * ordinal, FExports[i].second);
+    uint32_t text = ordinals + 2 * n;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint16_t ordinal = uint16_t(n - 1 - i); // the function table in another order
+      Put<uint32_t>(functions + 4 * ordinal, exports[i].second);
       Put<uint16_t>(ordinals + 2 * i, ordinal);
       Put<uint32_t>(names + 4 * i, text);
-      std::memcpy(FBytes.data() + text, FExports[i].first.c_str(), FExports[i].first.size() + 1);
-      text += uint32_t(FExports[i].first.size() + 1);
+      std::memcpy(bytes.data() + text, exports[i].first.c_str(), exports[i].first.size() + 1);
+      text += uint32_t(exports[i].first.size() + 1);
     }
   }
-  template <class T> void Put(uint32_t at, T value) { std::memcpy(FBytes.data() + at, &value, sizeof value); }
-
-  ImageReader Reader(size_t limit = SIZE_MAX) const {
-    return [this, limit](uint32_t rva, void *buffer, size_t size) {
-      const size_t end = std::min(limit, FBytes.size());
-      if (rva > end || size > end - rva)
-        return false;
-      std::memcpy(buffer, FBytes.data() + rva, size);
-      return true;
-    };
+  std::optional<uint32_t> Find(std::string_view name) const {
+    return ExportRva(
+        [this](uint32_t rva, void *buffer, size_t size) {
+          const size_t end = std::min(readable, bytes.size());
+          if (rva > end || size > end - rva)
+            return false;
+          std::memcpy(buffer, bytes.data() + rva, size);
+          return true;
+        },
+        name);
   }
-
-  static constexpr uint32_t kExportDir = 0x1000;
-
-private:
-  std::vector<uint8_t> FBytes;
-  std::vector<std::pair<std::string, uint32_t>> FExports;
 };
 
 TEST(ExportTable, FindsTheFunctionByItsExactName) {
   for (bool pe32Plus : {false, true}) {
-    SCOPED_TRACE(pe32Plus ? "PE32+" : "PE32");
-    FakeImage image(pe32Plus);
-    image.Export("alpha", 0x2100);
-    image.Export("kesTraceProcess", 0x15c0);
-    image.Export("kesTraceProcessEx", 0x2200);
-    image.Finish();
-    EXPECT_EQ(ExportRva(image.Reader(), "kesTraceProcess"), 0x15c0u);
-    EXPECT_EQ(ExportRva(image.Reader(), "alpha"), 0x2100u);
-    EXPECT_EQ(ExportRva(image.Reader(), "kesTraceProcessEx"), 0x2200u);
+    FakeImage image(pe32Plus, {{"alpha", 0x2100}, {"kesTraceProcess", 0x15c0}, {"kesTraceProcessEx", 0x2200}});
+    EXPECT_EQ(image.Find("kesTraceProcess"), 0x15c0u);
+    EXPECT_EQ(image.Find("alpha"), 0x2100u);
+    EXPECT_EQ(image.Find("kesTraceProcessEx"), 0x2200u);
     for (const char *other : {"kesTrace", "kesTraceProcess@4", "KESTRACEPROCESS"})
-      EXPECT_EQ(ExportRva(image.Reader(), other), std::nullopt) << other;
+      EXPECT_EQ(image.Find(other), std::nullopt) << other;
   }
 }
 
 TEST(ExportTable, ForwardedExportsAndBrokenImagesGiveNothing) {
-  FakeImage forwarded(false);
-  forwarded.Export("kesTraceProcess", FakeImage::kExportDir + 0x300); // inside the export directory
-  forwarded.Finish();
-  EXPECT_EQ(ExportRva(forwarded.Reader(), "kesTraceProcess"), std::nullopt);
-  FakeImage image(false);
-  image.Export("kesTraceProcess", 0x15c0);
-  image.Finish();
-  EXPECT_EQ(ExportRva(image.Reader(FakeImage::kExportDir + 30), "kesTraceProcess"), std::nullopt); // cut short
+  FakeImage forwarded(false, {{"kesTraceProcess", FakeImage::kExportDir + 0x300}}); // a "module.function" text
+  EXPECT_EQ(forwarded.Find("kesTraceProcess"), std::nullopt);
+  FakeImage image(false, {{"kesTraceProcess", 0x15c0}});
+  image.readable = FakeImage::kExportDir + 30; // cut short
+  EXPECT_EQ(image.Find("kesTraceProcess"), std::nullopt);
+  image.readable = SIZE_MAX;
   image.Put<uint32_t>(FakeImage::kExportDir + 20, 0); // no function for the ordinal
-  EXPECT_EQ(ExportRva(image.Reader(), "kesTraceProcess"), std::nullopt);
+  EXPECT_EQ(image.Find("kesTraceProcess"), std::nullopt);
   image.Put<uint32_t>(0x80, 0x00004551); // not a PE image
-  EXPECT_EQ(ExportRva(image.Reader(), "kesTraceProcess"), std::nullopt);
+  EXPECT_EQ(image.Find("kesTraceProcess"), std::nullopt);
 }
 
 #ifdef PRODUCT_EXE
