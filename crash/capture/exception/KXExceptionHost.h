@@ -118,5 +118,7 @@ public:
 // The process's host; set once at start-up.
 IKXExceptionHost &ExceptionHost();
 void SetExceptionHost(IKXExceptionHost *host);
+// False before the host is set and after it is taken away again.
+bool HasExceptionHost();
 
 } // namespace kx

@@ -19,6 +19,7 @@ TIKXSettings *SettingsObject(const std::shared_ptr<IKXModuleSettings> &settings)
 
 IKXExceptionHost &ExceptionHost() { return *gHost; }
 void SetExceptionHost(IKXExceptionHost *host) { gHost = host; }
+bool HasExceptionHost() { return gHost != nullptr; }
 
 // --- creation ------------------------------------------------------------------------------------
 

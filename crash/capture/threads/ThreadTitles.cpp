@@ -1,6 +1,12 @@
 #include "ThreadTitles.h"
 
+#include <atomic>
+
 namespace kx {
+
+namespace {
+std::atomic<int> gProcessTraces{0};
+} // namespace
 
 std::string ThreadIdHex(uint32_t threadId) {
   static const char digits[] = "0123456789abcdef";
@@ -17,9 +23,19 @@ bool IsHiddenThreadName(const std::string &name) {
          name == kTraceProcessThreadName;
 }
 
+void BeginProcessTrace() { ++gProcessTraces; }
+
+void EndProcessTrace() {
+  int running = gProcessTraces.load();
+  while (running > 0 && !gProcessTraces.compare_exchange_weak(running, running - 1)) {
+  }
+}
+
+bool ProcessTraceRunning() { return gProcessTraces.load() > 0; }
+
 std::string FormatThreadTitle(uint32_t threadId, const std::string &name, const std::string &className,
                               bool always) {
-  if (!always && IsHiddenThreadName(name))
+  if (!always && IsHiddenThreadName(name) && (name == "-" || !ProcessTraceRunning()))
     return {};
   if (!name.empty() && name != "-")
     return name + " ($" + ThreadIdHex(threadId) + ")";

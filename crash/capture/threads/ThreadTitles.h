@@ -19,8 +19,16 @@ std::string ThreadIdHex(uint32_t threadId);
 // True for "-" and the reporter's own thread names.
 bool IsHiddenThreadName(const std::string &name);
 
+// While a report of the whole process is made on request (the trace-process export), reports list
+// the reporter's own threads like any other. Traces may overlap: the mark stays until the last
+// one has ended.
+void BeginProcessTrace();
+void EndProcessTrace();
+bool ProcessTraceRunning();
+
 // The title of a thread:
-//  - always false and a hidden name: "" (the thread gets no section);
+//  - always false and a hidden name: "" (the thread gets no section); while a process trace
+//    runs only "-" counts as hidden;
 //  - a name other than "-": name + " ($" + id + ")";
 //  - otherwise "thread $" + id, then " (" + class name + ")" when a class name is known.
 std::string FormatThreadTitle(uint32_t threadId, const std::string &name, const std::string &className,

@@ -186,7 +186,10 @@ std::string KXWin32Platform::ModuleFileName(KXModule module) {
 }
 
 std::optional<KXFileVersion> KXWin32Platform::FileVersion(const std::string &path) {
-  std::wstring file = Wide(path);
+  return FileVersionOfFile(Wide(path));
+}
+
+std::optional<KXFileVersion> FileVersionOfFile(const std::wstring &file) {
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
   if (size == 0)

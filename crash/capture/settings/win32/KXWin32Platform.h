@@ -27,6 +27,10 @@ bool IsResourceModuleHandle(KXModule module);
 // around it, or 0.
 KXModule ModuleOfAddress(std::uintptr_t address);
 
+// The version resource of a file (fixed version, FileVersion string of the first translation), or
+// nullopt when it has none.
+std::optional<KXFileVersion> FileVersionOfFile(const std::wstring &path);
+
 // The 8-bit/UTF-16 conversions of the system code page (ANSI code page). Characters the code page
 // cannot hold become '?' (no best-fit substitutes).
 std::string NarrowAnsi(std::u16string_view text);

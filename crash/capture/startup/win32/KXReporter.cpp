@@ -6,6 +6,7 @@
 
 #include "ExceptionBoxForException.h"
 #include "FreezeWatch.h"
+#include "InventoryPlugins.h"
 #include "KXCatchException.h"
 #include "KXCatchingPoints.h"
 #include "KXEmergencyReserve.h"
@@ -85,6 +86,7 @@ bool StartReporter() {
   if (main->Enabled()) {
     SetExceptionHost(&KXWin32ExceptionHost::Instance());
     InstallReportComposition(&ReporterStartTime);
+    InstallInventoryPlugins();
     KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowExceptionBoxFor);
     InstallCatchingPoints();
     StartHandlingThread();
@@ -116,6 +118,7 @@ void StopReporter() {
       ReleasePauseState();
       ReleaseEmergencyReserve();
       ClearExceptionHandlers();
+      RemoveInventoryPlugins();
       SetExceptionHost(nullptr);
     }
     gActive = false;

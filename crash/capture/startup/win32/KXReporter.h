@@ -5,9 +5,10 @@
 namespace kx {
 
 // Takes over a restarted instance's exception times, empties the temporary directory, reads the
-// settings, runs the checksum test, joins the thread registry, installs the catching points,
-// starts the handling thread, registers the handler message, intercepts thread creation and,
-// when configured, starts the freeze watch. True when the catching points are active; a module
+// settings, runs the checksum test, joins the thread registry, installs the report composition
+// with its modules, processes and hardware plug-ins, installs the catching points, starts the
+// handling thread, registers the handler message, intercepts thread creation and, when
+// configured, starts the freeze watch. True when the catching points are active; a module
 // without a settings stream runs as if the reporter were absent.
 bool StartReporter();
 // Takes everything back in the reverse order.

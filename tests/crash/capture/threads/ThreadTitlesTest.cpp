@@ -31,4 +31,23 @@ TEST(ThreadTitles, HiddenNamesAreLeftOutUnlessAlways) {
   EXPECT_EQ(FormatThreadTitle(0x10, "Kestrelix", "", false), "Kestrelix ($10)");
 }
 
+TEST(ThreadTitles, ProcessTraceListsTheReporterThreads) {
+  ASSERT_FALSE(kx::ProcessTraceRunning());
+  kx::BeginProcessTrace();
+  kx::BeginProcessTrace(); // a second, overlapping trace
+  EXPECT_EQ(FormatThreadTitle(0x10, kx::kHandleExceptionThreadName, "", false),
+            "Kestrelix - HandleExceptionThread ($10)");
+  EXPECT_EQ(FormatThreadTitle(0x11, kx::kTraceProcessThreadName, "", false), "Kestrelix - TraceProcessThread ($11)");
+  EXPECT_EQ(FormatThreadTitle(0x12, "-", "TWorker", false), "");
+  kx::EndProcessTrace(); // the first to end does not end the other's listing
+  EXPECT_EQ(FormatThreadTitle(0x13, kx::kAntiFreezeThreadName, "", false), "Kestrelix - AntiFreezeThread ($13)");
+  kx::EndProcessTrace();
+  EXPECT_FALSE(kx::ProcessTraceRunning());
+  EXPECT_EQ(FormatThreadTitle(0x13, kx::kAntiFreezeThreadName, "", false), "");
+  kx::EndProcessTrace(); // an unmatched end changes nothing
+  kx::BeginProcessTrace();
+  EXPECT_TRUE(kx::ProcessTraceRunning());
+  kx::EndProcessTrace();
+}
+
 } // namespace

@@ -1,0 +1,32 @@
+#include "InventoryPlugins.h"
+
+#include "LiveHardware.h"
+#include "LiveModules.h"
+#include "LiveProcesses.h"
+#include "ReportPlugins.h"
+
+namespace kx {
+
+namespace {
+bool gInstalled = false;
+} // namespace
+
+void InstallInventoryPlugins() {
+  if (gInstalled)
+    return;
+  gInstalled = true;
+  AddReportPlugin(kModulesPlugin, kModulesPluginDescription, TBugReportPluginW(&LoadedModulesText), true);
+  AddReportPlugin(kProcessesPlugin, kProcessesPluginDescription, TBugReportPluginW(&RunningProcessesText), true);
+  AddReportPlugin(kHardwarePlugin, kHardwarePluginDescription, TBugReportPluginA(&InstalledHardwareText), true);
+}
+
+void RemoveInventoryPlugins() {
+  if (!gInstalled)
+    return;
+  gInstalled = false;
+  RemoveReportPlugin(kHardwarePlugin);
+  RemoveReportPlugin(kProcessesPlugin);
+  RemoveReportPlugin(kModulesPlugin);
+}
+
+} // namespace kx
