@@ -19,13 +19,14 @@ bool ExceptInheritsFrom(const KXExceptObject &object, const std::string &name) {
 }
 
 namespace {
-// The object as an Exception, adjusted to that base the way a catch clause would adjust it.
-const Exception *AsException(const KXExceptObject &object) {
+// The object as a T, adjusted to that base the way a catch clause would adjust it.
+template <class T> const T *As(const KXExceptObject &object) {
   void *p = object.object;
-  if (!typeid(Exception).__do_catch(object.type, &p, 1))
+  if (!object || !typeid(T).__do_catch(object.type, &p, 1))
     return nullptr;
-  return static_cast<const Exception *>(p);
+  return static_cast<const T *>(p);
 }
+const Exception *AsException(const KXExceptObject &object) { return As<Exception>(object); }
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 } // namespace
@@ -47,6 +48,12 @@ std::string CleanExceptMessage(const std::string &text) {
   while (!s.empty() && (s.back() == '!' || s.back() == '.'))
     s.pop_back();
   return s + ".";
+}
+
+uint32_t ExceptionCodeOf(const KXExceptObject &object) {
+  if (const EExternal *external = As<EExternal>(object))
+    return external->ExceptionCode();
+  return 0x20474343;
 }
 
 std::string PrepareExceptMessage(const KXExceptObject &object) {

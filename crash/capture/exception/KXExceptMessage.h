@@ -1,6 +1,7 @@
 #pragma once
-// The class name and the prepared message of a caught exception object, and the class lists of the
-// exception filters.
+// The class name, the prepared message and the system code of a caught exception object, and the
+// class lists of the exception filters.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ bool ExceptInheritsFrom(const KXExceptObject &object, const std::string &name);
 // other than CR and LF removed, blanks trimmed, "Unknown" when empty; trailing "!" and "." replaced
 // by one ".".
 std::string PrepareExceptMessage(const KXExceptObject &object);
+// The system's code of a fault mapped onto an exception object (EExternal and its kin); for any
+// other exception 0x20474343, the code GCC's runtime gives C++ exceptions on Windows.
+uint32_t ExceptionCodeOf(const KXExceptObject &object);
 // Cleans a message text as PrepareExceptMessage does.
 std::string CleanExceptMessage(const std::string &text);
 // The names of a comma-separated class list, blanks around the commas and at both ends removed.

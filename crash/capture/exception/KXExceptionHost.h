@@ -107,6 +107,9 @@ public:
                                  KXWindow window) = 0;
   virtual void PrintBugReport(IKXException &exception, const std::string &report, KXWindow window) = 0;
   virtual void CopyToClipboard(const std::string &text) = 0;
+  // Writes a minidump of the process at the exception into the temporary folder, where the send
+  // finds it as an attachment; the reason on failure, empty on success.
+  virtual std::string WriteMiniDump(IKXException &exception) = 0;
 
   // --- the end of the process; neither returns on the real platform ---
   // Ends the process at once with exit code 1.

@@ -82,6 +82,13 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
     e->GetScreenShot();
   if (e->GetCreateBugReport())
     e->GetBugReport(false);
+  // The minidump for the developer's debugger, while the other threads still stand; when it
+  // cannot be written the report says why.
+  if (e->GetAttachMiniDump()) {
+    std::string error = host.WriteMiniDump(*e);
+    if (!error.empty() && e->GetCreateBugReport())
+      e->GetBugReportSections()->Add("minidump", ">> internal error in minidump:\r\n" + error);
+  }
   FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
 
   // 9: post-processing.

@@ -5,18 +5,22 @@
 
 #include "FreezeWatch.h"
 #include "KXAddressCorrection.h"
+#include "KXClipboard.h"
 #include "KXExceptMessage.h"
 #include "LiveMemory.h"
 #include "Win32Modules.h"
 #include "KXExceptionTimes.h"
 #include "KXHandlingThread.h"
 #include "KXHeaderOnlyComposer.h"
+#include "KXMiniDump.h"
 #include "KXRestart.h"
 #include "KXSettingsShell.h"
 #include "KXStandInBox.h"
 #include "KXTempDirectory.h"
 #include "KXWin32Platform.h"
 #include "KXWin32BugReportSave.h"
+#include "KXWin32Printing.h"
+#include "NVScreenShot.h"
 #include "MsgWindows.h"
 #include "ProcessLock.h"
 #include "ProgressAlertWin32.h"
@@ -179,7 +183,9 @@ std::shared_ptr<IProgressAlert> KXWin32ExceptionHost::CreatePleaseWait(const std
   return CreateProgressAlert(title, reinterpret_cast<HMODULE>(module), kPleaseWaitPicture);
 }
 
-std::shared_ptr<INVBitmap> KXWin32ExceptionHost::CaptureScreenShot(IKXException &) { return nullptr; }
+std::shared_ptr<INVBitmap> KXWin32ExceptionHost::CaptureScreenShot(IKXException &exception) {
+  return ScreenShot(exception.GetScreenShotAppOnly());
+}
 
 void KXWin32ExceptionHost::ShowExceptionBox(IKXException &exception, TExceptionBoxForm form) {
   FShowBox(exception, form);
@@ -237,24 +243,34 @@ void KXWin32ExceptionHost::SaveBugReportFile(IKXException &exception, const std:
   kx::SaveBugReportFile(exception, report, automatic, window);
 }
 
-void KXWin32ExceptionHost::PrintBugReport(IKXException &, const std::string &, KXWindow) {}
+void KXWin32ExceptionHost::PrintBugReport(IKXException &exception, const std::string &report, KXWindow window) {
+  PrintBugReportText(report, window, &exception);
+}
 
-void KXWin32ExceptionHost::CopyToClipboard(const std::string &text) {
-  if (!OpenClipboard(nullptr))
-    return;
-  EmptyClipboard();
-  std::wstring wide = Widen(text);
-  if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t))) {
-    if (void *p = GlobalLock(memory)) {
-      std::memcpy(p, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-      GlobalUnlock(memory);
-      if (!SetClipboardData(CF_UNICODETEXT, memory))
-        GlobalFree(memory);
-    } else {
-      GlobalFree(memory);
-    }
+void KXWin32ExceptionHost::CopyToClipboard(const std::string &text) { kx::CopyToClipboard(text); }
+
+std::string KXWin32ExceptionHost::WriteMiniDump(IKXException &exception) {
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = ExceptionCodeOf(exception.GetExceptObject());
+  record.ExceptionAddress = reinterpret_cast<void *>(exception.GetExceptAddr());
+  CONTEXT context{};
+  const KXRegisterContext *registers = exception.GetContext();
+#if defined(__i386__)
+  if (registers) {
+    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
+    context.Eax = registers->eax, context.Ebx = registers->ebx, context.Ecx = registers->ecx;
+    context.Edx = registers->edx, context.Esi = registers->esi, context.Edi = registers->edi;
+    context.Ebp = registers->ebp, context.Esp = registers->esp, context.Eip = registers->eip;
+    context.EFlags = registers->eflags;
+    context.SegCs = registers->cs, context.SegDs = registers->ds, context.SegEs = registers->es;
+    context.SegFs = registers->fs, context.SegGs = registers->gs, context.SegSs = registers->ss;
   }
-  CloseClipboard();
+#else
+  registers = nullptr; // the recorded registers are the low halves only; no context is better
+#endif
+  KXMiniDumpResult result = kx::WriteMiniDump(GetCurrentProcess(), exception.GetCrashedThreadId(), &record,
+                                              registers ? &context : nullptr, MiniDumpPath(KXTempDirectory()));
+  return result.written ? std::string() : result.error;
 }
 
 // --- the end of the process ----------------------------------------------------------------------

@@ -61,6 +61,7 @@ public:
                          KXWindow window) override;
   void PrintBugReport(IKXException &exception, const std::string &report, KXWindow window) override;
   void CopyToClipboard(const std::string &text) override;
+  std::string WriteMiniDump(IKXException &exception) override;
 
   void CloseProcess() override;
   void RestartProcess() override;

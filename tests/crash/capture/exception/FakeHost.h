@@ -45,6 +45,7 @@ public:
     ++builds;
     e.BeginUpdate();
     FieldsEx(*header).AcceptData();
+    FieldsEx(*e.GetBugReportSections()).AcceptData();
     header->SetContent("exception class", e.GetExceptClass());
     header->SetContent("exception message", e.GetExceptMessage());
     if (!completion)
@@ -169,6 +170,11 @@ public:
   }
   void PrintBugReport(IKXException &, const std::string &, KXWindow) override { calls.push_back("print"); }
   void CopyToClipboard(const std::string &text) override { clipboard.push_back(text); }
+  std::string miniDumpError; // what WriteMiniDump answers
+  std::string WriteMiniDump(IKXException &) override {
+    calls.push_back("minidump");
+    return miniDumpError;
+  }
   void CloseProcess() override { calls.push_back("close process"); }
   void RestartProcess() override { calls.push_back("restart process"); }
 

@@ -89,6 +89,25 @@ TEST_F(SequenceTest, FullBoxShowsTheDialogAndLeavesTheChoiceToIt) {
   EXPECT_NE(ExceptionTimes()[0], 0);
 }
 
+TEST_F(SequenceTest, MiniDumpIsWrittenWhenAskedForAndItsFailureIsInTheReport) {
+  EConvertError convert("x");
+  Handle(convert);
+  EXPECT_EQ(host->Count("minidump"), 0); // off by default
+
+  UseStream(Base().Bool("AttachMiniDump", true));
+  host->miniDumpError = "dbghelp.dll cannot be loaded";
+  std::string section;
+  host->onShow = [&](IKXException &e) { section = e.GetBugReportSections()->GetContent("minidump"); };
+  Handle(convert);
+  EXPECT_EQ(host->Count("minidump"), 1);
+  EXPECT_EQ(section, ">> internal error in minidump:\r\ndbghelp.dll cannot be loaded");
+
+  host->miniDumpError.clear();
+  Handle(convert);
+  EXPECT_EQ(host->Count("minidump"), 2);
+  EXPECT_EQ(section, "");
+}
+
 TEST_F(SequenceTest, DialogChoicesEndTheProcessWithTheirActions) {
   EConvertError convert("x");
   host->dialog = 0x777;

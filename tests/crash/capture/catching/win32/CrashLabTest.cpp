@@ -219,6 +219,24 @@ TEST(CrashLab, AutomaticCloseEndsTheProgramWithoutShowingAnything) {
   EXPECT_EQ(run.exitCode, 1u);
 }
 
+// The automatic variant attaches a minidump: the reporter writes it into its temporary folder
+// while handling the fault. A copy beside the laboratory is read by a real minidump reader on the
+// build machine (crashlab_minidump_lldb).
+TEST(CrashLab, FaultLeavesAMiniDumpOfTheProcess) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  std::wstring dump = std::wstring(temp) + L"crashlab_auto.Kestrelix\\crashlab_auto.dmp";
+  std::wstring copy = LabDirectory() + L"crashlab_auto.dmp";
+  DeleteFileW(copy.c_str());
+  LabRun run = RunLab("av", "continue", L"crashlab_auto.exe");
+  EXPECT_EQ(run.exitCode, 1u);
+  std::ifstream in(std::string(dump.begin(), dump.end()), std::ios::binary);
+  char signature[4] = {};
+  in.read(signature, 4);
+  ASSERT_EQ(std::string(signature, 4), "MDMP") << "no minidump in the temporary folder";
+  EXPECT_TRUE(CopyFileW(dump.c_str(), copy.c_str(), FALSE));
+}
+
 TEST(CrashLab, BlockedMainThreadIsReportedAfterTheTimeoutAndAgainOnlyAfterOneAndAHalfTimes) {
   // The laboratory blocks its main thread for 2 s under a watch with a timeout of 1 s.
   LabRun run = RunLab("freeze", "continue", L"crashlab_freeze.exe");
