@@ -97,10 +97,8 @@ bool ReadValue(TStreamCursor &in, uint8_t type, std::string &text, std::string &
   case TNVValueType::vaIdent:
     return in.ShortString(text);
   case TNVValueType::vaFalse:
-    text = "0";
-    return true;
   case TNVValueType::vaTrue:
-    text = "1";
+    text.assign(1, type == uint8_t(TNVValueType::vaTrue) ? '1' : '0');
     return true;
   case TNVValueType::vaLString: {
     if (!in.Int(4, number))

@@ -122,8 +122,9 @@ public:
   virtual std::string GetName() = 0;
   virtual std::string GetTitle() = 0;
   virtual void SetTitle(const std::string &value) = 0;
-  virtual std::string GetMessage() = 0;
-  virtual void SetMessage(const std::string &value) = 0;
+  // The heading (Message); not GetMessage, which the Windows headers take for a macro.
+  virtual std::string GetMessageText() = 0;
+  virtual void SetMessageText(const std::string &value) = 0;
   virtual int32_t GetItemCount() = 0;
   // Null outside the range.
   virtual std::shared_ptr<INVItem> GetItems(int32_t index) = 0;

@@ -34,9 +34,9 @@ std::shared_ptr<INVForm> TNVAssistant::FormNamed(const std::string &name) {
 TNVModalResult TNVAssistant::RunModal(TNVWindow parent) {
   std::shared_ptr<TNVAssistant> keep = weak_from_this().lock();
   // The parent is enabled again only when it was this run that disabled it.
-  const bool disabled = parent && FPlatform && FPlatform->WindowEnabled(parent);
+  const bool disabled = parent && FPlatform && FPlatform->ParentEnabled(parent);
   if (disabled)
-    FPlatform->EnableWindow(parent, false);
+    FPlatform->EnableParent(parent, false);
   TNVModalResult result = TNVModalResult::nvmOk;
   for (const std::shared_ptr<TNVForm> &form : FForms) {
     const TNVModalResult formResult = form->RunModal(parent);
@@ -48,7 +48,7 @@ TNVModalResult TNVAssistant::RunModal(TNVWindow parent) {
     }
   }
   if (disabled)
-    FPlatform->EnableWindow(parent, true);
+    FPlatform->EnableParent(parent, true);
   FModalResult = result;
   return result;
 }

@@ -160,7 +160,7 @@ bool TNVForm::CanFocus(const TNVItem &item) {
   if (item.Kind() == TNVItemKind::button && static_cast<const TNVButton &>(item).FInvisible)
     return false;
   if (FView && item.FHandle)
-    return FView->WindowEnabled(item.FHandle);
+    return FView->ItemEnabled(item.FHandle);
   return item.EffectivelyEnabled();
 }
 
@@ -196,7 +196,7 @@ bool TNVForm::KeyPressed(TNVKey key, bool shift, TNVItem *focused) {
     if (FItems.size() < 3)
       return false;
     TNVItem &cancel = *FItems[2];
-    const bool enabled = FView && cancel.FHandle ? FView->WindowEnabled(cancel.FHandle) : cancel.EffectivelyEnabled();
+    const bool enabled = FView && cancel.FHandle ? FView->ItemEnabled(cancel.FHandle) : cancel.EffectivelyEnabled();
     if (!enabled)
       return false;
     FModalResult = TNVModalResult::nvmCancel;

@@ -18,13 +18,13 @@ class TNVAssistant;
 class INVFormView {
 public:
   virtual ~INVFormView() = default;
-  virtual std::string WindowText(TNVWindow window) = 0;
-  virtual void SetWindowText(TNVWindow window, const std::string &text) = 0;
-  virtual void EnableWindow(TNVWindow window, bool enable) = 0;
-  virtual bool WindowEnabled(TNVWindow window) = 0;
-  virtual void FocusWindow(TNVWindow window, bool selectAll) = 0;
+  virtual std::string ItemText(TNVWindow window) = 0;
+  virtual void SetItemText(TNVWindow window, const std::string &text) = 0;
+  virtual void EnableItem(TNVWindow window, bool enable) = 0;
+  virtual bool ItemEnabled(TNVWindow window) = 0;
+  virtual void FocusItem(TNVWindow window, bool selectAll) = 0;
   // Redraws an item's own window (a check box after its state changed).
-  virtual void RepaintWindow(TNVWindow window) = 0;
+  virtual void RepaintItem(TNVWindow window) = 0;
   // Repaints part of the form's client area (edit frames, images).
   virtual void RepaintArea(const TNVRect &area) = 0;
   virtual void StopTimer() = 0;
@@ -40,8 +40,8 @@ public:
   // Creates, lays out and shows the form's window over the parent and runs its message loop
   // until the form ends; returns the form's modal result.
   virtual TNVModalResult RunForm(TNVForm &form, TNVWindow parent) = 0;
-  virtual bool WindowEnabled(TNVWindow window) = 0;
-  virtual void EnableWindow(TNVWindow window, bool enable) = 0;
+  virtual bool ParentEnabled(TNVWindow window) = 0;
+  virtual void EnableParent(TNVWindow window, bool enable) = 0;
   virtual void ShowMessage(const std::string &caption, const std::string &text) = 0;
   // The handler a definition names as unit and symbol, looked up in the program's own debug
   // information; null when it is not there.
@@ -63,8 +63,8 @@ public:
   std::string GetName() override { return FName; }
   std::string GetTitle() override { return FTitle; }
   void SetTitle(const std::string &value) override { FTitle = value; }
-  std::string GetMessage() override { return FMessage; }
-  void SetMessage(const std::string &value) override { FMessage = value; }
+  std::string GetMessageText() override { return FMessage; }
+  void SetMessageText(const std::string &value) override { FMessage = value; }
   int32_t GetItemCount() override { return int32_t(FItems.size()); }
   std::shared_ptr<INVItem> GetItems(int32_t index) override;
   std::shared_ptr<INVButton> GetContinueButton() override { return Button(0); }

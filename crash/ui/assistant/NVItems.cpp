@@ -32,25 +32,25 @@ TNVItem::TNVItem(TNVForm *parent, std::string name, TNVItemKind kind)
 void TNVItem::SetEnabled(bool value) {
   FEnabled = value;
   if (FParent && FParent->View() && FHandle)
-    FParent->View()->EnableWindow(FHandle, EffectivelyEnabled());
+    FParent->View()->EnableItem(FHandle, EffectivelyEnabled());
 }
 
 void TNVItem::SetForceDisabled(bool value) {
   FForceDisabled = value;
   if (FParent && FParent->View() && FHandle)
-    FParent->View()->EnableWindow(FHandle, EffectivelyEnabled());
+    FParent->View()->EnableItem(FHandle, EffectivelyEnabled());
 }
 
 void TNVItem::Focus() {
   if (FParent && FParent->View() && FHandle)
-    FParent->View()->FocusWindow(FHandle, FKind == TNVItemKind::edit);
+    FParent->View()->FocusItem(FHandle, FKind == TNVItemKind::edit);
 }
 
 void TNVItem::Repaint() {
   if (!FParent || !FParent->View())
     return;
   if (FHandle)
-    FParent->View()->RepaintWindow(FHandle);
+    FParent->View()->RepaintItem(FHandle);
   else
     FParent->View()->RepaintArea(FRect);
 }
@@ -74,7 +74,7 @@ TNVButton::TNVButton(TNVForm *parent, std::string name, std::string caption)
 void TNVButton::SetCaption(const std::string &value) {
   FCaption = value;
   if (FParent && FParent->View() && FHandle)
-    FParent->View()->SetWindowText(FHandle, ShownCaption());
+    FParent->View()->SetItemText(FHandle, ShownCaption());
 }
 
 void TNVButton::SetProperty(const std::string &name, const std::string &value) {
@@ -97,7 +97,7 @@ TNVLabel::TNVLabel(TNVForm *parent, std::string name) : TNVItem(parent, std::mov
 void TNVLabel::SetCaption(const std::string &value) {
   FCaption = value;
   if (FParent && FParent->View() && FHandle)
-    FParent->View()->SetWindowText(FHandle, ShownCaption());
+    FParent->View()->SetItemText(FHandle, ShownCaption());
 }
 
 void TNVLabel::SetProperty(const std::string &name, const std::string &value) {
@@ -113,14 +113,14 @@ TNVEdit::TNVEdit(TNVForm *parent, std::string name) : TNVItem(parent, std::move(
 
 std::string TNVEdit::GetText() {
   if (FHandle && FParent && FParent->View())
-    return FParent->View()->WindowText(FHandle);
+    return FParent->View()->ItemText(FHandle);
   return FText;
 }
 
 void TNVEdit::SetText(const std::string &value) {
   FText = value;
-  if (FHandle && FParent && FParent->View() && FParent->View()->WindowText(FHandle) != value)
-    FParent->View()->SetWindowText(FHandle, value);
+  if (FHandle && FParent && FParent->View() && FParent->View()->ItemText(FHandle) != value)
+    FParent->View()->SetItemText(FHandle, value);
   if (FParent)
     FParent->RaiseEvent(TNVAction::nvaItemEvent, this);
 }
@@ -163,7 +163,7 @@ void TNVEdit::SetProperty(const std::string &name, const std::string &value) {
 
 void TNVEdit::KeepText() {
   if (FHandle && FParent && FParent->View())
-    FText = FParent->View()->WindowText(FHandle);
+    FText = FParent->View()->ItemText(FHandle);
   FHandle = 0;
 }
 

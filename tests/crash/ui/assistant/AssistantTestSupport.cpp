@@ -27,10 +27,10 @@ void FakeView::Attach(TNVForm &shown) {
 void FakeView::Type(const std::string &editName, const std::string &text) {
   TNVItem &item = ItemNamed(*form, editName);
   ASSERT_EQ(item.Kind(), TNVItemKind::edit);
-  SetWindowText(item.FHandle, text);
+  SetItemText(item.FHandle, text);
 }
 
-void FakeView::SetWindowText(TNVWindow window, const std::string &text) {
+void FakeView::SetItemText(TNVWindow window, const std::string &text) {
   texts[window] = text;
   // An edit tells the form of every change of its text, as its window does.
   if (TNVItem *item = form ? form->ItemOfWindow(window) : nullptr)
@@ -38,7 +38,7 @@ void FakeView::SetWindowText(TNVWindow window, const std::string &text) {
       form->EditChanged(static_cast<TNVEdit &>(*item));
 }
 
-bool FakeView::WindowEnabled(TNVWindow window) {
+bool FakeView::ItemEnabled(TNVWindow window) {
   auto it = enabled.find(window);
   return it == enabled.end() || it->second;
 }

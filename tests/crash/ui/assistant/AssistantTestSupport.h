@@ -34,15 +34,15 @@ public:
   TNVItem *Focused() { return form ? form->ItemOfWindow(focused) : nullptr; }
   std::string FocusedName() { return Focused() ? Focused()->FName : std::string(); }
 
-  std::string WindowText(TNVWindow window) override { return texts[window]; }
-  void SetWindowText(TNVWindow window, const std::string &text) override;
-  void EnableWindow(TNVWindow window, bool enable) override { enabled[window] = enable; }
-  bool WindowEnabled(TNVWindow window) override;
-  void FocusWindow(TNVWindow window, bool selectAll) override {
+  std::string ItemText(TNVWindow window) override { return texts[window]; }
+  void SetItemText(TNVWindow window, const std::string &text) override;
+  void EnableItem(TNVWindow window, bool enable) override { enabled[window] = enable; }
+  bool ItemEnabled(TNVWindow window) override;
+  void FocusItem(TNVWindow window, bool selectAll) override {
     focused = window;
     selectedAll = selectAll;
   }
-  void RepaintWindow(TNVWindow) override { ++repaints; }
+  void RepaintItem(TNVWindow) override { ++repaints; }
   void RepaintArea(const TNVRect &) override { ++areaRepaints; }
   void StopTimer() override { timerStopped = true; }
   // The close request goes through the form's close handling, then the window is gone.
@@ -63,8 +63,8 @@ public:
   FakeView lastView;
 
   TNVModalResult RunForm(TNVForm &form, TNVWindow parent) override;
-  bool WindowEnabled(TNVWindow window) override { return windows.count(window) ? windows[window] : true; }
-  void EnableWindow(TNVWindow window, bool enable) override {
+  bool ParentEnabled(TNVWindow window) override { return windows.count(window) ? windows[window] : true; }
+  void EnableParent(TNVWindow window, bool enable) override {
     windows[window] = enable;
     enableCalls.emplace_back(window, enable);
   }

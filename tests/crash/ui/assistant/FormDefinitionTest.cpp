@@ -67,7 +67,7 @@ TEST(FormDefinition, ItemsTakeTheirPropertiesAndTheFormTheRest) {
                           .End()});
   TNVForm &form = a->Form(0);
   EXPECT_EQ(form.GetName(), "FirstName") << "the first form object names the form";
-  EXPECT_EQ(form.GetMessage(), "overwritten");
+  EXPECT_EQ(form.GetMessageText(), "overwritten");
   EXPECT_EQ(form.MinWidth, 400);
   EXPECT_EQ(form.GetTimer(), 250u);
   EXPECT_EQ(form.GetActiveControl(), "Memo");
@@ -183,7 +183,7 @@ TEST(FormDefinition, TheProgramsDefinitions) {
 
   TNVForm &c = a->Form(0);
   EXPECT_EQ(c.GetName(), "ContactForm");
-  EXPECT_EQ(c.GetMessage(), "Contact Information");
+  EXPECT_EQ(c.GetMessageText(), "Contact Information");
   EXPECT_EQ(c.GetOnAction(), &HandleContactForm);
   EXPECT_EQ(c.GetTimer(), 0u);
   std::vector<std::string> names;
@@ -208,7 +208,7 @@ TEST(FormDefinition, TheProgramsDefinitions) {
 
   TNVForm &d = a->Form(1);
   EXPECT_EQ(d.GetName(), "DetailsForm");
-  EXPECT_EQ(d.GetMessage(), "Error Details");
+  EXPECT_EQ(d.GetMessageText(), "Error Details");
   EXPECT_EQ(d.GetOnAction(), nullptr);
   EXPECT_TRUE(d.GetSkipButton()->GetEnabled());
   EXPECT_EQ(d.LabelNamed("Label1")->GetCaption(), "in which situation did the error occur?");
@@ -220,7 +220,7 @@ TEST(FormDefinition, TheProgramsDefinitions) {
 
   TNVForm &s = a->Form(2);
   EXPECT_EQ(s.GetName(), "ScrShotForm");
-  EXPECT_EQ(s.GetMessage(), "Screenshot Configuration");
+  EXPECT_EQ(s.GetMessageText(), "Screenshot Configuration");
   EXPECT_EQ(s.GetActiveControl(), "ContinueBtn");
   EXPECT_EQ(s.GetTimer(), 250u);
   EXPECT_EQ(s.GetOnAction(), &HandleScreenshotForm);

@@ -52,19 +52,19 @@ TEST_F(FormProtocol, ContinueIsEnabledOnlyWhileEveryRequiredEditHasAValidText) {
   auto a = Make({InputForm()});
   platform.user = [](TNVForm &form, FakeView &view) {
     TNVItem &cont = form.Item(0);
-    EXPECT_FALSE(view.WindowEnabled(cont.FHandle)) << "the required edit is empty";
+    EXPECT_FALSE(view.ItemEnabled(cont.FHandle)) << "the required edit is empty";
     view.Type("Required", "x");
-    EXPECT_TRUE(view.WindowEnabled(cont.FHandle)) << "typing enables it at once";
+    EXPECT_TRUE(view.ItemEnabled(cont.FHandle)) << "typing enables it at once";
     form.EditNamed("Required")->SetValid(false);
-    EXPECT_FALSE(view.WindowEnabled(cont.FHandle));
+    EXPECT_FALSE(view.ItemEnabled(cont.FHandle));
     form.EditNamed("Required")->SetValid(true);
-    EXPECT_TRUE(view.WindowEnabled(cont.FHandle));
+    EXPECT_TRUE(view.ItemEnabled(cont.FHandle));
     // Its own Enabled keeps it disabled whatever the edits say.
     cont.SetEnabled(false);
-    EXPECT_FALSE(view.WindowEnabled(cont.FHandle));
+    EXPECT_FALSE(view.ItemEnabled(cont.FHandle));
     cont.SetEnabled(true);
     view.Type("Required", "");
-    EXPECT_FALSE(view.WindowEnabled(cont.FHandle));
+    EXPECT_FALSE(view.ItemEnabled(cont.FHandle));
     Click(form, "ContinueBtn"); // a click that reaches a disabled Continue ends nothing
     EXPECT_FALSE(view.destroyed);
     Click(form, "CancelBtn");

@@ -86,10 +86,10 @@ TEST_F(Handlers, TheAddressIsCheckedAsItIsTyped) {
     TNVItem &cont = f.Item(0);
     view.Type("EmailEdit", "ann@");
     EXPECT_FALSE(f.EditNamed("EmailEdit")->GetValid());
-    EXPECT_FALSE(view.WindowEnabled(cont.FHandle));
+    EXPECT_FALSE(view.ItemEnabled(cont.FHandle));
     view.Type("EmailEdit", "ann@example.com");
     EXPECT_TRUE(f.EditNamed("EmailEdit")->GetValid());
-    EXPECT_TRUE(view.WindowEnabled(cont.FHandle)) << "the name is optional";
+    EXPECT_TRUE(view.ItemEnabled(cont.FHandle)) << "the name is optional";
     Click(f, "CancelBtn");
   };
   EXPECT_EQ(a->RunModal(0), TNVModalResult::nvmCancel);
