@@ -2,8 +2,15 @@
 // clear failure with what was read kept.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "AssistantTestSupport.h"
 #include "FormStream.h"
+#ifdef TIDEWELL_FORM_FUZZ_CORPUS
+#include "FormStreamFuzzing.h"
+#endif
 
 namespace kx::test {
 namespace {
@@ -144,6 +151,22 @@ TEST(FormStream, WriterPicksTheSmallestIntegerTypeAndTheLongTextForm) {
   EXPECT_EQ(p[5].value, std::string(256, 'y'));
   EXPECT_EQ(bytes.size(), 4u + 2 + 2 + (2 + 1 + 1) * 2 + (2 + 1 + 2) * 2 + (2 + 1 + 4) + (2 + 1 + 4 + 256) + 2);
 }
+
+#ifdef TIDEWELL_FORM_FUZZ_CORPUS
+// The fuzzer's kept inputs (the program's definitions and streams that once went wrong), replayed
+// with the sanitizers of this build.
+TEST(FormStream, FuzzCorpusReplays) {
+  size_t replayed = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(TIDEWELL_FORM_FUZZ_CORPUS)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    fuzz::FuzzFormStream(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    ++replayed;
+  }
+  EXPECT_GE(replayed, 3u);
+  EXPECT_EQ(AssistantBitmaps(), nullptr);
+}
+#endif
 
 } // namespace
 } // namespace kx::test
