@@ -243,27 +243,5 @@ TEST_F(FormProtocol, EventsGoToTheFormThenTheAssistantWithTheirOwnExceptionsAndT
   EXPECT_EQ(gEvents, (std::vector<Event>{{"assistant", TNVAction::nvaItemEvent, "", assistantException}}));
 }
 
-TEST_F(FormProtocol, TheFormCacheReadsAndWritesTheFormsItems) {
-  auto a = Make({InputForm(), FormBuilder("Other").End()});
-  IKXAssistantForms *forms = AssistantForms(*a);
-  ASSERT_EQ(forms, static_cast<IKXAssistantForms *>(a.get()));
-  EXPECT_EQ(forms->FormCount(), 2);
-  EXPECT_EQ(forms->ItemCount(0), 8);
-  EXPECT_EQ(forms->Kind(0, 4), IKXAssistantForms::ItemKind::edit);
-  EXPECT_EQ(forms->Kind(0, 7), IKXAssistantForms::ItemKind::checkBox);
-  EXPECT_EQ(forms->Kind(0, 3), IKXAssistantForms::ItemKind::other);
-  EXPECT_EQ(forms->Kind(0, 99), IKXAssistantForms::ItemKind::other);
-  EXPECT_EQ(forms->Kind(5, 0), IKXAssistantForms::ItemKind::other);
-  EXPECT_EQ(forms->ItemName(0, 4), "Required");
-  forms->SetEditText(0, 4, "cached");
-  EXPECT_EQ(forms->EditText(0, 4), "cached");
-  forms->SetChecked(0, 7, true);
-  EXPECT_TRUE(forms->Checked(0, 7));
-  EXPECT_TRUE(forms->ContinueEnabled(0));
-  forms->ActivateContinue(0);
-  EXPECT_EQ(a->Form(0).GetActiveControl(), "ContinueBtn");
-  EXPECT_EQ(forms->FormModalResult(0), 0);
-}
-
 } // namespace
 } // namespace kx::test
