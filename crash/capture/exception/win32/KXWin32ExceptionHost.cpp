@@ -24,6 +24,7 @@
 #include "MsgWindows.h"
 #include "ProcessLock.h"
 #include "ProgressAlertWin32.h"
+#include "RunExceptionAssistant.h"
 #include "ThreadPause.h"
 #include "ThreadRegistry.h"
 #include "WideText.h"
@@ -191,7 +192,9 @@ void KXWin32ExceptionHost::ShowExceptionBox(IKXException &exception, TExceptionB
   FShowBox(exception, form);
 }
 
-bool KXWin32ExceptionHost::RunAssistant(IKXException &, const std::string &, KXWindow, bool &) { return false; }
+bool KXWin32ExceptionHost::RunAssistant(IKXException &exception, const std::string &name, KXWindow parent, bool &ok) {
+  return RunExceptionAssistant(exception, name, parent, ok);
+}
 
 KXWindow KXWin32ExceptionHost::DialogWindow() {
   WindowSearch search{Widen(kDialogWindowClass)};

@@ -4,6 +4,7 @@
 
 #include <imagehlp.h>
 
+#include "AssistantPictures.h"
 #include "ExceptionBoxForException.h"
 #include "FreezeWatch.h"
 #include "InventoryPlugins.h"
@@ -13,6 +14,7 @@
 #include "KXExceptionTimes.h"
 #include "KXHandlers.h"
 #include "KXHandlingThread.h"
+#include "LoadAssistant.h"
 #include "KXRestart.h"
 #include "KXSettingsShell.h"
 #include "KXTempDirectory.h"
@@ -47,6 +49,8 @@ std::wstring OwnFileName() {
   return std::wstring(path, n);
 }
 } // namespace
+
+std::wstring ReporterTempFolder() { return KXTempDirectory(); }
 
 bool ModuleFileChecksumOk(const wchar_t *path) {
   DWORD stored = 0, computed = 0;
@@ -87,6 +91,8 @@ bool StartReporter() {
     SetExceptionHost(&KXWin32ExceptionHost::Instance());
     InstallReportComposition(&ReporterStartTime);
     InstallInventoryPlugins();
+    InstallAssistantHooks(*shell.Context());
+    InstallAssistantPictures(&ReporterTempFolder);
     KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowExceptionBoxFor);
     InstallCatchingPoints();
     StartHandlingThread();
