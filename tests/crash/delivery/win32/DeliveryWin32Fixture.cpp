@@ -128,6 +128,7 @@ void DeliveryWin32Test::SetUp() {
   oldReports = CrashReport(kCrcB, "2026-12-08, 17:00:00, 1ms") + "\r\n\r\n";
   bugFile = folder.Write(L"bug.txt", oldReports);
   FakeMapi::Reset(2);
+  platform.fileNames[module] = "C:\\Apps\\Tidewell\\Tidewell.exe";
 
   classesPath = L"Software\\TidewellTests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(GetTickCount()) + L"\\Classes";
@@ -169,12 +170,12 @@ KXWin32DeliveryConfig DeliveryWin32Test::Config() {
 }
 
 std::shared_ptr<TIKXException> DeliveryWin32Test::Exception(StreamBuilder settings) {
-  platform.streams[kExe] = settings.Text("BugRepFile", Narrow8(bugFile)).End();
+  platform.streams[module] = settings.Text("BugRepFile", Narrow8(bugFile)).End();
   context = std::make_shared<KXSettingsContext>(platform, std::make_shared<KXSettingsRegistry>());
-  exceptionHost = std::make_unique<FakeHost>(CreateModuleSettings(context, kExe));
-  SetExceptionHost(exceptionHost.get());
+  exceptionHosts.push_back(std::make_unique<FakeHost>(CreateModuleSettings(context, module)));
+  SetExceptionHost(exceptionHosts.back().get());
   KXCaughtException caught;
-  caught.exceptAddr = 0x401234;
+  caught.exceptObject = KXExceptObject::Of(error);
   return CreateExceptionObject(caught);
 }
 

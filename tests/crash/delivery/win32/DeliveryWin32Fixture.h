@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../../capture/settings/FakePlatform.h"
+#include "Exception.h"
 #include "FakeHost.h"
 #include "GuardedNetwork.h"
 #include "KXWin32DeliveryHost.h"
@@ -85,7 +85,7 @@ protected:
   // responder's port, no system DNS servers or proxy, the root name server "root.test", the
   // registry root of this test, and the recording stand-ins.
   KXWin32DeliveryConfig Config();
-  // An exception object with these settings (made with a recording exception host).
+  // An exception object for the error with these settings (made with a recording exception host).
   std::shared_ptr<TIKXException> Exception(StreamBuilder settings);
   // The request of a send of the test report with the object's settings.
   KXDeliveryRequest Request(IKXSettings &settings, bool hidden);
@@ -101,15 +101,18 @@ protected:
   std::wstring temp;        // the reporter's temporary folder of the sends
   std::wstring bugFile;     // the bug report file, with one older report in it
   std::string oldReports;   // its content
+  EConvertError error{"'abc' is not a valid integer value"};
   std::string report = CrashReport(kCrcA);
   std::shared_ptr<NetworkLog> network = std::make_shared<NetworkLog>();
   std::shared_ptr<HookLog> hooks = std::make_shared<HookLog>();
   uint16_t dnsPort = 9;
   HKEY classes = nullptr;
   std::wstring classesPath;
+  // The settings belong to this program's module, which holds the windows' resources.
+  KXModule module = KXModule(GetModuleHandleW(nullptr));
   FakePlatform platform;
   std::shared_ptr<KXSettingsContext> context;
-  std::unique_ptr<FakeHost> exceptionHost;
+  std::vector<std::unique_ptr<FakeHost>> exceptionHosts; // one per exception object, kept to the end
 };
 
 std::string Narrow8(const std::wstring &ascii);

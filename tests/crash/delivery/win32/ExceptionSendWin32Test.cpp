@@ -33,7 +33,6 @@ protected:
 
 TEST_F(ExceptionSendWin32, AutomaticSendInTheBackground) {
   HttpTestServer server(kOk);
-  ASSERT_TRUE(SetFileAttributesW(bugFile.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
   auto e = Exception(Upload(server.Port()));
   KXWin32ExceptionHost &host = KXWin32ExceptionHost::Instance();
   HANDLE thread = reinterpret_cast<HANDLE>(host.StartSend(*e, report, false, 0, true, true, false));
@@ -66,11 +65,11 @@ TEST_F(ExceptionSendWin32, ForegroundSendReturnsNoThread) {
 
 TEST_F(ExceptionSendWin32, TheSendButtonOfAnExceptionOfTheWin32Host) {
   HttpTestServer server(kOk);
-  platform.streams[kExe] = Upload(server.Port()).Bool("GnNoBugRep", true).Text("BugRepFile", Narrow8(bugFile)).End();
+  platform.streams[module] = Upload(server.Port()).Bool("GnNoBugRep", true).Text("BugRepFile", Narrow8(bugFile)).End();
   context = std::make_shared<KXSettingsContext>(platform, std::make_shared<KXSettingsRegistry>());
   SetExceptionHost(&KXWin32ExceptionHost::Instance());
   KXCaughtException caught;
-  caught.moduleSettings = CreateModuleSettings(context, kExe);
+  caught.moduleSettings = CreateModuleSettings(context, module);
   std::shared_ptr<TIKXException> e = CreateExceptionObject(caught);
   ASSERT_TRUE(e);
   e->SetBugReport(report);

@@ -69,7 +69,7 @@ TEST_F(FallbacksWin32, MapiThenTheMailProgramThenTheMessage) {
   EXPECT_EQ(mapi[0].flags, FLAGS(MAPI_LOGON_UI | MAPI_DIALOG));
   EXPECT_EQ(mapi[0].subject, "bug report");
   EXPECT_EQ(mapi[0].recipients, std::vector<std::string>{"1|dev@example.com|SMTP:dev@example.com"});
-  EXPECT_EQ(mapi[0].files, std::vector<std::string>{"-1|" + Narrow8(temp) + "bugreport.txt|bugreport.txt"});
+  EXPECT_EQ(mapi[0].files, std::vector<std::string>{"-1|" + Narrow8(temp) + "bug.txt|bugreport.txt"});
   ASSERT_EQ(hooks->Processes().size(), 1u);
   EXPECT_EQ(hooks->Processes()[0].rfind("\"C:\\Mail\\mailer.exe\" /mailurl:mailto:dev@example.com?subject=bug%20report&body=date/time", 0),
             0u)

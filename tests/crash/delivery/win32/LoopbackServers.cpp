@@ -141,7 +141,12 @@ void TestTcpServer::Run() {
     ++FConnections;
     TestConnection connection(s);
     FHandler(connection);
+    // A graceful end: whatever the client still sends is read, so that closing never resets the
+    // connection under an answer that the client has not read yet.
     shutdown(s, SD_SEND);
+    char drain[1024];
+    for (int i = 0; i < 20 && WaitReadable(s, 100) && recv(s, drain, sizeof drain, 0) > 0; ++i) {
+    }
     closesocket(s);
   }
 }

