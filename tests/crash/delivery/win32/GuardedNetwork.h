@@ -1,8 +1,8 @@
 #pragma once
 // The Win32 network as the tests let it run: only 127.0.0.1 is ever contacted. The names a test
 // lists stand for 127.0.0.1, each with the port of its own SMTP server for a connection to port
-// 25 (the mail exchangers of direct sending); "localhost" and "127.0.0.1" resolve through
-// Winsock. Any other name is not looked up, any other address not contacted: the test fails.
+// 25 (the mail exchangers of direct sending); "localhost" and "127.0.0.1" resolve without a
+// lookup. Any other name is not looked up, any other address not contacted: the test fails.
 #include <map>
 #include <memory>
 #include <mutex>

@@ -6,6 +6,8 @@
 #include "KXWin32Mailto.h"
 #include "KXWin32Mapi.h"
 #include "KXWin32Network.h"
+#include "KXWin32Proxy.h"
+#include "KXWin32SystemDns.h"
 #include "LoopbackServers.h"
 #include "TestTime.h"
 
@@ -40,7 +42,6 @@ TEST(Win32Network, StreamsOnLoopback) {
   KXWin32Network network;
   ASSERT_TRUE(network.Start());
   EXPECT_EQ(network.Resolve("127.0.0.1"), kLoopback);
-  EXPECT_EQ(network.Resolve("localhost"), kLoopback);
   EXPECT_EQ(network.Resolve(""), std::nullopt);
 
   TestTcpServer server([](TestConnection &c) {
@@ -117,6 +118,17 @@ TEST(Win32Network, DatagramsOnLoopback) {
 }
 
 class Win32Platform : public DeliveryWin32Test {};
+
+// Read only: nothing is sent to the servers or the proxy found.
+TEST(Win32SystemSettings, DnsServersAndProxyAreReadWithoutTheNetwork) {
+  std::vector<std::string> servers = NetworkParamsDnsServers();
+  for (const std::string &server : servers)
+    EXPECT_TRUE(ParseDottedAddress(server)) << server;
+  EXPECT_TRUE(IsNtFamilySystem());
+  EXPECT_EQ(SystemDnsServers(), servers) << "a system of the NT family after NT 4 asks GetNetworkParams";
+  const std::string proxy = SystemHttpProxyList();
+  EXPECT_EQ(proxy.find('\0'), std::string::npos);
+}
 
 TEST_F(Win32Platform, SharedFilesAndTheMailtoCommand) {
   // A file that another program holds open for writing is still read.
