@@ -19,6 +19,7 @@
 #include "KXTempDirectory.h"
 #include "KXWin32Platform.h"
 #include "KXWin32BugReportSave.h"
+#include "KXWin32ExceptionSend.h"
 #include "KXWin32Printing.h"
 #include "NVScreenShot.h"
 #include "MsgWindows.h"
@@ -229,8 +230,12 @@ void KXWin32ExceptionHost::WriteConsoleLine(const std::string &line) {
 
 // --- delivery and saving -----------------------------------------------------------------------
 
-std::uintptr_t KXWin32ExceptionHost::StartSend(IKXException &, const std::string &, bool, KXWindow, bool, bool, bool) {
-  return 0;
+std::uintptr_t KXWin32ExceptionHost::StartSend(IKXException &exception, const std::string &report, bool withScreenShot,
+                                               KXWindow window, bool hidden, bool background, bool progressBox) {
+  std::shared_ptr<INVBitmap> screenShot = withScreenShot ? exception.GetScreenShot() : nullptr;
+  HANDLE thread = SendExceptionReport(exception, report, std::move(screenShot), reinterpret_cast<HWND>(window), hidden,
+                                      background, progressBox, KXTempDirectory());
+  return reinterpret_cast<std::uintptr_t>(thread);
 }
 
 void KXWin32ExceptionHost::CloseThreadHandle(std::uintptr_t thread, bool wait) {
