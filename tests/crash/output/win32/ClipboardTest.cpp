@@ -54,13 +54,18 @@ struct Holder {
 };
 
 // Holds the clipboard open until released.
+// It opens it for a window of its own, as another program would: two openers without a window
+// are the same opener to Wine.
 DWORD WINAPI HoldClipboard(void *p) {
   auto *h = static_cast<Holder *>(p);
-  h->holding = OpenClipboard(nullptr) != 0;
+  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  h->holding = window && OpenClipboard(window) != 0;
   SetEvent(h->opened);
   WaitForSingleObject(h->release, 10000);
   if (h->holding)
     CloseClipboard();
+  if (window)
+    DestroyWindow(window);
   return 0;
 }
 

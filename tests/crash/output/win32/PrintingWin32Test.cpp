@@ -183,8 +183,10 @@ std::wstring InstallPostScriptPrinter(const Win32TestFolder &folder, std::string
   info.pPrinterName = const_cast<wchar_t *>(kTestPrinter);
   info.pPortName = const_cast<wchar_t *>(L"FILE:");
   info.pDriverName = const_cast<wchar_t *>(kWineDriver);
-  info.pPrintProcessor = const_cast<wchar_t *>(L"WinPrint");
-  info.pDatatype = const_cast<wchar_t *>(L"RAW");
+  // Wine spools a document as EMF and plays it back on the driver in its "wineps" print
+  // processor; with Windows' "WinPrint" and RAW its StartDocPrinter refuses the EMF data type.
+  info.pPrintProcessor = const_cast<wchar_t *>(L"wineps");
+  info.pDatatype = const_cast<wchar_t *>(L"NT EMF 1.003");
   info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
   HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE *>(&info));
   if (!printer && GetLastError() != ERROR_PRINTER_ALREADY_EXISTS) {

@@ -140,9 +140,12 @@ void Click(HWND form, int index) {
                       SMTO_NORMAL, 5000, &result);
 }
 
+// Replaces the edit's text as typing does: a multi-line edit reports no change for WM_SETTEXT.
 void Type(HWND form, int index, const std::string &text) {
   DWORD_PTR result;
-  SendMessageTimeoutW(ItemWindow(form, index), WM_SETTEXT, 0, LPARAM(Widen(text).c_str()), SMTO_NORMAL, 5000, &result);
+  HWND edit = ItemWindow(form, index);
+  SendMessageTimeoutW(edit, EM_SETSEL, 0, -1, SMTO_NORMAL, 5000, &result);
+  SendMessageTimeoutW(edit, EM_REPLACESEL, TRUE, LPARAM(Widen(text).c_str()), SMTO_NORMAL, 5000, &result);
 }
 
 void Key(HWND target, WPARAM key) {
