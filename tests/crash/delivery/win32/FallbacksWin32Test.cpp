@@ -176,11 +176,18 @@ TEST_F(FallbacksWin32, TheFailureMessageBox) {
     }
   }
   ASSERT_TRUE(box) << "no message box appeared";
+  // The box's window exists before its controls: read them once it is shown.
   std::string texts;
-  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    char text[256] = {};
-    GetWindowTextA(child, text, sizeof text);
-    texts += std::string(text) + "|";
+  while (GetTickCount() - start < tidewell_test::ScaledMs(20000)) {
+    texts.clear();
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      char text[256] = {};
+      GetWindowTextA(child, text, sizeof text);
+      texts += std::string(text) + "|";
+    }
+    if (IsWindowVisible(box) && texts.find("Sending did not work.|") != std::string::npos)
+      break;
+    Sleep(50);
   }
   char caption[64] = {};
   GetWindowTextA(box, caption, sizeof caption);

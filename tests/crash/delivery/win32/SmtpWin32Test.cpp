@@ -5,6 +5,7 @@
 
 #include "DeliveryWin32Fixture.h"
 #include "KXBoundary.h"
+#include "KXSettingsStream.h"
 #include "KXText.h"
 #include "LoopbackServers.h"
 
@@ -20,7 +21,7 @@ protected:
         .Text("SmtpServer", "127.0.0.1")
         .Int("SmtpPort", port)
         .Text("SmtpAccount", account)
-        .Text("SmtpPassword", password)
+        .Text("SmtpPassword", EncipherPassword(password, "127.0.0.1", account)) // stored as the tool writes it
         .Bool("MailViaMapi", false)
         .Bool("MailViaMailto", false);
   }

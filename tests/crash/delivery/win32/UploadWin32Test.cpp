@@ -3,6 +3,7 @@
 // taking precedence over mail.
 #include "DeliveryWin32Fixture.h"
 #include "KXBoundary.h"
+#include "KXSettingsStream.h"
 #include "KXText.h"
 #include "LoopbackServers.h"
 
@@ -71,7 +72,7 @@ TEST_F(UploadWin32, MultipartFormWithFieldsAndFiles) {
   const std::string address = "http://127.0.0.1:" + Port(server.Port()) + "/bugs/upload.php";
   auto e = Exception(Upload(address)
                          .Text("HttpAccount", "uploader")
-                         .Text("HttpPassword", "pw")
+                         .Text("HttpPassword", EncipherPassword("pw", address, "uploader")) // as stored
                          .Bool("MailAsSmtpClient", true)
                          .Text("SmtpServer", "mx.example.com")
                          .Text("MailAddr", "dev@example.com")
