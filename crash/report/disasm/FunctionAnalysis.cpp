@@ -241,7 +241,12 @@ private:
             }
             if (nextStart && d.Next > nextStart) {
                 // The instruction would run into the following area: the area ends before it.
-                if (first) area.info.AreaEnd = d.Next - 1;
+                // When it is the area's first instruction, a jump leads into the middle of an
+                // instruction of the other area: these bytes are no consistent code.
+                if (first) {
+                    Fail(kErrorInvalidCode, kErrorInvalidCodeText, cur);
+                    return;
+                }
                 break;
             }
             first = false;
