@@ -4,32 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <string>
 
 #include "KXSmtpReply.h"
-
-namespace {
-
-class PieceStream : public kx::IKXStreamSocket {
-public:
-  std::deque<std::string> pieces;
-  bool Send(std::string_view) override { return true; }
-  kx::KXReceiveStatus Receive(size_t maxBytes, uint32_t, std::string &data) override {
-    if (pieces.empty())
-      return kx::KXReceiveStatus::closed;
-    std::string piece = pieces.front();
-    pieces.pop_front();
-    if (piece.size() > maxBytes) {
-      pieces.push_front(piece.substr(maxBytes));
-      piece.resize(maxBytes);
-    }
-    data += piece;
-    return kx::KXReceiveStatus::data;
-  }
-};
-
-} // namespace
+#include "PieceStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > 16384)

@@ -21,20 +21,13 @@
 #include "NVScreenShot.h"
 #include "NVWin32Bitmap.h"
 
+#include "TestTime.h"
+
 namespace kx {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end)
-      return false;
-    Sleep(20);
-  }
-  return true;
-}
+using tidewell_test::WaitUntil;
 
 // Only full-intensity channels: they come back exactly at any display depth.
 constexpr COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0), kBlue = RGB(0, 0, 255), kYellow = RGB(255, 255, 0),

@@ -27,21 +27,14 @@
 #include "ScreenshotForm.h"
 #include "WideText.h"
 
+#include "TestTime.h"
+
 namespace kx::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end)
-      return false;
-    Sleep(10);
-  }
-  return true;
-}
+using tidewell_test::WaitUntil;
 
 KXModule TestModule() { return KXModule(GetModuleHandleW(nullptr)); }
 

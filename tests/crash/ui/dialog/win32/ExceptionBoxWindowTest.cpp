@@ -17,21 +17,15 @@
 #include "ShowExceptionBox.h"
 #include "WideText.h"
 
+#include "TestTime.h"
+
 namespace kx {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end)
-      return false;
-    Sleep(10);
-  }
-  return true;
-}
+using tidewell_test::WaitUntil;
 
 // EnumThreadWindows callback: the crash dialog's window.
 BOOL CALLBACK FindBoxWindow(HWND wnd, LPARAM found) {
