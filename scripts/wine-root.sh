@@ -9,7 +9,9 @@
 # The mirror and its keyring are the machine's own (its apt sources); Wine (wine64, libwine,
 # fonts-wine) is installed from Debian 13, and the i386-windows PE DLLs of libwine:i386 of the
 # same version are unpacked from the downloaded package into the root's Wine folder, so that
-# Wine's WoW64 mode runs PE32 programs without any 32-bit Linux library.
+# Wine's WoW64 mode runs PE32 programs without any 32-bit Linux library. The mail, name and
+# upload servers some tests start beside the programs (Python with aiosmtpd and dnslib) are
+# installed there too, since they run where the programs run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
@@ -22,7 +24,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 
 has_part() { [ -f "$root/.tidewell-root" ] && grep -qx "$1" "$root/.tidewell-root"; }
 
-if has_part wine && { [ "$want_vm" = 0 ] || has_part vm; }; then
+if has_part wine && has_part servers && { [ "$want_vm" = 0 ] || has_part vm; }; then
   exit 0
 fi
 
@@ -103,6 +105,13 @@ if ! has_part wine; then
   echo "$version" | $SUDO tee "$root/.tidewell-wine-version" >/dev/null
   echo wine | $SUDO tee -a "$root/.tidewell-root" >/dev/null
   echo "private root: Wine $version with the i386-windows DLLs of libwine:i386"
+fi
+
+if ! has_part servers; then
+  root_apt_update
+  in_root apt-get install -y -q --no-install-recommends python3 python3-aiosmtpd python3-dnslib >/dev/null
+  echo servers | $SUDO tee -a "$root/.tidewell-root" >/dev/null
+  echo "private root: Python with aiosmtpd and dnslib for the test servers"
 fi
 
 if [ "$want_vm" = 1 ] && ! has_part vm; then

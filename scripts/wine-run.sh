@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows program under the project's Wine; CTest's emulator for the Windows tree.
 #   scripts/wine-run.sh PROGRAM [ARGS...]       a Windows program (PE32 or PE32+)
+#   scripts/wine-run.sh --through SCRIPT PROGRAM [ARGS...]
+#                                               the same, started by the bash SCRIPT (given the
+#                                               Wine command line) where the programs run; for
+#                                               servers a test needs beside its program
 #   scripts/wine-run.sh --unix COMMAND [ARGS...] a Linux command where the programs run
 #                                               (for example xwd, to take a screenshot)
 #   scripts/wine-run.sh --stop                  ends every program of the project's prefix
@@ -163,6 +167,11 @@ main() {
     ;;
   esac
 
+  local through=()
+  if [ "$1" = --through ]; then
+    through=(bash "$2")
+    shift 2
+  fi
   if [ "$mode" != system ] && [ ! -f "$TIDEWELL_WINE_ROOT/.tidewell-root" ]; then
     echo "error: the private Wine root $TIDEWELL_WINE_ROOT is missing; run scripts/setup.sh" >&2
     exit 125
@@ -173,8 +182,8 @@ main() {
     # when the server has ended in between, so it stays up while the machine runs.
     run_unix "$(wineserver_command)" -p && touch "$TIDEWELL_VM_DIR/spool/wineserver-kept"
   fi
-  if [ "$mode" = vm ]; then run_vm "$(wine_command)" "$@"; fi
-  run_unix "$(wine_command)" "$@"
+  if [ "$mode" = vm ]; then run_vm "${through[@]}" "$(wine_command)" "$@"; fi
+  run_unix "${through[@]}" "$(wine_command)" "$@"
 }
 
 main "$@"; exit $?

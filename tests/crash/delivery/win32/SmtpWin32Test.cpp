@@ -8,6 +8,7 @@
 #include "KXSettingsStream.h"
 #include "KXText.h"
 #include "LoopbackServers.h"
+#include "MessageParts.h"
 
 namespace kx::test {
 namespace {
@@ -31,26 +32,6 @@ std::string ComputerName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = sizeof name;
   return GetComputerNameA(name, &size) ? std::string(name, size) : "";
-}
-
-// The decoded base64 lines of the attachment part with this file name; every line but the last
-// must be 76 characters long.
-std::string AttachmentOf(const std::string &message, const std::string &name) {
-  size_t at = message.find("filename=\"" + name + "\"\r\n");
-  if (at == std::string::npos)
-    return "<no part>";
-  size_t pos = message.find("\r\n\r\n", at) + 4;
-  std::string data;
-  bool shortLine = false;
-  for (size_t end; (end = message.find("\r\n", pos)) != std::string::npos && end > pos; pos = end + 2) {
-    if (message.compare(pos, 2, "--") == 0)
-      break;
-    EXPECT_FALSE(shortLine) << "a short line before the last";
-    shortLine = end - pos != 76;
-    EXPECT_LE(end - pos, 76u);
-    data += Base64Decode(message.substr(pos, end - pos)).value_or("<invalid>");
-  }
-  return data;
 }
 
 std::vector<std::string> Without(std::vector<std::string> lines, const std::string &prefix) {

@@ -6,56 +6,12 @@
 #include "KXSettingsStream.h"
 #include "KXText.h"
 #include "LoopbackServers.h"
+#include "MessageParts.h"
 
 namespace kx::test {
 namespace {
 
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-
-struct FormPart {
-  std::string disposition; // the Content-Disposition value
-  std::string type;        // the Content-Type value, if any
-  std::string content;
-};
-
-// The parts of a multipart body as a receiver splits it; closed: the closing delimiter ends it.
-std::vector<FormPart> Parts(const std::string &body, bool &closed) {
-  const std::string delimiter = "\r\n--" + std::string(kMultipartBoundary);
-  const std::string text = "\r\n" + body;
-  std::vector<FormPart> parts;
-  closed = false;
-  size_t at = text.find(delimiter);
-  while (at != std::string::npos) {
-    size_t start = at + delimiter.size();
-    if (text.compare(start, 4, "--\r\n") == 0) {
-      closed = start + 4 == text.size();
-      break;
-    }
-    size_t next = text.find(delimiter, start);
-    std::string part = text.substr(start, next == std::string::npos ? std::string::npos : next - start);
-    FormPart p;
-    size_t headerEnd = part.find("\r\n\r\n");
-    std::string header = part.substr(0, headerEnd);
-    p.content = headerEnd == std::string::npos ? "" : part.substr(headerEnd + 4);
-    size_t d = header.find("Content-Disposition: ");
-    if (d != std::string::npos)
-      p.disposition = header.substr(d + 21, header.find("\r\n", d) - d - 21);
-    size_t t = header.find("Content-Type: ");
-    if (t != std::string::npos)
-      p.type = header.substr(t + 14, header.find("\r\n", t) - t - 14);
-    parts.push_back(p);
-    at = next;
-  }
-  return parts;
-}
-
-std::vector<std::string> HeaderNames(const std::string &header) {
-  std::vector<std::string> names;
-  size_t pos = header.find("\r\n") + 2;
-  for (size_t end; (end = header.find("\r\n", pos)) != std::string::npos && end > pos; pos = end + 2)
-    names.push_back(header.substr(pos, header.find(':', pos) - pos));
-  return names;
-}
 
 class UploadWin32 : public DeliveryWin32Test {
 protected:
