@@ -40,7 +40,9 @@ std::string MailtoUrl(std::string_view command, std::string_view recipients, std
     for (char &c : to)
       if (c == ',')
         c = ';';
-  return "mailto:" + to + "?subject=" + MailtoEncode(subject) + "&body=" + MailtoEncode(body);
+  // The recipients are escaped as the subject and body are: a display name's spaces would split
+  // the mail program's command line, and a "?" or "&" in them would start the query early.
+  return "mailto:" + MailtoEncode(to) + "?subject=" + MailtoEncode(subject) + "&body=" + MailtoEncode(body);
 }
 
 std::string MailtoCommandLine(std::string_view command, std::string_view url, bool ntFamily) {

@@ -115,8 +115,24 @@ std::unique_ptr<IKXOutputFile> KXWin32FileStore::Create(const std::u16string &pa
 
 bool KXWin32FileStore::Delete(const std::u16string &path) { return DeleteFileW(W(path)) != 0; }
 
+namespace {
+
+// A copy is ours to change: a read-only source (a bug report file the user protected, say)
+// must not make it read-only, or the report appended to it and the next copy over it fail.
+void MakeWritable(const std::u16string &path) {
+  DWORD attributes = GetFileAttributesW(W(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(W(path), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
+
+} // namespace
+
 bool KXWin32FileStore::Copy(const std::u16string &from, const std::u16string &to) {
-  return CopyFileW(W(from), W(to), FALSE) != 0;
+  MakeWritable(to);
+  if (!CopyFileW(W(from), W(to), FALSE))
+    return false;
+  MakeWritable(to);
+  return true;
 }
 
 } // namespace kx

@@ -15,7 +15,8 @@ public:
   // CreateFileW for writing, not shared, create-always.
   std::unique_ptr<IKXOutputFile> Create(const std::u16string &path) override;
   bool Delete(const std::u16string &path) override;
-  // CopyFileW, replacing the target.
+  // CopyFileW, replacing the target; the copy is left writable whatever the attributes of the
+  // source or of the target it replaces.
   bool Copy(const std::u16string &from, const std::u16string &to) override;
 };
 

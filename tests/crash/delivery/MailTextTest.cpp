@@ -93,6 +93,9 @@ TEST(Mailto, EncodingAndCommandLine) {
   EXPECT_EQ(MailtoUrl("C:\\Office\\OUTLOOK.EXE -c IPM.Note /m \"%1\"", "a@x.com,b@y.com", "", ""),
             "mailto:a@x.com;b@y.com?subject=&body=");
   EXPECT_EQ(MailtoUrl("c:\\mail\\outlook.exe", "a,b", "", "").substr(0, 10), "mailto:a;b");
+  // Recipients are escaped too: a display name stays one argument, a "?" cannot start the query.
+  EXPECT_EQ(MailtoUrl("mail.exe %1", "Dev Team <dev@x.com>, b?c&d@y.com", "s", ""),
+            "mailto:Dev%20Team%20%3Cdev@x.com%3E,%20b%3Fc%26d@y.com?subject=s&body=");
 
   EXPECT_EQ(MailtoCommandLine("mail.exe \"%1\"", "mailto:x", true), "mail.exe \"mailto:x\"");
   EXPECT_EQ(MailtoCommandLine("mail.exe", "mailto:x", true), "mail.exe mailto:x");

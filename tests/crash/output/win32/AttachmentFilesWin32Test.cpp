@@ -163,6 +163,19 @@ TEST_F(AttachmentsWin32, AnExceptionsSendPacksItsFilesAndMarksTheBugReportFile) 
   e->SetMailWasSaved(true);
   PrepareAttachmentsFor(*e, report, temp);
   EXPECT_EQ(Win32TestFolder::Read(temp + L"bug.txt"), saved);
+
+  // A read-only bug report file: the copy takes the report all the same, and is replaced by the
+  // next send's copy.
+  folder.Write(L"bug.txt", oldReports);
+  ASSERT_TRUE(SetFileAttributesW(bugFile.c_str(), FILE_ATTRIBUTE_READONLY));
+  e->SetMailWasSaved(false);
+  for (int send = 0; send < 2; ++send) {
+    PrepareAttachmentsFor(*e, report, temp);
+    EXPECT_EQ(Win32TestFolder::Read(temp + L"bug.txt"), oldReports + report + "\r\n\r\n") << "send " << send;
+    EXPECT_EQ(GetFileAttributesW((temp + L"bug.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  }
+  EXPECT_EQ(Win32TestFolder::Read(bugFile), oldReports) << "the protected file itself is left alone";
+  SetFileAttributesW(bugFile.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(AttachmentsWin32, TheMiniDumpAndTheScreenShotJoinWhenPresent) {
