@@ -123,7 +123,7 @@ fi
 # --- summary ----------------------------------------------------------------------------------
 
 echo
-echo "== summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1))"
+echo "== summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), load average $(cut -d" " -f1-3 /proc/loadavg))"
 echo "ratio = ours / baseline; for times, below 1 means ours takes less time"
 {
   printf 'figure\tours\tbaseline\tratio\tbaseline name\n'

@@ -1,14 +1,16 @@
 // Naming a batch of code addresses of the exe with function and line: kxaddr (our debug-information
 // container, embedded in the exe or beside it) against binutils' addr2line reading the DWARF of the
 // unstripped exe ("addr2line -f -e EXE", the addresses on stdin in one batch). Both run as the
-// processes a developer runs, on the same addresses; each is timed from start to exit, the median
-// of several rounds. Prints how many addresses each side could place, then the figure line.
+// processes a developer runs, on the same addresses; each is timed from start to exit (wall time,
+// and the processor time of the process, which a busy machine disturbs less), the median of several
+// rounds. Prints how many addresses each side could place, then the figure lines.
 //   addrlookup_bench KXADDR EXE ADDR2LINE UNSTRIPPED_EXE [COUNT]
 #include "BenchFigure.h"
 #include "PeImage.h"
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,14 +33,19 @@ namespace {
 
 constexpr int kRounds = 5;
 
+struct Timing {
+  double wall = -1; // seconds; negative when the run failed
+  double cpu = -1;  // user and system seconds of the process
+};
+
 struct Answers {
   size_t lines = 0;  // lines of output
   size_t placed = 0; // addresses given a known source line
 };
 
-// Runs argv with stdin from inputPath (or /dev/null) and stdout into outputPath; the wall time in
-// seconds, or a negative value when it could not run or failed.
-double TimeRun(const std::vector<std::string> &argv, const std::string &inputPath, const std::string &outputPath) {
+// Runs argv with stdin from inputPath (or /dev/null) and stdout into outputPath; negative times
+// when it could not run or failed.
+Timing TimeRun(const std::vector<std::string> &argv, const std::string &inputPath, const std::string &outputPath) {
   std::vector<char *> args;
   for (const std::string &a : argv)
     args.push_back(const_cast<char *>(a.c_str()));
@@ -53,30 +60,37 @@ double TimeRun(const std::vector<std::string> &argv, const std::string &inputPat
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     std::fprintf(stderr, "addrlookup_bench: cannot start %s\n", args[0]);
-    return -1;
+    return {};
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   const auto end = std::chrono::steady_clock::now();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "addrlookup_bench: %s failed (status %d)\n", args[0], status);
-    return -1;
+    return {};
   }
-  return std::chrono::duration<double>(end - start).count();
+  auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+  return {std::chrono::duration<double>(end - start).count(), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
-// Median wall time of kRounds runs; negative when any run failed.
-double MedianRun(const std::vector<std::string> &argv, const std::string &inputPath, const std::string &outputPath) {
-  std::vector<double> times;
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Medians of kRounds runs; negative when any run failed.
+Timing MedianRun(const std::vector<std::string> &argv, const std::string &inputPath, const std::string &outputPath) {
+  std::vector<double> wall, cpu;
   for (int i = 0; i < kRounds; ++i) {
-    const double t = TimeRun(argv, inputPath, outputPath);
-    if (t < 0)
-      return -1;
-    times.push_back(t);
+    const Timing t = TimeRun(argv, inputPath, outputPath);
+    if (t.wall < 0)
+      return {};
+    wall.push_back(t.wall);
+    cpu.push_back(t.cpu);
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return {Median(wall), Median(cpu)};
 }
 
 std::vector<std::string> ReadLines(const std::string &path) {
@@ -172,12 +186,12 @@ int main(int argc, char **argv) {
   }
   const std::vector<std::string> addr2lineArgs = {addr2line, "-f", "-e", unstripped};
 
-  const double ours = MedianRun(kxaddrArgs, "", ourOutput);
-  const double theirs = MedianRun(addr2lineArgs, input, theirOutput);
+  const Timing ours = MedianRun(kxaddrArgs, "", ourOutput);
+  const Timing theirs = MedianRun(addr2lineArgs, input, theirOutput);
   const Answers ourAnswers = KxaddrAnswers(ourOutput), theirAnswers = Addr2lineAnswers(theirOutput);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  if (ours < 0 || theirs < 0)
+  if (ours.wall < 0 || theirs.wall < 0)
     return 1;
   if (ourAnswers.lines != addresses.size() || theirAnswers.lines != 2 * addresses.size()) {
     std::fprintf(stderr, "addrlookup_bench: unexpected output: kxaddr %zu lines, addr2line %zu lines for %zu addresses\n",
@@ -186,9 +200,13 @@ int main(int argc, char **argv) {
   }
   std::printf("%d addresses in %s's code section (%u bytes); median of %d runs each\n", count, exe.c_str(),
               code->VirtualSize, kRounds);
-  std::printf("kxaddr:    %8.1f ms, %zu addresses placed on a source line\n", ours * 1e3, ourAnswers.placed);
-  std::printf("addr2line: %8.1f ms, %zu addresses placed on a source line\n", theirs * 1e3, theirAnswers.placed);
+  std::printf("kxaddr:    %8.1f ms (processor %8.1f ms), %zu addresses placed on a source line\n", ours.wall * 1e3,
+              ours.cpu * 1e3, ourAnswers.placed);
+  std::printf("addr2line: %8.1f ms (processor %8.1f ms), %zu addresses placed on a source line\n", theirs.wall * 1e3,
+              theirs.cpu * 1e3, theirAnswers.placed);
   const std::string name = "name " + std::to_string(count) + " addresses (function, line)";
-  kx::bench::PrintFigure(name.c_str(), ours * 1e3, theirs * 1e3, "ms", "addr2line -f on the DWARF of the exe");
+  kx::bench::PrintFigure(name.c_str(), ours.wall * 1e3, theirs.wall * 1e3, "ms", "addr2line -f on the DWARF of the exe");
+  kx::bench::PrintFigure((name + ", processor time").c_str(), ours.cpu * 1e3, theirs.cpu * 1e3, "ms",
+                         "addr2line -f on the DWARF of the exe");
   return 0;
 }
