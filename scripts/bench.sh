@@ -6,12 +6,13 @@
 # The native benchmarks are built optimised without the sanitizers in build/bench; the Win32
 # harnesses in the cross tree build/win32 (configured as scripts/build.sh does). The exe whose code
 # and debug information are measured is build/win32/app/Tidewell.exe (TIDEWELL_BENCH_WIN32_TREE
-# names another cross tree); with --native and no such exe, a PE32 built here from our own sources
-# takes its place. Each benchmark's whole output is kept in build/bench/results/.
+# names another cross tree, which for the Win32 part must lie in the checkout); with --native and
+# no such exe, a PE32 built here from our own sources takes its place. Each benchmark's whole
+# output is kept in build/bench/results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '2,10s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,11s/^# \{0,1\}//p' "$0"; }
 
 native_only=0
 for arg in "$@"; do
@@ -111,9 +112,9 @@ run() {
   grep $'^figure\t' "$results/$name.txt" | cut -f2- >>"$figures" || true
 }
 
-run decoder "$native/bench/disasm/disasm_bench" "$exe"
+run decoder "$native/bench/disasm/disasm_bench" "$exe" --benchmark_color=false
 run addrlookup "$native/bench/addrlookup/addrlookup_bench" "$native/tools/kxaddr/kxaddr" "$exe" "$addr2line" "$unstripped"
-run png "$native/bench/image/image_bench"
+run png "$native/bench/image/image_bench" --benchmark_color=false
 if [ "$native_only" = 0 ]; then
   run throw bash scripts/wine-run.sh "$win32/bench/capture/throw_bench.exe"
   run composition bash scripts/wine-run.sh "$win32/bench/composition/composition_bench.exe"
