@@ -102,7 +102,8 @@ run() {
   local name=$1
   shift
   echo "== $name"
-  if "$@" 2>&1 | tr -d '\r' | tee "$results/$name.txt"; then
+  # Plain text: no carriage returns from Windows programs, no colours from Google Benchmark.
+  if "$@" 2>&1 | tr -d '\r' | sed -u 's/\x1b\[[0-9;]*m//g' | tee "$results/$name.txt"; then
     if ! grep -q $'^figure\t' "$results/$name.txt"; then
       failed+=("$name (no figures)")
     fi
@@ -112,9 +113,9 @@ run() {
   grep $'^figure\t' "$results/$name.txt" | cut -f2- >>"$figures" || true
 }
 
-run decoder "$native/bench/disasm/disasm_bench" "$exe" --benchmark_color=false
+run decoder "$native/bench/disasm/disasm_bench" "$exe"
 run addrlookup "$native/bench/addrlookup/addrlookup_bench" "$native/tools/kxaddr/kxaddr" "$exe" "$addr2line" "$unstripped"
-run png "$native/bench/image/image_bench" --benchmark_color=false
+run png "$native/bench/image/image_bench"
 if [ "$native_only" = 0 ]; then
   run throw bash scripts/wine-run.sh "$win32/bench/capture/throw_bench.exe"
   run composition bash scripts/wine-run.sh "$win32/bench/composition/composition_bench.exe"
