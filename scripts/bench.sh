@@ -40,7 +40,10 @@ for p in cmake ninja-build libbenchmark-dev libcapstone-dev libzydis-dev imagema
     break
   fi
 done
-addr2line=$(command -v i686-w64-mingw32-addr2line)
+if ! addr2line=$(command -v i686-w64-mingw32-addr2line); then
+  echo "bench.sh: i686-w64-mingw32-addr2line not found (binutils-mingw-w64-i686)" >&2
+  exit 1
+fi
 
 # --- building ---------------------------------------------------------------------------------
 
