@@ -14,7 +14,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libz-mingw-w64-dev libcapstone-dev clang-14 libclang-rt-14-dev
+  zlib1g-dev libz-mingw-w64-dev libcapstone-dev libzydis-dev clang-14 libclang-rt-14-dev
   libpng-dev pngcheck
   debootstrap bubblewrap
   xvfb xauth x11-utils x11-apps imagemagick
