@@ -105,6 +105,6 @@ int main() {
   std::printf("%zu threads of the process: %zu sections, report of %zu bytes\n", threadCount, sections, length);
   std::printf("baseline (capture the threads): %.3f ms\n", baseline * 1000);
   std::printf("complete report:                %.3f ms  (%.1fx baseline)\n", report * 1000, report / baseline);
-  kx::bench::PrintFigure("bug report, 21 waiting threads", report * 1000, baseline * 1000, "ms", "capturing the threads alone");
+  kx::bench::PrintFigure("bug report, 21 threads", report * 1000, baseline * 1000, "ms", "capturing the threads alone");
   return 0;
 }
