@@ -294,6 +294,12 @@ private:
     if (gKind == "av" || gKind == "internal")
       WriteThroughNull(nullptr);
     if (gKind == "oom") {
+      // A program that has run a while has raised exceptions before: the runtime's unwinder has
+      // set up its tables, which it does on first use, with memory.
+      try {
+        throw EConvertError("warm-up");
+      } catch (const EConvertError &) {
+      }
       ExhaustMemory();
       WriteThroughNull(nullptr);
     }
