@@ -186,7 +186,9 @@ void RemoveLabCopy(const std::wstring &folder) {
   DeleteFileW((folder + L"crashlab_faults.txt").c_str());
   std::wstring exe = folder + kFaultsLab;
   // The program's file may stay in use for a moment after its process has ended.
-  tidewell_test::WaitUntil([&] { return DeleteFileW(exe.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
+  tidewell_test::WaitUntil([&] {
+    return DeleteFileW(exe.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  },
                            std::chrono::milliseconds(tidewell_test::ScaledMs(5000)));
   RemoveDirectoryW(folder.c_str());
 }
