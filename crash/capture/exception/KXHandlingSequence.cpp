@@ -28,6 +28,15 @@ private:
   bool FPaused = false;
 };
 
+// One step of the sequence whose failure must not cost the steps after it: a dialog or
+// screenshot that fails still leaves the report to be saved and the program to go on.
+template <class Step> void Guarded(Step step) {
+  try {
+    step();
+  } catch (...) {
+  }
+}
+
 void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   // 1, 2: a fresh temporary folder; the corrected address decides the module's settings.
   host.EmptyTempDirectory();
@@ -79,16 +88,17 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
 
   // 8: screenshot and report, then the main-phase event.
   if (e->GetCreateScreenShot())
-    e->GetScreenShot();
+    Guarded([&] { e->GetScreenShot(); });
   if (e->GetCreateBugReport())
-    e->GetBugReport(false);
+    Guarded([&] { e->GetBugReport(false); });
   // The minidump for the developer's debugger, while the other threads still stand; when it
   // cannot be written the report says why.
-  if (e->GetAttachMiniDump()) {
-    std::string error = host.WriteMiniDump(*e);
-    if (!error.empty() && e->GetCreateBugReport())
-      e->GetBugReportSections()->Add("minidump", ">> internal error in minidump:\r\n" + error);
-  }
+  if (e->GetAttachMiniDump())
+    Guarded([&] {
+      std::string error = host.WriteMiniDump(*e);
+      if (!error.empty() && e->GetCreateBugReport())
+        e->GetBugReportSections()->Add("minidump", ">> internal error in minidump:\r\n" + error);
+    });
   FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
 
   // 9: post-processing.
@@ -104,16 +114,16 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
     if (!handled) {
       // 11: automatic actions and showing.
       if (e->GetAutoSave() || e->GetAutoSend() || e->GetAutoClipboard())
-        e->RegisterAutoActions();
+        Guarded([&] { e->RegisterAutoActions(); });
       if (serverMode || console) {
         if (e->GetShowSetting() != TKXShowSetting::ssNothing) {
           if (console)
-            e->Show();
+            Guarded([&] { e->Show(); });
           else if (record.bugReportOut)
-            *reinterpret_cast<std::string *>(record.bugReportOut) = e->GetBugReport(true);
+            Guarded([&] { *reinterpret_cast<std::string *>(record.bugReportOut) = e->GetBugReport(true); });
         }
       } else {
-        e->Show();
+        Guarded([&] { e->Show(); });
       }
     }
     // 12: how the program goes on.
@@ -127,13 +137,13 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
       bool ignored = false;
       if (closeDue || (!e->GetCanContinue() && !restartDue)) {
         FireExceptionEvent(0, 1, TExceptAction::eaCloseApplication, ignored, *e);
-        e->FinishAutoActions(true);
+        Guarded([&] { e->FinishAutoActions(true); });
         host.CloseProcess();
         return;
       }
       if (restartDue) {
         FireExceptionEvent(0, 1, TExceptAction::eaRestartApplication, ignored, *e);
-        e->FinishAutoActions(true);
+        Guarded([&] { e->FinishAutoActions(true); });
         host.RestartProcess();
         return;
       }

@@ -329,6 +329,31 @@ TEST_F(MainWindowWithStationTest, UnpluggedStationFailsToWriteAndKeepsButtonsDis
   EXPECT_EQ(form->Session.SessionState, ssReading);
 }
 
+TEST_F(MainWindowWithStationTest, StationUnpluggedDuringAReadLeavesTheWindowAnsweringAndTheNextCommandFails) {
+  Connect();
+  sim.SetMemory(station, 0x10, 45);
+  sim.SetReplyLimit(station, 2); // the read stops half-way: two of its four replies come
+  Click(idBtnRefresh);
+  ASSERT_TRUE(PumpUntil([&] { return Text(idEdtCurrent) == "45"; })) << "the first reply of the read arrives";
+  EXPECT_FALSE(Enabled(idBtnRefresh)) << "the read is still going on";
+  sim.Unplug(station);
+  ASSERT_TRUE(PumpUntil([&] { return !StationDevice->IsPluggedIn(); })) << "the unplug is noticed";
+
+  // The read thread's failing reads do not take the window over: it keeps handling its messages.
+  Type(idEdtNew, "");
+  for (int i = 0; i < 3; ++i)
+    PostMessageW(Control(idEdtNew), WM_CHAR, L'7', 0);
+  EXPECT_TRUE(PumpUntil([&] { return Text(idEdtNew) == "777"; })) << Text(idEdtNew);
+  // The unplug itself shows nothing; the read never completes and its buttons stay disabled.
+  EXPECT_EQ(Text(idLblErrorMessage), "");
+  EXPECT_EQ(form->Session.SessionState, ssReading);
+  EXPECT_FALSE(Enabled(idBtnRefresh));
+  EXPECT_EQ(Text(idLblStatus), "Status: CONNECTED");
+  // The next command to the station says why nothing happens.
+  form->Session.RequestData(0x00, 0x10);
+  EXPECT_EQ(Text(idLblErrorMessage), "Failed to write to USB");
+}
+
 TEST_F(MainWindowWithStationTest, SilentStationLeavesButtonsDisabled) {
   Connect();
   sim.SetSilent(station, true);

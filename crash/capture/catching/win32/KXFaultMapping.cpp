@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <unwind.h>
 
 #include "Exception.h"
 #include "KXCatchException.h"
+#include "KXEmergencyReserve.h"
 #include "KXMemoryChecks.h"
 #include "KXSystemExceptions.h"
 #include "KXThreadRecord.h"
@@ -53,6 +56,9 @@ struct MappedFault {
   std::uintptr_t address = 0;
 };
 thread_local MappedFault tMappedFault;
+
+// What making the exception object for a fault may take from the heap, at most.
+constexpr size_t kObjectRoom = 4096;
 
 std::optional<KXFaultModule> FaultModule(std::uintptr_t address) {
   KXModule module = ModuleOfAddress(address);
@@ -274,7 +280,19 @@ extern "C" void kx_throw_mapped_fault() {
   r.NumberParameters = 2;
   r.ExceptionInformation[0] = f.write;
   r.ExceptionInformation[1] = f.accessed;
-  std::string message = MessageOf(r);
+  // Making the object needs memory. A fault in a process that has used up its memory would
+  // otherwise turn into std::bad_alloc here, before the catching gives the reserve back.
+  if (void *room = std::malloc(kObjectRoom))
+    std::free(room);
+  else
+    ReleaseEmergencyReserve();
+  std::string message;
+  try {
+    message = MessageOf(r);
+  } catch (const std::bad_alloc &) {
+    ReleaseEmergencyReserve();
+    message = MessageOf(r);
+  }
   ThreadExceptionRecord().mappedFaultPending = true;
   switch (FaultClassOf(f.code)) {
   case KXFaultClass::accessViolation:

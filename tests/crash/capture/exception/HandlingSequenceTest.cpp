@@ -325,6 +325,25 @@ TEST_F(SequenceTest, AutomaticSendClipboardAndSaveHappenOnce) {
   gEvents = nullptr;
 }
 
+TEST_F(SequenceTest, FailingDialogStillSavesTheReportAndDecidesHowToGoOn) {
+  UseStream(Base().Bool("AutoSave", true));
+  EConvertError convert("x");
+  host->onShow = [](IKXException &) { throw std::runtime_error("the dialog failed"); };
+  Handle(convert);
+  ASSERT_EQ(host->saves.size(), 1u) << "the report is saved although the dialog failed";
+  EXPECT_TRUE(host->saves[0].first);
+  EXPECT_EQ(host->Count("close process"), 0);
+  EXPECT_EQ(host->Count("reset freeze"), 1) << "the sequence ran to its end";
+
+  // Without continuing, the failed dialog leaves the automatic close to the sequence.
+  host->saves.clear();
+  host->calls.clear();
+  Handle(convert, false);
+  EXPECT_EQ(host->saves.size(), 1u);
+  EXPECT_EQ(host->Count("close process"), 1);
+  host->onShow = nullptr;
+}
+
 TEST_F(SequenceTest, SaveIfNotSentSkipsTheSaveAfterASend) {
   UseStream(Base().Bool("AutoSave", true).Bool("AutoSaveIfNotSent", true).Int("GnShowCfg", 4));
   EConvertError convert("x");

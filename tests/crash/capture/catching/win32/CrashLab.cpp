@@ -1,7 +1,7 @@
 // The crash laboratory: provokes one kind of failure on demand, in a program that runs the
 // reporter as the tool does, and writes what the reporter caught and how the program went on.
 //
-//   crashlab <kind> <result file> [continue|close|restart]
+//   crashlab <kind> <result file> [continue|close|restart] [cycles]
 //
 // Instead of showing a window, the reporter's show step writes a "caught" line (class, message,
 // source, can continue, thread, where the registers were taken) and then takes the action given.
@@ -10,15 +10,19 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "Application.h"
 #include "Exception.h"
 #include "Forms.h"
 #include "KXCatchingPoints.h"
+#include "KXExceptionTimes.h"
 #include "KXReporter.h"
 #include "KXWin32ExceptionHost.h"
+#include "ReportPlugins.h"
 #include "RuntimeHooks.h"
 #include "TestTime.h"
 #include "Thread.h"
@@ -29,6 +33,7 @@ namespace {
 std::string gKind, gAction = "continue";
 std::FILE *gOut = nullptr;
 std::atomic<int> gCaught{0};
+std::atomic<int> gShowing{0}; // show steps running at this moment
 DWORD gMainThread = 0;
 DWORD gStart = GetTickCount();
 HWND gWindow = nullptr;
@@ -36,10 +41,11 @@ constexpr UINT kProvoke = WM_APP + 1;
 constexpr UINT kNested = WM_APP + 2;
 constexpr UINT kFinish = WM_APP + 3;
 
-void Line(const std::string &text) {
-  std::fprintf(gOut, "%s\n", text.c_str());
+void Line(const char *text) {
+  std::fprintf(gOut, "%s\n", text);
   std::fflush(gOut);
 }
+void Line(const std::string &text) { Line(text.c_str()); }
 
 // Faults that happen in code of their own, so the recorded registers can be told from the
 // handler's.
@@ -90,7 +96,19 @@ void Record(kx::IKXException &e) {
 }
 
 void ShowRecorder(kx::IKXException &e, kx::TExceptionBoxForm) {
+  if (gShowing.fetch_add(1) != 0)
+    Line("overlap");
+  if (gKind == "threads8")
+    Line("enter");
   Record(e);
+  if (gKind == "threads8") {
+    // Long enough for a second handling to start, were the handlings not one after the other.
+    Sleep(tidewell_test::ScaledMs(20));
+    Line("leave");
+  }
+  --gShowing;
+  if (gKind == "internal")
+    throw std::runtime_error("the show step failed");
   if (gKind == "nested" && gCaught == 1) {
     // A message that raises again reaches the main thread while it waits for this handling.
     PostMessageW(gWindow, kNested, 0, 0);
@@ -128,6 +146,88 @@ DWORD WINAPI WaitForEvent(void *event) {
 DWORD WINAPI FaultingWorker(void *) {
   WriteThroughNull(nullptr);
   return 5;
+}
+
+// Threads that fault together: each says it is ready, then waits for the common start.
+std::atomic<int> gReady{0};
+DWORD WINAPI FaultWhenReleased(void *go) {
+  ++gReady;
+  WaitForSingleObject(static_cast<HANDLE>(go), tidewell_test::ScaledMs(60000));
+  WriteThroughNull(nullptr);
+  return 5;
+}
+
+// A report plug-in that faults while the report is composed.
+std::string FaultingPlugin() {
+  WriteThroughNull(nullptr);
+  return "not reached";
+}
+
+// The heap used up: blocks of falling sizes until none is left, kept until the fault is handled.
+constexpr size_t kMaxBlocks = 1 << 16;
+void *gBlocks[kMaxBlocks];
+size_t gBlockCount = 0;
+bool gExhausted = false;
+void ExhaustMemory() {
+  for (size_t size = size_t(64) << 20; size >= 8; size /= 2)
+    while (gBlockCount < kMaxBlocks) {
+      void *block = std::malloc(size);
+      if (!block)
+        break;
+      gBlocks[gBlockCount++] = block;
+    }
+  void *more = std::malloc(8);
+  gExhausted = !more;
+  std::free(more);
+}
+void ReleaseMemory() {
+  for (size_t i = 0; i < gBlockCount; ++i)
+    std::free(gBlocks[i]);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "released %u blocks exhausted=%d", unsigned(gBlockCount), int(gExhausted));
+  gBlockCount = 0;
+  Line(buf);
+}
+
+// Overwrites the block headers before and after an allocation of the given heap (null: the
+// runtime's heap) whose neighbour is another block of the laboratory. The three blocks are never
+// freed, so the damage stays for the rest of the run.
+bool DamageHeapAround(HANDLE heap) {
+  constexpr size_t size = 48;
+  auto allocate = [&] { return static_cast<BYTE *>(heap ? HeapAlloc(heap, 0, size) : std::malloc(size)); };
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    allocate();
+    BYTE *block = allocate(), *next = allocate();
+    if (block && next > block + size && next <= block + size + 32) {
+      std::memset(block - 8, 0xCC, 8);
+      std::memset(block + size, 0xCC, size_t(next - (block + size)));
+      return true;
+    }
+  }
+  return false;
+}
+
+// One cycle of the restart test: the how-many-th run this is (from the runs recorded in the
+// result file), how many earlier exceptions this run knows of, then a fault outside any message
+// loop while cycles remain. The reporter restarts the program for it.
+void RunCycle(const char *resultFile, int cycles) {
+  int run = 1;
+  if (std::FILE *in = std::fopen(resultFile, "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, in))
+      if (std::strncmp(line, "run ", 4) == 0)
+        ++run;
+    std::fclose(in);
+  }
+  int known = 0;
+  for (int64_t time : kx::ExceptionTimes())
+    known += time != 0;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "run %d times=%d", run, known);
+  Line(buf);
+  if (run <= cycles)
+    WriteThroughNull(nullptr);
+  Line("cycles done");
 }
 
 // The import-table entry of kernel32's CreateThread in the executable, or null.
@@ -169,6 +269,8 @@ protected:
       return 0;
     }
     if (msg == kFinish) {
+      if (gKind == "oom")
+        ReleaseMemory();
       Close();
       return 0;
     }
@@ -189,8 +291,45 @@ private:
       throw EDBEditError("Invalid input value");
     if (gKind == "stdlib")
       (void)std::string("abc").at(10);
-    if (gKind == "av")
+    if (gKind == "av" || gKind == "internal")
       WriteThroughNull(nullptr);
+    if (gKind == "oom") {
+      // A program that has run a while has raised exceptions before: the runtime's unwinder has
+      // set up its tables, which it does on first use, with memory.
+      try {
+        throw EConvertError("warm-up");
+      } catch (const EConvertError &) {
+      }
+      ExhaustMemory();
+      WriteThroughNull(nullptr);
+    }
+    if (gKind == "heap") {
+      bool damaged = DamageHeapAround(GetProcessHeap()) && DamageHeapAround(nullptr);
+      Line(damaged ? "heap damaged" : "heap not damaged");
+      WriteThroughNull(nullptr);
+    }
+    if (gKind == "threads8") {
+      constexpr int kThreads = 8;
+      HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      HANDLE threads[kThreads];
+      for (HANDLE &t : threads)
+        t = CreateThread(nullptr, 0, &FaultWhenReleased, go, 0, nullptr);
+      DWORD until = GetTickCount() + tidewell_test::ScaledMs(20000);
+      while (gReady < kThreads && GetTickCount() < until)
+        Sleep(1);
+      SetEvent(go);
+      bool ended = WaitForMultipleObjects(kThreads, threads, TRUE, tidewell_test::ScaledMs(120000)) == WAIT_OBJECT_0;
+      int faulted = 0;
+      for (HANDLE t : threads) {
+        DWORD code = 0;
+        GetExitCodeThread(t, &code);
+        faulted += code == 0xFFFFFFFF;
+        CloseHandle(t);
+      }
+      CloseHandle(go);
+      Line("threads ready=" + std::to_string(gReady.load()) + " ended=" + std::to_string(int(ended)) +
+           " faulted=" + std::to_string(faulted));
+    }
     if (gKind == "div0")
       Line(std::to_string(DivideBy(0)));
     if (gKind == "overflow")
@@ -285,10 +424,14 @@ int main(int argc, char **argv) {
   Line(std::string("reporter ") + (active ? "active" : "absent"));
   kx::KXWin32ExceptionHost::Instance().SetConsoleDetection(false);
   kx::KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowRecorder);
+  if (gKind == "internal")
+    kx::AddReportPlugin("lab fault", "faults while the report is composed", &FaultingPlugin, true);
 
   int exitCode = 0;
   try {
-    if (gKind == "patches") {
+    if (gKind == "cycle") {
+      RunCycle(argv[2], argc > 4 ? std::atoi(argv[4]) : 1);
+    } else if (gKind == "patches") {
       Line(std::string("patched ") + (slot && *slot != before ? "yes" : "no"));
     } else if (gKind == "main-throw") {
       throw KesException("raised outside the message loop");
