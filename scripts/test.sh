@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the native core tests, then the Win32 tests of the
-# PE32 tree under Wine (scripts/wine-run.sh, windows on an Xvfb display).
+# Sets up, builds and runs every test: the native core tests, a short run of every fuzz target,
+# then the Win32 tests of the PE32 tree under Wine (scripts/wine-run.sh, windows on an Xvfb display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 source scripts/wine-env.sh
 
 ctest --test-dir build/native --output-on-failure
+# Every fuzz target for a bounded time (clang tree build/fuzz); prints the fuzz log.
+bash scripts/fuzz.sh 10
 
 echo "Win32 tests (build/win32) run under: $(bash scripts/wine-run.sh --describe)"
 if [ "$(tidewell_wine_mode)" != vm ]; then

@@ -83,7 +83,13 @@ inline void FuzzFormStream(const uint8_t *data, size_t size) {
     LayoutForm(form, measure);
     if (form.FWidth > kMaxFormExtent || form.FHeight > kMaxFormExtent)
       __builtin_trap();
-    for (const std::shared_ptr<TNVItem> &item : form.ItemList()) {
+    const auto &items = form.ItemList();
+    for (size_t i = 0; i < items.size(); ++i) {
+      // Every step below looks through the whole form; of a form with thousands of items only the
+      // first and the last 64 are walked, so that the time an input takes stays linear in its size.
+      if (i >= 64 && i + 64 < items.size())
+        continue;
+      const std::shared_ptr<TNVItem> &item = items[i];
       form.NextFocusable(*item, false);
       form.NextFocusable(*item, true);
       form.KeyPressed(TNVKey::tab, false, item.get());

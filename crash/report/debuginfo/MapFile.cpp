@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -492,7 +493,12 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
     address = CodeAddress(r.U32());
     lines.push_back({line, address});
     for (uint32_t i = 1; i < count && !r.Failed(); ++i) {
-      line += r.PackedInt();
+      // The writer stores differences of line numbers that fit; a sum that leaves the range is
+      // a damaged stream.
+      const int64_t next = int64_t(line) + r.PackedInt();
+      if (next < INT32_MIN || next > INT32_MAX)
+        return false;
+      line = int32_t(next);
       address += uint32_t(r.PackedInt());
       lines.push_back({line, address});
     }

@@ -101,7 +101,8 @@ std::vector<uint8_t> PeImage::MapImage(const uint8_t *data, size_t size) const {
   const uint32_t imageSize = std::min<uint32_t>(SizeOfImage, 256u << 20);
   std::vector<uint8_t> image(imageSize, 0);
   const uint64_t headers = std::min<uint64_t>({SizeOfHeaders, size, imageSize});
-  std::memcpy(image.data(), data, size_t(headers));
+  if (headers > 0) // an image that claims no size has no buffer to copy into
+    std::memcpy(image.data(), data, size_t(headers));
   for (const PeSection &s : Sections) {
     if (s.PointerToRawData >= size || s.VirtualAddress >= imageSize)
       continue;
