@@ -163,12 +163,24 @@ std::string FaultingPlugin() {
   return "not reached";
 }
 
-// The heap used up: blocks of falling sizes until none is left, kept until the fault is handled.
+// The memory used up, without the machine paying for it: every free range of the address
+// space is reserved (reserved pages cost no memory), so the heap cannot grow; then what is left
+// inside the heap goes in blocks of falling sizes. Both are kept until the fault is handled.
 constexpr size_t kMaxBlocks = 1 << 16;
 void *gBlocks[kMaxBlocks];
 size_t gBlockCount = 0;
+constexpr size_t kMaxRanges = 1 << 14;
+void *gRanges[kMaxRanges];
+size_t gRangeCount = 0;
 bool gExhausted = false;
 void ExhaustMemory() {
+  for (size_t size = size_t(1) << 30; size >= 0x10000; size /= 2)
+    while (gRangeCount < kMaxRanges) {
+      void *range = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+      if (!range)
+        break;
+      gRanges[gRangeCount++] = range;
+    }
   for (size_t size = size_t(64) << 20; size >= 8; size /= 2)
     while (gBlockCount < kMaxBlocks) {
       void *block = std::malloc(size);
@@ -183,9 +195,12 @@ void ExhaustMemory() {
 void ReleaseMemory() {
   for (size_t i = 0; i < gBlockCount; ++i)
     std::free(gBlocks[i]);
+  for (size_t i = 0; i < gRangeCount; ++i)
+    VirtualFree(gRanges[i], 0, MEM_RELEASE);
   char buf[64];
   std::snprintf(buf, sizeof buf, "released %u blocks exhausted=%d", unsigned(gBlockCount), int(gExhausted));
   gBlockCount = 0;
+  gRangeCount = 0;
   Line(buf);
 }
 
