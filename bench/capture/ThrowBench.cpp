@@ -106,11 +106,11 @@ int main() {
   std::printf("baseline (throw past the recorder):         %8.1f us\n", baseline * 1e6);
   std::printf("throw through the recorder:                %8.1f us  (%.2fx baseline)\n", recorded * 1e6,
               recorded / baseline);
-  std::printf("of which the preparation alone:            %8.1f us  (%.2fx baseline)\n", preparation * 1e6,
+  std::printf("preparation alone, scanning the whole stack: %6.1f us  (%.2fx baseline)\n", preparation * 1e6,
               preparation / baseline);
   kx::bench::PrintFigure("throw and catch 40 calls deep", recorded * 1e6, baseline * 1e6, "us",
                          "the same throw past the recorder");
-  kx::bench::PrintFigure("raise-time preparation alone", preparation * 1e6, baseline * 1e6, "us",
+  kx::bench::PrintFigure("raise-time preparation, whole stack scanned", preparation * 1e6, baseline * 1e6, "us",
                          "the same throw past the recorder");
   return 0;
 }
