@@ -331,10 +331,12 @@ TEST_F(MainWindowWithStationTest, UnpluggedStationFailsToWriteAndKeepsButtonsDis
 
 TEST_F(MainWindowWithStationTest, StationUnpluggedDuringAReadLeavesTheWindowAnsweringAndTheNextCommandFails) {
   Connect();
-  sim.SetMemory(station, 0x10, 45);
-  sim.SetReplyLimit(station, 2); // the read stops half-way: two of its four replies come
+  // The station takes the read's request and goes quiet: the read is under way when it goes.
+  sim.SetSilent(station, true);
+  const int written = sim.OutputReportCount(station);
   Click(idBtnRefresh);
-  ASSERT_TRUE(PumpUntil([&] { return Text(idEdtCurrent) == "45"; })) << "the first reply of the read arrives";
+  ASSERT_TRUE(PumpUntil([&] { return sim.OutputReportCount(station) == written + 1; })) << "the read's request";
+  EXPECT_EQ(form->Session.SessionState, ssReading);
   EXPECT_FALSE(Enabled(idBtnRefresh)) << "the read is still going on";
   sim.Unplug(station);
   ASSERT_TRUE(PumpUntil([&] { return !StationDevice->IsPluggedIn(); })) << "the unplug is noticed";
