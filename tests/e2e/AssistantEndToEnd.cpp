@@ -44,7 +44,8 @@ protected:
   }
   // The window as it is on the screen, as a PNG beside the exe; false when it cannot be taken.
   bool SavePicture(HWND window, const std::wstring &name) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // Invalidated only: painting it now would wait on the tool's thread without a limit.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
     Sleep(tidewell_test::ScaledMs(300));
     RECT r{};
     GetWindowRect(window, &r);
