@@ -89,6 +89,25 @@ std::vector<uint8_t> FileModuleFiles::ModuleHeaders(const std::string &moduleFil
   return bytes;
 }
 
+std::optional<debuginfo::PeImage> FileModuleFiles::SectionTable(const std::string &moduleFileName) {
+  const std::vector<uint8_t> headers = ModuleHeaders(moduleFileName);
+  std::optional<PeImage> pe = PeImage::Parse(headers.data(), headers.size());
+  if (!pe)
+    return std::nullopt;
+  std::ifstream in(moduleFileName, std::ios::binary);
+  for (PeSection &s : pe->Sections) {
+    std::optional<uint64_t> at = pe->LongNameOffset(s.Name);
+    if (!at || !in.seekg(std::streamoff(*at)))
+      continue;
+    char name[257] = {};
+    in.read(name, 256);
+    if (in.gcount() > 0)
+      s.Name.assign(name, strnlen(name, size_t(in.gcount())));
+    in.clear();
+  }
+  return pe;
+}
+
 FileModuleFiles &FileModuleFiles::Instance() {
   static FileModuleFiles files;
   return files;

@@ -58,6 +58,10 @@ public:
   std::optional<std::vector<uint8_t>> ReadFile(const std::string &path) override;
   // The first 64 KiB of the file, which hold the headers and the section table.
   std::vector<uint8_t> ModuleHeaders(const std::string &moduleFileName) override;
+  // The headers and the section table with long section names resolved, read without the rest
+  // of the file (which can be tens of megabytes of debug information); nullopt when the file
+  // cannot be read or is no PE image.
+  std::optional<debuginfo::PeImage> SectionTable(const std::string &moduleFileName);
   static FileModuleFiles &Instance();
 };
 

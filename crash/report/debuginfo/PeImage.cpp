@@ -76,16 +76,11 @@ std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
       return std::nullopt;
     const char *name = reinterpret_cast<const char *>(data + sh);
     s.Name.assign(name, strnlen(name, 8));
-    // Long names ("/4") point into the COFF string table that follows the symbol table.
-    if (s.Name.size() > 1 && s.Name[0] == '/' && img.PointerToSymbolTable) {
-      const uint64_t at = img.PointerToSymbolTable + uint64_t(img.NumberOfSymbols) * 18 +
-                          std::strtoull(s.Name.c_str() + 1, nullptr, 10);
-      if (at < size) {
-        std::string longName;
-        for (uint64_t i = at; i < size && data[i] && longName.size() < 256; ++i)
-          longName += char(data[i]);
-        s.Name = std::move(longName);
-      }
+    if (std::optional<uint64_t> at = img.LongNameOffset(s.Name); at && *at < size) {
+      std::string longName;
+      for (uint64_t i = *at; i < size && data[i] && longName.size() < 256; ++i)
+        longName += char(data[i]);
+      s.Name = std::move(longName);
     }
     Get32(data, size, sh + 8, s.VirtualSize);
     Get32(data, size, sh + 12, s.VirtualAddress);
@@ -120,6 +115,12 @@ std::optional<uint32_t> PeImage::FileOffsetOfRva(uint32_t rva) const {
       return s.PointerToRawData + (rva - s.VirtualAddress);
   }
   return std::nullopt;
+}
+
+std::optional<uint64_t> PeImage::LongNameOffset(const std::string &name) const {
+  if (name.size() < 2 || name[0] != '/' || !PointerToSymbolTable)
+    return std::nullopt;
+  return PointerToSymbolTable + uint64_t(NumberOfSymbols) * 18 + std::strtoull(name.c_str() + 1, nullptr, 10);
 }
 
 const PeSection *PeImage::FindSection(std::string_view name) const {

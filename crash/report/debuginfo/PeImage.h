@@ -55,6 +55,11 @@ struct PeImage {
   // The section that holds a file's raw bytes for the given name; nullptr when absent.
   const PeSection *FindSection(std::string_view name) const;
 
+  // The file offset a long section name ("/nnn") points at, in the COFF string table that
+  // follows the symbol table; nullopt for a short name or an image without symbol table. Parse
+  // resolves such names when the bytes it is given reach that far.
+  std::optional<uint64_t> LongNameOffset(const std::string &name) const;
+
   // Locates a resource of the given numeric type whose name equals `name` (case-insensitive,
   // ASCII) in the image file `data`; returns (file offset, size) of its first language.
   std::optional<std::pair<uint32_t, uint32_t>> FindResourceData(const uint8_t *data, size_t size,

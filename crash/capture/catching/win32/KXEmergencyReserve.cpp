@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace kx {
 
@@ -30,4 +31,25 @@ void ReleaseEmergencyReserve() {
   }
 }
 
+void EnsureHeapRoom(size_t bytes) {
+  if (void *room = std::malloc(bytes))
+    std::free(room);
+  else
+    ReleaseEmergencyReserve();
+}
+
 } // namespace kx
+
+// Exception objects come from the heap. When it has no room, the C++ runtime falls back on a
+// small pool of its own whose lock is a winpthreads mutex, made on its first use, from the heap:
+// the lock fails, its error is thrown, that throw needs an object again, and so on until the
+// stack overflows. So the reserve goes back before the object is made.
+extern "C" {
+void *__real___cxa_allocate_exception(size_t size) noexcept;
+
+void *__wrap___cxa_allocate_exception(size_t size) noexcept {
+  // The object follows the runtime's header of the exception (128 bytes and less).
+  kx::EnsureHeapRoom(size + 128);
+  return __real___cxa_allocate_exception(size);
+}
+}

@@ -217,11 +217,14 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
     return EXCEPTION_CONTINUE_SEARCH;
 
   // Record the fault, then resume in the thunk with the fault's address as return address.
+  // Preparing the stack and making the exception object need memory: in a process that has used
+  // it up, the reserve goes back first.
+  EnsureHeapRoom(kObjectRoom);
   KXThreadRecord &record = ThreadExceptionRecord();
+  PrepareRaisingStack(record, ep->ContextRecord->Esp, ep->ContextRecord->Ebp, pc);
   record.address = pc;
   record.context = RegistersOf(*ep->ContextRecord);
   record.hasContext = true;
-  PrepareRaisingStack(record, ep->ContextRecord->Esp, ep->ContextRecord->Ebp, pc);
   tMappedFault.code = r.ExceptionCode;
   tMappedFault.write = r.NumberParameters >= 1 && r.ExceptionInformation[0] != 0;
   tMappedFault.accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;
@@ -282,10 +285,7 @@ extern "C" void kx_throw_mapped_fault() {
   r.ExceptionInformation[1] = f.accessed;
   // Making the object needs memory. A fault in a process that has used up its memory would
   // otherwise turn into std::bad_alloc here, before the catching gives the reserve back.
-  if (void *room = std::malloc(kObjectRoom))
-    std::free(room);
-  else
-    ReleaseEmergencyReserve();
+  EnsureHeapRoom(kObjectRoom);
   std::string message;
   try {
     message = MessageOf(r);

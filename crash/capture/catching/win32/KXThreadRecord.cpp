@@ -85,6 +85,10 @@ extern "C" {
 // keeps a frame pointer in the optimised build too.
 [[noreturn]] __attribute__((optimize("no-omit-frame-pointer"))) void
 __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *)) {
+  // A throw inside the preparation of another (its memory ran out) is caught there and must
+  // leave the record of the outer one alone.
+  if (kx::tPreparing)
+    __real___cxa_throw(object, type, destructor);
   kx::KXThreadRecord &r = kx::ThreadExceptionRecord();
   r.object = {object, type};
   if (r.mappedFaultPending) {

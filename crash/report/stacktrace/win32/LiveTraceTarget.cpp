@@ -45,12 +45,11 @@ ModuleFacts LiveTraceTarget::DescribeModule(uint32_t handle) const {
     facts.debugInfo = model;
   // The unwind tables' section has a long name, resolved through the file's string table,
   // which is not loaded: the section table is read from the file.
-  if (auto file = Win32ModuleFiles::Instance().ReadFile(facts.fileName))
-    if (auto pe = debuginfo::PeImage::Parse(file->data(), file->size()))
-      if (const debuginfo::PeSection *eh = pe->FindSection(".eh_frame")) {
-        facts.ehFrameBegin = handle + eh->VirtualAddress;
-        facts.ehFrameEnd = facts.ehFrameBegin + eh->VirtualSize;
-      }
+  if (auto pe = Win32ModuleFiles::Instance().SectionTable(facts.fileName))
+    if (const debuginfo::PeSection *eh = pe->FindSection(".eh_frame")) {
+      facts.ehFrameBegin = handle + eh->VirtualAddress;
+      facts.ehFrameEnd = facts.ehFrameBegin + eh->VirtualSize;
+    }
   return facts;
 }
 

@@ -305,6 +305,38 @@ TEST_F(RealExe, DamagedCopiesFailCleanly) {
   }
 }
 
+TEST_F(RealExe, SectionTableFromTheHeadersNamesTheSectionsAsTheWholeFileDoes) {
+  // The long names (".eh_frame", the debug sections) live in the string table at the file's end.
+  std::optional<debuginfo::PeImage> whole = debuginfo::PeImage::Parse(exe_.data(), exe_.size());
+  std::optional<debuginfo::PeImage> table = FileModuleFiles::Instance().SectionTable(kExe);
+  ASSERT_TRUE(whole && table);
+  ASSERT_GT(exe_.size(), 64u * 1024) << "the string table lies beyond the headers read";
+  ASSERT_EQ(table->Sections.size(), whole->Sections.size());
+  for (size_t i = 0; i < whole->Sections.size(); ++i) {
+    EXPECT_EQ(table->Sections[i].Name, whole->Sections[i].Name) << i;
+    EXPECT_EQ(table->Sections[i].VirtualAddress, whole->Sections[i].VirtualAddress) << i;
+  }
+  EXPECT_TRUE(table->FindSection(".eh_frame"));
+
+  // A copy whose string table was cut off keeps the sections under their "/nnn" names.
+  fs::path cut = fs::temp_directory_path() / ("kx_cut_" + std::to_string(getpid()) + ".exe");
+  {
+    std::ofstream out(cut, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(exe_.data()), std::streamsize(64 * 1024));
+  }
+  std::optional<debuginfo::PeImage> headersOnly = FileModuleFiles::Instance().SectionTable(cut.string());
+  ASSERT_TRUE(headersOnly);
+  EXPECT_FALSE(headersOnly->FindSection(".eh_frame"));
+  EXPECT_TRUE(headersOnly->Sections.back().Name.starts_with("/")) << headersOnly->Sections.back().Name;
+  {
+    std::ofstream out(cut, std::ios::binary);
+    out << "not an image";
+  }
+  EXPECT_FALSE(FileModuleFiles::Instance().SectionTable(cut.string()));
+  EXPECT_FALSE(FileModuleFiles::Instance().SectionTable(cut.string() + ".missing"));
+  fs::remove(cut);
+}
+
 TEST(LinePrograms, Version4RowsAndTruncation) {
   auto bytes = LineProgramSample();
   kesgen::Sections s;
