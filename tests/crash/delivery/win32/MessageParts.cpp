@@ -1,6 +1,9 @@
 #include "MessageParts.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <regex>
 
 #include "KXBoundary.h"
 #include "KXText.h"
@@ -61,6 +64,44 @@ std::string AttachmentOf(const std::string &message, const std::string &name) {
     data += Base64Decode(message.substr(pos, end - pos)).value_or("<invalid>");
   }
   return data;
+}
+
+void ExpectReportMail(const std::string &message, int year, const std::string &report, const std::string &png) {
+  const std::string boundary(kMultipartBoundary);
+  ASSERT_EQ(boundary.size(), 33u) << "the boundary's length, as mail programs expect it";
+  const std::string header = message.substr(0, message.find("MIME-Version"));
+  EXPECT_EQ(header.substr(0, header.find("Date: ")), "To: Dev Team <dev@example.com>, <ops@example.org>\r\n"
+                                                     "From: Kestrelix <dev@example.com>\r\n"
+                                                     "Subject: =?ISO-8859-1?Q?Crash=3A=20EConvertError?=\r\n");
+  std::smatch date;
+  ASSERT_TRUE(std::regex_search(header, date,
+                                std::regex("\r\nDate: ([1-9]|[12][0-9]|3[01]) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|"
+                                           "Nov|Dec) ([0-9]{4}) [0-2][0-9]:[0-5][0-9]:[0-5][0-9] UT\r\n")))
+      << header;
+  EXPECT_EQ(std::stoi(date[3]), year);
+  std::smatch id;
+  ASSERT_TRUE(std::regex_search(header, id, std::regex("\r\nMessage-ID: <([0-9a-f]{16})@Kestrelix>\r\n$"))) << header;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t sent = std::stoull(id[1], nullptr, 16), current = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+  EXPECT_LE(sent, current);
+  EXPECT_GT(sent, current - 600ull * 10000000ull);
+
+  // The body as a receiver keeps it: the lone "." went out as ". ", ".hidden" unchanged.
+  const std::string body = message.substr(header.size());
+  EXPECT_EQ(body.substr(0, body.find("--" + boundary + "\r\nContent-Type: application")),
+            "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
+                "\"\r\n\r\nThis is a multi-part message in MIME format.\r\n\r\n--" + boundary +
+                "\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+                "first line\r\n. \r\n.hidden\r\nlast line\r\n");
+  EXPECT_NE(message.find("--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"bugreport.txt\"\r\n"
+                         "Content-Transfer-Encoding: base64\r\n"
+                         "Content-Disposition: attachment; filename=\"bugreport.txt\"\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(AttachmentOf(message, "bugreport.txt"), report);
+  EXPECT_NE(message.find("Content-Type: image/png; name=\"screenshot.png\"\r\n"), std::string::npos);
+  EXPECT_EQ(AttachmentOf(message, "screenshot.png"), png);
+  EXPECT_EQ(message.substr(message.size() - boundary.size() - 8), "--" + boundary + "--\r\n\r\n");
 }
 
 } // namespace kx::test
