@@ -11,6 +11,20 @@ namespace {
 constexpr int kBlocks = 4;
 std::atomic<void *> gReserved[kBlocks];
 std::atomic<void *> gCommitted[kBlocks];
+constexpr size_t kHeapRoom = 64 * 1024;
+std::atomic<void *> gHeapRoom{nullptr};
+
+// Whether anything was given back.
+bool ReleaseAddressSpace() {
+  bool released = false;
+  for (int i = 0; i < kBlocks; ++i) {
+    if (void *p = gReserved[i].exchange(nullptr))
+      released = VirtualFree(p, 0, MEM_RELEASE) || released;
+    if (void *p = gCommitted[i].exchange(nullptr))
+      released = VirtualFree(p, 0, MEM_RELEASE) || released;
+  }
+  return released;
+}
 } // namespace
 
 void MakeEmergencyReserve() {
@@ -20,22 +34,19 @@ void MakeEmergencyReserve() {
     if (!gCommitted[i])
       gCommitted[i] = VirtualAlloc(nullptr, 0x80000, MEM_COMMIT, PAGE_NOACCESS);
   }
+  if (!gHeapRoom)
+    gHeapRoom = std::malloc(kHeapRoom);
 }
 
-void ReleaseEmergencyReserve() {
-  for (int i = 0; i < kBlocks; ++i) {
-    if (void *p = gReserved[i].exchange(nullptr))
-      VirtualFree(p, 0, MEM_RELEASE);
-    if (void *p = gCommitted[i].exchange(nullptr))
-      VirtualFree(p, 0, MEM_RELEASE);
-  }
-}
+void ReleaseEmergencyReserve() { ReleaseAddressSpace(); }
 
 void EnsureHeapRoom(size_t bytes) {
-  if (void *room = std::malloc(bytes))
+  if (void *room = std::malloc(bytes)) {
     std::free(room);
-  else
-    ReleaseEmergencyReserve();
+    return;
+  }
+  if (!ReleaseAddressSpace())
+    std::free(gHeapRoom.exchange(nullptr));
 }
 
 } // namespace kx

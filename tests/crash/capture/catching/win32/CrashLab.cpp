@@ -204,6 +204,16 @@ void ReleaseMemory() {
   Line(buf);
 }
 
+// A report plug-in that uses up the memory again while the report is composed (the reserve went
+// back when the handling began) and then asks for more: its std::bad_alloc must still be thrown.
+std::string ExhaustingPlugin() {
+  struct GiveBack {
+    ~GiveBack() { ReleaseMemory(); }
+  } giveBack;
+  ExhaustMemory();
+  return std::string(100000, 'x');
+}
+
 // Overwrites the block headers before and after an allocation of the given heap (null: the
 // runtime's heap) whose neighbour is another block of the laboratory. The three blocks are never
 // freed, so the damage stays for the rest of the run.
@@ -306,7 +316,7 @@ private:
       throw EDBEditError("Invalid input value");
     if (gKind == "stdlib")
       (void)std::string("abc").at(10);
-    if (gKind == "av" || gKind == "internal")
+    if (gKind == "av" || gKind == "internal" || gKind == "oomplugin")
       WriteThroughNull(nullptr);
     if (gKind == "oom") {
       // A program that has run a while has raised exceptions before: the runtime's unwinder has
@@ -441,6 +451,8 @@ int main(int argc, char **argv) {
   kx::KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowRecorder);
   if (gKind == "internal")
     kx::AddReportPlugin("lab fault", "faults while the report is composed", &FaultingPlugin, true);
+  if (gKind == "oomplugin")
+    kx::AddReportPlugin("lab fault", "uses up the memory while the report is composed", &ExhaustingPlugin, true);
 
   int exitCode = 0;
   try {

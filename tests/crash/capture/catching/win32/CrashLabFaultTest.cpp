@@ -151,6 +151,20 @@ TEST_F(CrashLabFaults, FaultWithTheMemoryUsedUpIsReportedFromTheEmergencyReserve
   EXPECT_GE(std::count(stack.begin(), stack.end(), '\n'), 3) << stack;
 }
 
+TEST_F(CrashLabFaults, MemoryUsedUpAgainDuringTheHandlingStillLetsItsFailureBeThrown) {
+  // The reserve went back when the handling began; a report plug-in takes all memory again and
+  // asks for more. Its std::bad_alloc needs an exception object, from the heap block held last.
+  LabRun run = RunLab("oomplugin", "continue", kFaultsLab, 120000);
+  ASSERT_EQ(run.Caught().size(), 1u);
+  EXPECT_TRUE(IsAccessViolation(run.Caught()[0])) << run.Caught()[0];
+  EXPECT_TRUE(run.Matches(R"(released \d+ blocks exhausted=1)")) << run.Find("released ");
+  EXPECT_TRUE(run.Has("end 1"));
+  EXPECT_EQ(run.exitCode, 0u);
+  std::vector<std::string> reports = Reports(ReadFile(BugFile()));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find(">> internal error in plugin"), std::string::npos) << reports[0];
+}
+
 TEST_F(CrashLabFaults, FaultAfterTheHeapWasDamagedIsStillReported) {
   // Block headers of the process heap and of the runtime's heap are overwritten first.
   LabRun run = RunLab("heap", "continue", kFaultsLab, 60000);
