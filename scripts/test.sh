@@ -15,4 +15,9 @@ if [ "$(tidewell_wine_mode)" != vm ]; then
   tidewell_display
 fi
 trap 'bash scripts/wine-run.sh --shutdown; if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi' EXIT
-ctest --test-dir build/win32 --output-on-failure
+if ! ctest --test-dir build/win32 --output-on-failure; then
+  # Once more, in a fresh Wine, for the tests that failed: a test that fails again fails the run.
+  echo "Win32 tests: running the failed ones once more after a restart of Wine"
+  bash scripts/wine-run.sh --shutdown
+  ctest --test-dir build/win32 --output-on-failure --rerun-failed
+fi

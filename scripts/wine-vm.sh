@@ -129,10 +129,21 @@ run() {
   done >"$job/env"
   trap 'touch "$job/kill"' INT TERM
   touch "$job/submitted"
+  # TIDEWELL_RUN_LIMIT (seconds): past it the machine is powered off, so that a hung Wine (a
+  # wineserver spinning in a loop was seen) cannot slow down or hang the commands after this one.
+  local deadline=0
+  if [ -n "${TIDEWELL_RUN_LIMIT:-}" ]; then deadline=$((SECONDS + TIDEWELL_RUN_LIMIT)); fi
   until [ -f "$job/rc" ]; do
     if ! kill -0 "$(cat "$vm/qemu.pid" 2>/dev/null)" 2>/dev/null; then
       echo "error: the emulated machine stopped while running $1" >&2
       echo 125 >"$job/rc"
+      break
+    fi
+    if [ "$deadline" -gt 0 ] && [ "$SECONDS" -ge "$deadline" ]; then
+      echo "error: $1 still ran after ${TIDEWELL_RUN_LIMIT} s; the emulated machine is powered off" >&2
+      touch "$job/kill"
+      stop
+      echo 124 >"$job/rc"
       break
     fi
     sleep 0.05
