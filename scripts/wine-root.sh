@@ -24,7 +24,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 
 has_part() { [ -f "$root/.tidewell-root" ] && grep -qx "$1" "$root/.tidewell-root"; }
 
-if has_part wine && has_part servers && { [ "$want_vm" = 0 ] || has_part vm; }; then
+if has_part wine && has_part servers && { [ "$want_vm" = 0 ] || { has_part vm && has_part vm-strace; }; }; then
   exit 0
 fi
 
@@ -128,4 +128,12 @@ if [ "$want_vm" = 1 ] && ! has_part vm; then
   $SUDO rm -f "$root"/tmp/linux-image-*.deb
   echo vm | $SUDO tee -a "$root/.tidewell-root" >/dev/null
   echo "private root: kernel $kernel for the emulated machine"
+fi
+
+if [ "$want_vm" = 1 ] && ! has_part vm-strace; then
+  # strace, for the watchdog's account of a Wine server that spins (scripts/wine-vm-watchdog.sh).
+  root_apt_update
+  in_root apt-get install -y -q --no-install-recommends strace >/dev/null
+  echo vm-strace | $SUDO tee -a "$root/.tidewell-root" >/dev/null
+  echo "private root: strace for the emulated machine's watchdog"
 fi

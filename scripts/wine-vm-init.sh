@@ -1,7 +1,8 @@
 #!/bin/bash
 # First process of the emulated machine (scripts/wine-vm.sh copies it into the root as
 # /tidewell-init): mounts the system folders and the shared ones, brings up the loopback
-# network, starts Xvfb and hands over to the agent that runs the host's jobs.
+# network, starts Xvfb and the Wine server's watchdog, and hands over to the agent that runs the
+# host's jobs.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -27,6 +28,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
+bash "$checkout/scripts/wine-vm-watchdog.sh" /run/spool >/dev/null 2>&1 &
 bash "$checkout/scripts/wine-vm-agent.sh" /run/spool
 echo o >/proc/sysrq-trigger
 sleep 60

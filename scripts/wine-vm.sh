@@ -104,7 +104,7 @@ stop() {
   if running; then
     touch "$spool/shutdown"
     for _ in $(seq 100); do
-      kill -0 "$(cat "$vm/qemu.pid")" 2>/dev/null || break
+      kill -0 "$(cat "$vm/qemu.pid" 2>/dev/null)" 2>/dev/null || break
       sleep 0.1
     done
   fi
@@ -112,12 +112,32 @@ stop() {
   rm -f "$spool/agent-ready"
 }
 
+# True when a job still runs in the machine although its client is gone: CTest kills a test that
+# runs past its limit without warning, so the client could not end the job, and the Wine that
+# hung the test would hang the next one too. Finished jobs of such clients are cleared away.
+abandoned_jobs() {
+  running || return 1
+  local job client found=1
+  for job in "$spool"/job.*; do
+    client=$(cat "$job/client" 2>/dev/null) || continue
+    kill -0 "$client" 2>/dev/null && continue
+    if [ -f "$job/rc" ]; then rm -rf "$job"; else found=0; fi
+  done
+  return $found
+}
+
 # Runs one command in the machine and returns its exit code; its output is copied out when it
 # ends. Variables that describe this host (paths, display, terminal) stay behind.
 run() {
+  if abandoned_jobs; then
+    echo "note: a program left running by a client that was killed (a test's time limit, say);" \
+      "the emulated machine is powered off so that this command starts in a fresh Wine" >&2
+    stop
+  fi
   start || return $?
   local job
   job=$(mktemp -d "$spool/job.XXXXXXXX")
+  echo "$$" >"$job/client"
   printf '%s' "$PWD" >"$job/cwd"
   printf '%s\0' "$@" >"$job/argv"
   env -0 | while IFS= read -r -d '' pair; do
