@@ -11,6 +11,7 @@ busy=85      # per cent of that span on the processor that counts as spinning
 ticks=$(getconf CLK_TCK 2>/dev/null || echo 100)
 
 declare -A history # pid -> processor ticks of the last looks, oldest first
+peak=0             # the highest share seen, per cent (spool/watchdog-peak), to judge the threshold
 
 # Processor ticks (user + system) of pid, or nothing when it has gone.
 cpu_ticks() {
@@ -66,8 +67,13 @@ check() {
     samples=(${history[$pid]:-} "$now")
     if [ ${#samples[@]} -gt $((window + 1)) ]; then samples=("${samples[@]:1}"); fi
     history[$pid]="${samples[*]}"
-    if [ ${#samples[@]} -eq $((window + 1)) ] &&
-      [ $(((now - samples[0]) * 100)) -ge $((busy * window * interval * ticks)) ]; then
+    [ ${#samples[@]} -eq $((window + 1)) ] || continue
+    local share=$(((now - samples[0]) * 100 / (window * interval * ticks)))
+    if [ "$share" -gt "$peak" ]; then
+      peak=$share
+      echo "$peak" >"$spool/watchdog-peak"
+    fi
+    if [ "$share" -ge "$busy" ]; then
       local report err
       report=$(describe "$pid")
       kill -KILL "$pid" 2>/dev/null
