@@ -14,7 +14,9 @@ echo "Win32 tests (build/win32) run under: $(bash scripts/wine-run.sh --describe
 if [ "$(tidewell_wine_mode)" != vm ]; then
   tidewell_display
 fi
-trap 'bash scripts/wine-run.sh --shutdown; if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi' EXIT
+peak=$TIDEWELL_VM_DIR/spool/watchdog-peak
+trap '[ ! -f "$peak" ] || echo "Highest share of the processor the Wine server used over 90 s since the emulated machine started: $(cat "$peak")% (the watchdog kills it at 85%)"
+  bash scripts/wine-run.sh --shutdown; if [ -n "${TIDEWELL_XVFB_PID:-}" ]; then kill "$TIDEWELL_XVFB_PID" 2>/dev/null || true; fi' EXIT
 if ! ctest --test-dir build/win32 --output-on-failure; then
   # Once more, in a fresh Wine, for the tests that failed: a test that fails again fails the run.
   echo "Win32 tests: running the failed ones once more after a restart of Wine"
