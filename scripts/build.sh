@@ -18,7 +18,7 @@ configure() { # dir build-type [cmake args...]
 
 # Tests of the Windows tree wait for real time; in the emulated machine everything takes about
 # ten times longer (scripts/wine-run.sh stretches the tests' own limits the same way). There the
-# longest test takes about five minutes; its limit is four times the PC's, 20 minutes, since a
+# longest test takes about four minutes; its limit is four times the PC's, 20 minutes, since a
 # test that hangs costs its whole limit and the test run has to fit in CI's time.
 timeout=300
 if [ "$(tidewell_wine_mode)" = vm ]; then timeout=1200; fi
