@@ -1,4 +1,4 @@
-#include "StationSession.h"
+#include "app/StationSession.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ClassInfo.h"
+#include "runtime/ClassInfo.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "StrToInt.h"
+#include "runtime/StrToInt.h"
 
-#include "Exception.h"
+#include "runtime/Exception.h"
 
 #include <cstdint>
 

@@ -72,8 +72,8 @@ if [ ! -f "$exe" ] || [ ! -f "$unstripped" ]; then
   pe32=$native/pe32
   exe=$pe32/kxaddr.exe
   unstripped=$pe32/unstripped/kxaddr.exe
-  sources=(crash/report/debuginfo/{Crc32,Deflate,MapFile,ModelCache,PeImage,Scrambler,SymbolNames,TextMap}.cpp
-    crash/report/disasm/{Decoder,OpcodeTables}.cpp tools/kxaddr/main.cpp)
+  sources=(crash/analysis/debuginfo/{Crc32,Deflate,MapFile,ModelCache,Scrambler,SymbolNames,TextMap}.cpp crash/base/pe/PeImage.cpp
+    crash/analysis/disasm/{Decoder,OpcodeTables}.cpp tools/kxaddr/main.cpp)
   stale=0
   [ -f "$unstripped" ] || stale=1
   for s in "${sources[@]}"; do
@@ -82,7 +82,7 @@ if [ ! -f "$exe" ] || [ ! -f "$unstripped" ]; then
   if [ "$stale" = 1 ]; then
     echo "== no $win32/app/Tidewell.exe: building a stand-in PE32 ($unstripped)"
     mkdir -p "$pe32/unstripped"
-    i686-w64-mingw32-g++-posix -std=c++20 -O2 -g -Icrash/report/debuginfo -Icrash/report/disasm/include \
+    i686-w64-mingw32-g++-posix -std=c++20 -O2 -g -I. \
       "${sources[@]}" -static -lz -o "$unstripped"
     "$native/tools/kesgen/kesgen" --source-root "$PWD" "$unstripped" "$pe32/kxaddr.kes"
     i686-w64-mingw32-strip --strip-all -o "$exe" "$unstripped"

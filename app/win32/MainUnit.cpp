@@ -1,6 +1,6 @@
-#include "MainUnit.h"
+#include "app/win32/MainUnit.h"
 
-#include "../../runtime/StrToInt.h"
+#include "runtime/StrToInt.h"
 
 TJvHidDeviceController *HidCtl = nullptr;
 TJvHidDevice *StationDevice = nullptr;

@@ -1,5 +1,5 @@
 // Tidewell.exe: the tool with the system's HID devices.
-#include "Startup.h"
+#include "app/win32/Startup.h"
 
 #include <windows.h>
 

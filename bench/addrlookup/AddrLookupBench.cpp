@@ -5,8 +5,8 @@
 // and the processor time of the process, which a busy machine disturbs less), the median of several
 // rounds. Prints how many addresses each side could place, then the figure lines.
 //   addrlookup_bench KXADDR EXE ADDR2LINE UNSTRIPPED_EXE [COUNT]
-#include "BenchFigure.h"
-#include "PeImage.h"
+#include "bench/figure/BenchFigure.h"
+#include "crash/base/pe/PeImage.h"
 
 #include <fcntl.h>
 #include <spawn.h>

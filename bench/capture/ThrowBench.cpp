@@ -15,8 +15,8 @@
 #include <new>
 #include <typeinfo>
 
-#include "BenchFigure.h"
-#include "KXThreadRecord.h"
+#include "bench/figure/BenchFigure.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
 
 extern "C" [[noreturn]] void __real___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *));
 

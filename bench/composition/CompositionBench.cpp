@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <vector>
 
-#include "BenchFigure.h"
-#include "Exception.h"
-#include "FakeHost.h"
-#include "KXHandlers.h"
-#include "LiveReportFacts.h"
-#include "ReportComposer.h"
-#include "ThreadRegistry.h"
+#include "bench/figure/BenchFigure.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/capture/exception/KXHandlers.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
+#include "crash/report/composition/ReportComposer.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 using namespace kx;
 using namespace kx::test;

@@ -3,10 +3,10 @@
 // there, else a synthetic one of similar shape. Ratios are printed against
 // "baseline_linear_scan" (a plain scan over the publics) and "baseline_inflate" (decompressing
 // the container's block without building the model).
-#include "Deflate.h"
-#include "ExeDebugInfo.h"
-#include "MapFile.h"
-#include "Scrambler.h"
+#include "crash/analysis/debuginfo/Deflate.h"
+#include "tools/kesgen/ExeDebugInfo.h"
+#include "crash/analysis/debuginfo/MapFile.h"
+#include "crash/analysis/debuginfo/Scrambler.h"
 
 #include <benchmark/benchmark.h>
 

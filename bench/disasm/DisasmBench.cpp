@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "tidewell/disasm/Decoder.h"
-#include "BenchFigure.h"
-#include "PeImage.h"
+#include "crash/analysis/disasm/Decoder.h"
+#include "bench/figure/BenchFigure.h"
+#include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
 using debuginfo::PeImage;

@@ -15,9 +15,9 @@
 #include <random>
 #include <string>
 
-#include "BenchFigure.h"
-#include "NVPngEncoding.h"
-#include "NVPixels.h"
+#include "bench/figure/BenchFigure.h"
+#include "crash/output/image/NVPngEncoding.h"
+#include "crash/output/image/NVPixels.h"
 
 using namespace kx;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "BenchFigure.h"
+#include "bench/figure/BenchFigure.h"
 
 namespace {
 

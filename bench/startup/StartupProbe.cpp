@@ -6,7 +6,7 @@
 // benchmark can tell that each build started the reporter as meant.
 #include <windows.h>
 
-#include "KXReporter.h"
+#include "crash/shell/win32/KXReporter.h"
 
 namespace {
 constexpr int kActive = 10, kAbsent = 11;

@@ -1,4 +1,4 @@
-#include "KXAttachmentFiles.h"
+#include "crash/delivery/KXAttachmentFiles.h"
 
 namespace kx {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentPreparation.h"
+#include "crash/output/KXAttachmentPreparation.h"
 
 namespace kx {
 

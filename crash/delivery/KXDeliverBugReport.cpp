@@ -1,9 +1,9 @@
-#include "KXDeliverBugReport.h"
+#include "crash/delivery/KXDeliverBugReport.h"
 
-#include "KXHttpAnswer.h"
-#include "KXMailAddresses.h"
-#include "KXMailto.h"
-#include "KXSendByNetwork.h"
+#include "crash/delivery/KXHttpAnswer.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/delivery/KXMailto.h"
+#include "crash/delivery/KXSendByNetwork.h"
 
 namespace kx {
 

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentFiles.h"
-#include "KXDeliverySettings.h"
-#include "KXDnsQuery.h"
-#include "KXHttpRequest.h"
-#include "KXMailExchanger.h"
-#include "KXMailText.h"
-#include "KXMapiMessage.h"
-#include "KXNetwork.h"
-#include "ProgressAlert.h"
+#include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXDeliverySettings.h"
+#include "crash/delivery/KXDnsQuery.h"
+#include "crash/delivery/KXHttpRequest.h"
+#include "crash/delivery/KXMailExchanger.h"
+#include "crash/delivery/KXMailText.h"
+#include "crash/delivery/KXMapiMessage.h"
+#include "crash/delivery/KXNetwork.h"
+#include "crash/capture/exception/ProgressAlert.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
-#include "KXDeliverySettings.h"
+#include "crash/delivery/KXDeliverySettings.h"
 
-#include "KXReportFields.h"
-#include "KXText.h"
+#include "crash/output/KXReportFields.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "KXFields.h"
-#include "KXSendProgress.h"
-#include "KXSettings.h"
+#include "crash/base/settings/KXFields.h"
+#include "crash/delivery/KXSendProgress.h"
+#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXDnsMessage.h"
+#include "crash/delivery/KXDnsMessage.h"
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXDnsQuery.h"
+#include "crash/delivery/KXDnsQuery.h"
 
 #include <algorithm>
 
-#include "KXDnsMessage.h"
+#include "crash/delivery/KXDnsMessage.h"
 
 namespace kx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXHttpAnswer.h"
+#include "crash/delivery/KXHttpAnswer.h"
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXHttpRequest.h"
+#include "crash/delivery/KXHttpRequest.h"
 
-#include "KXBoundary.h"
-#include "KXMailAddresses.h"
-#include "KXText.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXHttpUpload.h"
+#include "crash/delivery/KXHttpUpload.h"
 
-#include "KXServerConnection.h"
+#include "crash/delivery/KXServerConnection.h"
 
 namespace kx {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentFiles.h"
-#include "KXHttpAnswer.h"
-#include "KXHttpRequest.h"
-#include "KXNetwork.h"
-#include "KXSendProgress.h"
+#include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXHttpAnswer.h"
+#include "crash/delivery/KXHttpRequest.h"
+#include "crash/delivery/KXNetwork.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx {
 

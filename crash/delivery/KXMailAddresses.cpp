@@ -1,4 +1,4 @@
-#include "KXMailAddresses.h"
+#include "crash/delivery/KXMailAddresses.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXMailExchanger.h"
+#include "crash/delivery/KXMailExchanger.h"
 
-#include "KXDnsMessage.h"
-#include "KXMailAddresses.h"
-#include "KXText.h"
+#include "crash/delivery/KXDnsMessage.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

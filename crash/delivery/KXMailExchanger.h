@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "KXDnsQuery.h"
+#include "crash/delivery/KXDnsQuery.h"
 
 namespace kx {
 

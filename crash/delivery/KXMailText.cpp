@@ -1,4 +1,4 @@
-#include "KXMailText.h"
+#include "crash/delivery/KXMailText.h"
 
 #include <cstdio>
 

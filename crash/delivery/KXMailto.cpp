@@ -1,6 +1,6 @@
-#include "KXMailto.h"
+#include "crash/delivery/KXMailto.h"
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXMapiMessage.h"
+#include "crash/delivery/KXMapiMessage.h"
 
-#include "KXMailAddresses.h"
+#include "crash/delivery/KXMailAddresses.h"
 
 namespace kx {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "KXMailText.h"
+#include "crash/delivery/KXMailText.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXSendByNetwork.h"
+#include "crash/delivery/KXSendByNetwork.h"
 
-#include "KXHttpUpload.h"
-#include "KXMailAddresses.h"
-#include "KXSmtpClient.h"
+#include "crash/delivery/KXHttpUpload.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/delivery/KXSmtpClient.h"
 
 namespace kx {
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentFiles.h"
-#include "KXDnsQuery.h"
-#include "KXHttpRequest.h"
-#include "KXMailText.h"
-#include "KXMailExchanger.h"
-#include "KXNetwork.h"
-#include "KXSendProgress.h"
+#include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXDnsQuery.h"
+#include "crash/delivery/KXHttpRequest.h"
+#include "crash/delivery/KXMailText.h"
+#include "crash/delivery/KXMailExchanger.h"
+#include "crash/delivery/KXNetwork.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ProgressAlert.h"
+#include "crash/capture/exception/ProgressAlert.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXServerConnection.h"
+#include "crash/delivery/KXServerConnection.h"
 
 namespace kx {
 

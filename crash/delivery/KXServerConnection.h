@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "KXNetwork.h"
-#include "KXSendProgress.h"
+#include "crash/delivery/KXNetwork.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx {
 

@@ -1,10 +1,10 @@
-#include "KXSmtpClient.h"
+#include "crash/delivery/KXSmtpClient.h"
 
-#include "KXMailAddresses.h"
-#include "KXMimeMessage.h"
-#include "KXServerConnection.h"
-#include "KXSmtpReply.h"
-#include "KXText.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/delivery/KXMimeMessage.h"
+#include "crash/delivery/KXServerConnection.h"
+#include "crash/delivery/KXSmtpReply.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentFiles.h"
-#include "KXMailText.h"
-#include "KXNetwork.h"
-#include "KXSendProgress.h"
+#include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXMailText.h"
+#include "crash/delivery/KXNetwork.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXSmtpReply.h"
+#include "crash/delivery/KXSmtpReply.h"
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXAttachmentList.h"
+#include "crash/output/KXAttachmentList.h"
 
-#include "KXBugFilePaths.h"
-#include "KXBugReportSave.h"
-#include "KXText.h"
+#include "crash/output/KXBugFilePaths.h"
+#include "crash/output/KXBugReportSave.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "KXAttachmentSettings.h"
-#include "KXBugFileSystem.h"
-#include "KXFields.h"
-#include "KXFileStore.h"
+#include "crash/output/KXAttachmentSettings.h"
+#include "crash/output/KXBugFileSystem.h"
+#include "crash/base/settings/KXFields.h"
+#include "crash/output/KXFileStore.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXAttachmentPreparation.h"
+#include "crash/output/KXAttachmentPreparation.h"
 
-#include "KXBugFilePaths.h"
-#include "KXText.h"
-#include "KXZipArchive.h"
+#include "crash/output/KXBugFilePaths.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/output/KXZipArchive.h"
 
 namespace kx {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "KXFields.h"
-#include "KXFileStore.h"
+#include "crash/base/settings/KXFields.h"
+#include "crash/output/KXFileStore.h"
 
 namespace kx {
 

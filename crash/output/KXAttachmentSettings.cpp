@@ -1,4 +1,4 @@
-#include "KXAttachmentSettings.h"
+#include "crash/output/KXAttachmentSettings.h"
 
 namespace kx {
 

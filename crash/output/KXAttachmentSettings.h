@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "KXBugFileRules.h"
-#include "KXFields.h"
-#include "KXSettings.h"
+#include "crash/output/KXBugFileRules.h"
+#include "crash/base/settings/KXFields.h"
+#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXBugFilePaths.h"
+#include "crash/output/KXBugFilePaths.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "KXBugFileRules.h"
+#include "crash/output/KXBugFileRules.h"
 
-#include "KXReportFields.h"
+#include "crash/output/KXReportFields.h"
 
 namespace kx {
 

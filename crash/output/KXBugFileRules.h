@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "KXSettings.h"
+#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXBugReportSave.h"
+#include "crash/output/KXBugReportSave.h"
 
 #include <new>
 
-#include "KXBugFilePaths.h"
+#include "crash/output/KXBugFilePaths.h"
 
 namespace kx {
 

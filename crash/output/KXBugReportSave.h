@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "KXBugFileRules.h"
-#include "KXBugFileSystem.h"
+#include "crash/output/KXBugFileRules.h"
+#include "crash/output/KXBugFileSystem.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXPrintLayout.h"
+#include "crash/output/KXPrintLayout.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "KXReportFields.h"
+#include "crash/output/KXReportFields.h"
 
 #include <limits>
 

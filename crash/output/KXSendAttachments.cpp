@@ -1,8 +1,8 @@
-#include "KXSendAttachments.h"
+#include "crash/output/KXSendAttachments.h"
 
 #include <algorithm>
 
-#include "KXBugFilePaths.h"
+#include "crash/output/KXBugFilePaths.h"
 
 namespace kx {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "KXAttachmentList.h"
-#include "KXAttachmentPreparation.h"
+#include "crash/output/KXAttachmentList.h"
+#include "crash/output/KXAttachmentPreparation.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXZipArchive.h"
+#include "crash/output/KXZipArchive.h"
 
 #include <zlib.h>
 
@@ -7,9 +7,9 @@
 #include <limits>
 #include <new>
 
-#include "Crc32.h"
-#include "KXBugFilePaths.h"
-#include "KXText.h"
+#include "crash/analysis/debuginfo/Crc32.h"
+#include "crash/output/KXBugFilePaths.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

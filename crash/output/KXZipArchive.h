@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "KXFileStore.h"
+#include "crash/output/KXFileStore.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "HidController.h"
+#include "hid/win32/HidController.h"
 
 #include <algorithm>
 #include <dbt.h>

@@ -2,8 +2,8 @@
 // The HID device controller: keeps the list of HID device interfaces present, follows the
 // system's device-change notifications on the GUI thread, lends devices out and takes them
 // back, and hands its event handlers down to the devices.
-#include "HidDevice.h"
-#include "HidEvents.h"
+#include "hid/win32/HidDevice.h"
+#include "hid/win32/HidEvents.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 #pragma once
 // One HID device interface found by the controller. A user borrows it between check-out and
 // check-in; it stays a valid object for its borrower after the device is unplugged.
-#include "HidEvents.h"
-#include "HidPlatform.h"
-#include "HidPnPInfo.h"
+#include "hid/win32/HidEvents.h"
+#include "hid/win32/HidPlatform.h"
+#include "hid/win32/HidPnPInfo.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "HidPnPInfo.h"
+#include "hid/win32/HidPnPInfo.h"
 
 #include <cstring>
 

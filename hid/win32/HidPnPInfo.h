@@ -1,7 +1,7 @@
 #pragma once
 // The plug-and-play record of one HID device interface: its path, its stable device number
 // and the device-setup properties, each read once when the record is made.
-#include "HidPlatform.h"
+#include "hid/win32/HidPlatform.h"
 
 #include <cstdint>
 #include <string>

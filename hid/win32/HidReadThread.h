@@ -1,7 +1,7 @@
 #pragma once
 // The thread that reads a checked-out device's input reports with overlapped I/O and hands
 // each one to the GUI thread, where the device's OnData handler runs.
-#include "../../runtime/win32/Thread.h"
+#include "runtime/win32/Thread.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "SimHidPlatform.h"
+#include "hid/win32/SimHidPlatform.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // station's memory commands; devices can be plugged and unplugged at run time, which posts
 // the device-change notification to the process's top-level windows as the system does.
 // Overlapped reads complete through the issuing thread's alertable waits.
-#include "HidPlatform.h"
+#include "hid/win32/HidPlatform.h"
 
 #include <array>
 #include <condition_variable>

@@ -1,5 +1,5 @@
 // The real platform: SetupAPI and hid.dll bound by name at run time, file I/O from kernel32.
-#include "HidPlatform.h"
+#include "hid/win32/HidPlatform.h"
 
 #include <vector>
 

@@ -1,11 +1,11 @@
-#include "Application.h"
+#include "runtime/win32/Application.h"
 
-#include "../ClassInfo.h"
-#include "../Exception.h"
-#include "Forms.h"
-#include "RuntimeHooks.h"
-#include "Thread.h"
-#include "WideText.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/Forms.h"
+#include "runtime/win32/RuntimeHooks.h"
+#include "runtime/win32/Thread.h"
+#include "runtime/win32/WideText.h"
 
 TApplication *Application = nullptr;
 

@@ -1,7 +1,7 @@
-#include "Forms.h"
+#include "runtime/win32/Forms.h"
 
-#include "Application.h"
-#include "WideText.h"
+#include "runtime/win32/Application.h"
+#include "runtime/win32/WideText.h"
 
 #include <commctrl.h>
 

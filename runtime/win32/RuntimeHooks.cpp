@@ -1,6 +1,6 @@
-#include "RuntimeHooks.h"
+#include "runtime/win32/RuntimeHooks.h"
 
-#include "Application.h"
+#include "runtime/win32/Application.h"
 
 TRuntimeHooks &RuntimeHooks() {
   static TRuntimeHooks hooks;

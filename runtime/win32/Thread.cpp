@@ -1,8 +1,8 @@
-#include "Thread.h"
+#include "runtime/win32/Thread.h"
 
-#include "../Exception.h"
-#include "Application.h"
-#include "RuntimeHooks.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/Application.h"
+#include "runtime/win32/RuntimeHooks.h"
 
 #include <deque>
 #include <mutex>

@@ -2,12 +2,12 @@
 // error details form and the screenshot form one after another; cancel on the last abandons the
 // send and leaves the dialog. Each form is saved as a picture beside the exe
 // (assistant-contact.png, assistant-details.png, assistant-screenshot.png) for a look by eye.
-#include "ToolDriver.h"
+#include "tests/e2e/ToolDriver.h"
 
 #include <cstring>
 #include <fstream>
 
-#include "NVMemoryBitmap.h"
+#include "crash/output/image/NVMemoryBitmap.h"
 
 using namespace tidewell_e2e;
 

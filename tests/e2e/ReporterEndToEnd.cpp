@@ -1,12 +1,12 @@
 // The reporter in the real tool: an empty New field makes StrToInt fail inside the Set button's
 // handler; the exception reaches the reporter through the application-level handler, which shows
 // its window; continue, restart and close each do what they say.
-#include "ToolDriver.h"
+#include "tests/e2e/ToolDriver.h"
 
 #include <fstream>
 #include <sstream>
 
-#include "MangledNames.h"
+#include "tests/support/MangledNames.h"
 
 using namespace tidewell_e2e;
 

@@ -1,7 +1,7 @@
 // Drives the real TidewellSim.exe from another process through window messages: connect to
 // the simulated station, read its interval, set a new one, read it back, and check every
 // report exchanged in the station's traffic log.
-#include "ToolDriver.h"
+#include "tests/e2e/ToolDriver.h"
 
 using namespace tidewell_e2e;
 

@@ -1,8 +1,8 @@
 #pragma once
 // Driving the tool's exe from another process through window messages, with time-outs so that a
 // hung tool never hangs a test.
-#include "MainUnit.h"
-#include "TestTime.h"
+#include "app/win32/MainUnit.h"
+#include "tests/support/TestTime.h"
 
 #include <gtest/gtest.h>
 

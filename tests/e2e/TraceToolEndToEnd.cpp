@@ -1,6 +1,6 @@
 // kestrace against the running tool: the report of the live TidewellSim.exe is printed without
 // stopping it; wrong targets and command lines end with their exit codes.
-#include "ToolDriver.h"
+#include "tests/e2e/ToolDriver.h"
 
 #include <cstdio>
 #include <regex>

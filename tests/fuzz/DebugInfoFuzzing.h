@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MapFile.h"
+#include "crash/analysis/debuginfo/MapFile.h"
 
 namespace kx::fuzz {
 

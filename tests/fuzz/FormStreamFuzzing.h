@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "AssistantBitmaps.h"
-#include "FormLayout.h"
-#include "FormStream.h"
-#include "NVAssistantObject.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/ui/assistant/FormLayout.h"
+#include "crash/ui/assistant/FormStream.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx::fuzz {
 

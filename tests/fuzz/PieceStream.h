@@ -4,7 +4,7 @@
 #include <deque>
 #include <string>
 
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 class PieceStream : public kx::IKXStreamSocket {
 public:

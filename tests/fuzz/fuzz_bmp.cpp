@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "NVBmpReader.h"
+#include "crash/output/image/NVBmpReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kx::NVBmpImage image = kx::ReadBmp(std::string_view(reinterpret_cast<const char *>(data), size));

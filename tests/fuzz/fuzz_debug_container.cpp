@@ -13,11 +13,11 @@
 #include <cstring>
 #include <vector>
 
-#include "ByteStream.h"
-#include "DebugInfoFuzzing.h"
-#include "Deflate.h"
-#include "Scrambler.h"
-#include "TestImage.h"
+#include "crash/base/bytes/ByteStream.h"
+#include "tests/fuzz/DebugInfoFuzzing.h"
+#include "crash/analysis/debuginfo/Deflate.h"
+#include "crash/analysis/debuginfo/Scrambler.h"
+#include "tests/crash/analysis/debuginfo/TestImage.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "tidewell/disasm/Disassembly.h"
+#include "crash/analysis/disasm/Disassembly.h"
 
 using namespace tidewell::disasm;
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "KXDnsMessage.h"
+#include "crash/delivery/KXDnsMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size > 4096)

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "KXHttpAnswer.h"
-#include "PieceStream.h"
+#include "crash/delivery/KXHttpAnswer.h"
+#include "tests/fuzz/PieceStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size > 16384)

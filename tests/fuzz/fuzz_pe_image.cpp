@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "DebugInfoFuzzing.h"
-#include "PeImage.h"
+#include "tests/fuzz/DebugInfoFuzzing.h"
+#include "crash/base/pe/PeImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kx::fuzz::MemoryModuleFiles files;

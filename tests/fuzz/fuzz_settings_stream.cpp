@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "KXExpand.h"
-#include "KXPlatform.h"
-#include "KXSettingsObject.h"
-#include "KXSettingsStream.h"
+#include "crash/base/settings/KXExpand.h"
+#include "crash/base/settings/KXPlatform.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/base/settings/KXSettingsStream.h"
 
 namespace {
 

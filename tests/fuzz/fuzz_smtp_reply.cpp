@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "KXSmtpReply.h"
-#include "PieceStream.h"
+#include "crash/delivery/KXSmtpReply.h"
+#include "tests/fuzz/PieceStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > 16384)

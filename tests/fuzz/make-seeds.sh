@@ -19,7 +19,7 @@ mkdir -p "$corpus"/{settings_stream,debug_container,text_map,pe_image,disasm,bmp
 
 # Settings streams: the product's settings and one of the test settings.
 "$native/tools/kxsettings/kxsettings" "$root/resources/settings/Tidewell.settings" "$corpus/settings_stream/Tidewell.stream"
-"$native/tools/kxsettings/kxsettings" "$root/tests/crash/capture/settings/win32/Own.settings" "$corpus/settings_stream/Own.stream"
+"$native/tools/kxsettings/kxsettings" "$root/tests/crash/base/settings/win32/Own.settings" "$corpus/settings_stream/Own.stream"
 
 # The exe: without the C run time, with DWARF for kesgen and the linker's map.
 flags=(-O2 -g -nostdlib -nostartfiles -fno-asynchronous-unwind-tables -fno-ident)
@@ -28,9 +28,9 @@ flags=(-O2 -g -nostdlib -nostartfiles -fno-asynchronous-unwind-tables -fno-ident
 "$native/tools/kesgen/kesgen" --source-root "$work" "$work/station.exe" "$work/station.kes"
 cp "$work/station.map" "$corpus/text_map/mingw-ld.map"
 cp "$work/station.kes" "$corpus/debug_container/station.kes"
-c++ -std=c++20 -O1 -I"$root/crash/report/debuginfo" "$seeds/ExtractDebugStream.cpp" \
-  "$root/crash/report/debuginfo/Deflate.cpp" "$root/crash/report/debuginfo/Scrambler.cpp" \
-  "$root/crash/report/debuginfo/Crc32.cpp" -lz -o "$work/extract"
+c++ -std=c++20 -O1 -I"$root" "$seeds/ExtractDebugStream.cpp" \
+  "$root/crash/analysis/debuginfo/Deflate.cpp" "$root/crash/analysis/debuginfo/Scrambler.cpp" \
+  "$root/crash/analysis/debuginfo/Crc32.cpp" -lz -o "$work/extract"
 "$work/extract" "$work/station.kes" "$corpus/debug_container/station"
 # The shipped form: the container as the exe's TIDEWELLDEBUG resource, the exe stripped.
 (cd "$work" && i686-w64-mingw32-windres station.rc -O coff -o station.res &&

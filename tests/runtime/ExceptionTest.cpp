@@ -1,5 +1,5 @@
-#include "ClassInfo.h"
-#include "Exception.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
 
 #include <gtest/gtest.h>
 

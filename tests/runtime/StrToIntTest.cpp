@@ -1,5 +1,5 @@
-#include "Exception.h"
-#include "StrToInt.h"
+#include "runtime/Exception.h"
+#include "runtime/StrToInt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "CodeRanges.h"
+#include "tools/kesgen/CodeRanges.h"
 
-#include "DwarfForms.h"
+#include "tools/kesgen/DwarfForms.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // lists in .debug_ranges or .debug_rnglists). Of a chain of nested inlined calls only the
 // outermost one is kept: the call written in the source of the function the code physically
 // belongs to, whose line is the one a report should show for all of the inlined code.
-#include "DwarfSections.h"
+#include "tools/kesgen/DwarfSections.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "DwarfForms.h"
+#include "tools/kesgen/DwarfForms.h"
 
 namespace kesgen {
 

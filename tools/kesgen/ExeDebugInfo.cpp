@@ -1,10 +1,10 @@
-#include "ExeDebugInfo.h"
+#include "tools/kesgen/ExeDebugInfo.h"
 
-#include "ByteStream.h"
-#include "Crc32.h"
-#include "DwarfForms.h"
-#include "CodeRanges.h"
-#include "SymbolNames.h"
+#include "crash/base/bytes/ByteStream.h"
+#include "crash/analysis/debuginfo/Crc32.h"
+#include "tools/kesgen/DwarfForms.h"
+#include "tools/kesgen/CodeRanges.h"
+#include "crash/analysis/debuginfo/SymbolNames.h"
 
 #include <algorithm>
 #include <cstring>

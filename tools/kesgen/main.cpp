@@ -1,7 +1,7 @@
 // kesgen: writes the debug-information container of a linked executable.
 //   kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT
 //   kesgen --check EXE CONTAINER   (exit 0 when the container was made from EXE's code)
-#include "ExeDebugInfo.h"
+#include "tools/kesgen/ExeDebugInfo.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ExportTable.h"
+#include "tools/kestrace/ExportTable.h"
 
 #include <string>
 

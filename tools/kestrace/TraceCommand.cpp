@@ -1,4 +1,4 @@
-#include "TraceCommand.h"
+#include "tools/kestrace/TraceCommand.h"
 
 namespace kestrace {
 

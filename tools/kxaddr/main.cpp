@@ -3,8 +3,8 @@
 // For each hexadecimal address (absolute at the image base) one line:
 //   address<TAB>module<TAB>unit<TAB>line<TAB>function
 // with empty fields, and 0 for the line, where unknown.
-#include "MapFile.h"
-#include "PeImage.h"
+#include "crash/analysis/debuginfo/MapFile.h"
+#include "crash/base/pe/PeImage.h"
 
 #include <cerrno>
 #include <cstdio>

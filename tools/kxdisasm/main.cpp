@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "tidewell/disasm/Decoder.h"
-#include "tidewell/disasm/Disassembly.h"
-#include "tidewell/disasm/FunctionAnalysis.h"
-#include "PeImage.h"
+#include "crash/analysis/disasm/Decoder.h"
+#include "crash/analysis/disasm/Disassembly.h"
+#include "crash/analysis/disasm/FunctionAnalysis.h"
+#include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
 using debuginfo::PeImage;

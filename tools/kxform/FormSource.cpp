@@ -1,10 +1,10 @@
-#include "FormSource.h"
+#include "tools/kxform/FormSource.h"
 
 #include <cctype>
 #include <charconv>
 #include <vector>
 
-#include "FormStream.h"
+#include "crash/ui/assistant/FormStream.h"
 
 namespace kx {
 

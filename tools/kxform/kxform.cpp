@@ -4,7 +4,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "FormSource.h"
+#include "tools/kxform/FormSource.h"
 
 int main(int argc, char **argv) {
   if (argc != 3) {

@@ -1,9 +1,9 @@
-#include "SettingsSource.h"
+#include "tools/kxsettings/SettingsSource.h"
 
 #include <cstdint>
 #include <set>
 
-#include "KXSettingsStream.h"
+#include "crash/base/settings/KXSettingsStream.h"
 
 namespace kx {
 

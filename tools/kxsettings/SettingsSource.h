@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "KXProperty.h"
+#include "crash/base/settings/KXProperty.h"
 
 namespace kx {
 

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "SettingsSource.h"
+#include "tools/kxsettings/SettingsSource.h"
 
 int main(int argc, char **argv) {
   if (argc != 3) {

@@ -1,4 +1,4 @@
-#include "KXSystemExceptions.h"
+#include "crash/capture/catching/KXSystemExceptions.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "KXAddressCorrection.h"
+#include "crash/capture/exception/KXAddressCorrection.h"
 
-#include "tidewell/disasm/FunctionAnalysis.h"
+#include "crash/analysis/disasm/FunctionAnalysis.h"
 
 namespace kx {
 

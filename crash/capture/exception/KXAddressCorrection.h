@@ -3,7 +3,7 @@
 // boundaries, but lies 4 bytes before one, is moved onto it.
 #include <cstdint>
 
-#include "tidewell/disasm/Decoder.h"
+#include "crash/analysis/disasm/Decoder.h"
 
 namespace kx {
 

@@ -1,9 +1,9 @@
-#include "KXExceptMessage.h"
+#include "crash/capture/exception/KXExceptMessage.h"
 
 #include <algorithm>
 
-#include "ClassInfo.h"
-#include "Exception.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
 
 namespace kx {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <typeinfo>
 
-#include "KXFields.h"
-#include "KXSettings.h"
+#include "crash/base/settings/KXFields.h"
+#include "crash/base/settings/KXSettings.h"
 
 class INVBitmap; // a screenshot, made by the screenshot module
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "KXException.h"
-#include "ProgressAlert.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/capture/exception/ProgressAlert.h"
 
 namespace kx {
 

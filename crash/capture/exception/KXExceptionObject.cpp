@@ -1,10 +1,10 @@
-#include "KXExceptionObject.h"
+#include "crash/capture/exception/KXExceptionObject.h"
 
 #include <algorithm>
 
-#include "KXExceptMessage.h"
-#include "KXExceptionTimes.h"
-#include "KXHandlers.h"
+#include "crash/capture/exception/KXExceptMessage.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/capture/exception/KXHandlers.h"
 
 namespace kx {
 

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
-#include "KXException.h"
-#include "ReturnAddress.h"
-#include "KXExceptionHost.h"
-#include "KXSettingsObject.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/analysis/stacktrace/ReturnAddress.h"
+#include "crash/capture/exception/KXExceptionHost.h"
+#include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
 

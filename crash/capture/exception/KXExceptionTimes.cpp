@@ -1,4 +1,4 @@
-#include "KXExceptionTimes.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
 
 #include <algorithm>
 #include <mutex>

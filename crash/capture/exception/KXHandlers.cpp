@@ -1,9 +1,9 @@
-#include "KXHandlers.h"
+#include "crash/capture/exception/KXHandlers.h"
 
 #include <algorithm>
 #include <array>
 
-#include "KXExceptionObject.h"
+#include "crash/capture/exception/KXExceptionObject.h"
 
 namespace kx {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXHandlingSequence.h"
+#include "crash/capture/exception/KXHandlingSequence.h"
 
-#include "KXExceptionObject.h"
-#include "KXExceptionTimes.h"
-#include "KXHandlers.h"
+#include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/capture/exception/KXHandlers.h"
 
 namespace kx {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

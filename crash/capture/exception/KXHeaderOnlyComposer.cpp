@@ -1,8 +1,8 @@
-#include "KXHeaderOnlyComposer.h"
+#include "crash/capture/exception/KXHeaderOnlyComposer.h"
 
 #include <cstdio>
 
-#include "KXExceptionObject.h"
+#include "crash/capture/exception/KXExceptionObject.h"
 
 namespace kx {
 

@@ -2,7 +2,7 @@
 // A report composition that lists only what the exception object itself knows (time, class,
 // message, address, thread) and is complete at once. The process uses it until the full bug
 // report composition (stack traces, registers, module lists) is plugged into the host.
-#include "KXExceptionHost.h"
+#include "crash/capture/exception/KXExceptionHost.h"
 
 namespace kx {
 

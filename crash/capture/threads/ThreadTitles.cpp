@@ -1,4 +1,4 @@
-#include "ThreadTitles.h"
+#include "crash/capture/threads/ThreadTitles.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "TraceDelivery.h"
+#include "crash/capture/traceprocess/TraceDelivery.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "KXWin32DeliveryConfig.h"
+#include "crash/delivery/win32/KXWin32DeliveryConfig.h"
 
 #include <mutex>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "KXDeliverBugReport.h"
+#include "crash/delivery/KXDeliverBugReport.h"
 
 namespace kx {
 

@@ -1,19 +1,19 @@
-#include "KXWin32DeliveryHost.h"
+#include "crash/delivery/win32/KXWin32DeliveryHost.h"
 
 #include <shellapi.h>
 
 #include <random>
 
-#include "KXException.h"
-#include "KXWin32Attachments.h"
-#include "KXWin32FileSource.h"
-#include "KXWin32Mailto.h"
-#include "KXWin32Mapi.h"
-#include "KXWin32Network.h"
-#include "KXWin32Proxy.h"
-#include "KXWin32SystemDns.h"
-#include "ProcessLock.h"
-#include "ProgressAlertWin32.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/output/win32/KXWin32Attachments.h"
+#include "crash/delivery/win32/KXWin32FileSource.h"
+#include "crash/delivery/win32/KXWin32Mailto.h"
+#include "crash/delivery/win32/KXWin32Mapi.h"
+#include "crash/delivery/win32/KXWin32Network.h"
+#include "crash/delivery/win32/KXWin32Proxy.h"
+#include "crash/delivery/win32/KXWin32SystemDns.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
+#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 
 namespace kx {
 

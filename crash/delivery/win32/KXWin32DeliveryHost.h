@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "KXDeliverBugReport.h"
-#include "KXSettings.h"
-#include "KXWin32DeliveryConfig.h"
-#include "NVBitmap.h"
+#include "crash/delivery/KXDeliverBugReport.h"
+#include "crash/base/settings/KXSettings.h"
+#include "crash/delivery/win32/KXWin32DeliveryConfig.h"
+#include "crash/output/image/NVBitmap.h"
 
 namespace kx {
 

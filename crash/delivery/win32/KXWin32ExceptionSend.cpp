@@ -1,8 +1,8 @@
-#include "KXWin32ExceptionSend.h"
+#include "crash/delivery/win32/KXWin32ExceptionSend.h"
 
-#include "KXDeliverySettings.h"
-#include "KXSettingsObject.h"
-#include "KXWin32DeliveryHost.h"
+#include "crash/delivery/KXDeliverySettings.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/delivery/win32/KXWin32DeliveryHost.h"
 
 namespace kx {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "KXException.h"
-#include "NVBitmap.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/output/image/NVBitmap.h"
 
 namespace kx {
 

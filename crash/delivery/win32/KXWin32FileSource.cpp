@@ -1,4 +1,4 @@
-#include "KXWin32FileSource.h"
+#include "crash/delivery/win32/KXWin32FileSource.h"
 
 #include <windows.h>
 

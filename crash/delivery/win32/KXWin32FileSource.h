@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "KXAttachmentFiles.h"
+#include "crash/delivery/KXAttachmentFiles.h"
 
 namespace kx {
 

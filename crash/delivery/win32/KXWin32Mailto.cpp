@@ -1,4 +1,4 @@
-#include "KXWin32Mailto.h"
+#include "crash/delivery/win32/KXWin32Mailto.h"
 
 #include <vector>
 

@@ -1,9 +1,9 @@
-#include "KXWin32Mapi.h"
+#include "crash/delivery/win32/KXWin32Mapi.h"
 
 #include <string>
 #include <vector>
 
-#include "ThreadPause.h"
+#include "crash/capture/threads/win32/ThreadPause.h"
 
 namespace kx {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <mapi.h>
 
-#include "KXDeliverBugReport.h"
+#include "crash/delivery/KXDeliverBugReport.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXWin32Network.h"
+#include "crash/delivery/win32/KXWin32Network.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXWin32Proxy.h"
+#include "crash/delivery/win32/KXWin32Proxy.h"
 
 #include <windows.h>
 

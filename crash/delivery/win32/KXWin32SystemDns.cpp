@@ -1,10 +1,10 @@
-#include "KXWin32SystemDns.h"
+#include "crash/delivery/win32/KXWin32SystemDns.h"
 
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
 
-#include "KXMailExchanger.h"
+#include "crash/delivery/KXMailExchanger.h"
 
 namespace kx {
 

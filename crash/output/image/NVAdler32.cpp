@@ -1,4 +1,4 @@
-#include "NVAdler32.h"
+#include "crash/output/image/NVAdler32.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "NVAppRegion.h"
+#include "crash/output/image/NVAppRegion.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "NVBitmapBase.h"
+#include "crash/output/image/NVBitmapBase.h"
 
-#include "NVBmpWriter.h"
-#include "NVPngEncoding.h"
-#include "NVZoom.h"
+#include "crash/output/image/NVBmpWriter.h"
+#include "crash/output/image/NVPngEncoding.h"
+#include "crash/output/image/NVZoom.h"
 
 namespace kx {
 

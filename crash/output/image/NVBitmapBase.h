@@ -6,9 +6,9 @@
 #include <memory>
 #include <mutex>
 
-#include "NVBitmap.h"
-#include "NVImageFiles.h"
-#include "NVPixels.h"
+#include "crash/output/image/NVBitmap.h"
+#include "crash/output/image/NVImageFiles.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

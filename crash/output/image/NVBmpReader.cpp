@@ -1,4 +1,4 @@
-#include "NVBmpReader.h"
+#include "crash/output/image/NVBmpReader.h"
 
 #include <algorithm>
 #include <array>

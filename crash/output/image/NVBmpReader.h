@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "NVPixels.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

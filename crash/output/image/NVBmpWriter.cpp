@@ -1,4 +1,4 @@
-#include "NVBmpWriter.h"
+#include "crash/output/image/NVBmpWriter.h"
 
 namespace kx {
 

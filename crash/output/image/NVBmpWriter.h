@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "NVPixels.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

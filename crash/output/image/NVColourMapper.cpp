@@ -1,4 +1,4 @@
-#include "NVColourMapper.h"
+#include "crash/output/image/NVColourMapper.h"
 
 #include <cstdlib>
 

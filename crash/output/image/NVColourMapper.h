@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "NVPalette.h"
-#include "NVPixels.h"
+#include "crash/output/image/NVPalette.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "NVGreyImage.h"
+#include "crash/output/image/NVGreyImage.h"
 
 namespace kx {
 

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
-#include "NVPalette.h"
-#include "NVPixels.h"
+#include "crash/output/image/NVPalette.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "NVImageFiles.h"
+#include "crash/output/image/NVImageFiles.h"
 
 namespace kx {
 

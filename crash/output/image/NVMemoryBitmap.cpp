@@ -1,4 +1,4 @@
-#include "NVMemoryBitmap.h"
+#include "crash/output/image/NVMemoryBitmap.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 // An INVBitmap over pixel memory of its own, without a device context: everything but Draw.
 // Used where no display is at hand and by the tests.
-#include "NVBitmapBase.h"
+#include "crash/output/image/NVBitmapBase.h"
 
 namespace kx {
 

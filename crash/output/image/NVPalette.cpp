@@ -1,4 +1,4 @@
-#include "NVPalette.h"
+#include "crash/output/image/NVPalette.h"
 
 namespace kx {
 

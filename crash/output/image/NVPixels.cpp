@@ -1,4 +1,4 @@
-#include "NVPixels.h"
+#include "crash/output/image/NVPixels.h"
 
 #include <stdexcept>
 

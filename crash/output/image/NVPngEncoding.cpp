@@ -1,12 +1,12 @@
-#include "NVPngEncoding.h"
+#include "crash/output/image/NVPngEncoding.h"
 
 #include <algorithm>
 #include <new>
 
-#include "NVColourMapper.h"
-#include "NVGreyImage.h"
-#include "NVPngWriter.h"
-#include "NVWuQuantizer.h"
+#include "crash/output/image/NVColourMapper.h"
+#include "crash/output/image/NVGreyImage.h"
+#include "crash/output/image/NVPngWriter.h"
+#include "crash/output/image/NVWuQuantizer.h"
 
 namespace kx {
 

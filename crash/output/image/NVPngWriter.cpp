@@ -1,11 +1,11 @@
-#include "NVPngWriter.h"
+#include "crash/output/image/NVPngWriter.h"
 
 #include <zlib.h>
 
 #include <vector>
 
-#include "Crc32.h"
-#include "NVAdler32.h"
+#include "crash/analysis/debuginfo/Crc32.h"
+#include "crash/output/image/NVAdler32.h"
 
 namespace kx {
 

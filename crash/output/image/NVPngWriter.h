@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "NVPalette.h"
+#include "crash/output/image/NVPalette.h"
 
 namespace kx {
 

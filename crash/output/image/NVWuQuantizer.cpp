@@ -1,4 +1,4 @@
-#include "NVWuQuantizer.h"
+#include "crash/output/image/NVWuQuantizer.h"
 
 #include <vector>
 

@@ -5,8 +5,8 @@
 // boxes exist or no box can be cut. The tables are allocated per call.
 #include <vector>
 
-#include "NVPalette.h"
-#include "NVPixels.h"
+#include "crash/output/image/NVPalette.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "NVZoom.h"
+#include "crash/output/image/NVZoom.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "KXClipboard.h"
+#include "crash/output/win32/KXClipboard.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
-#include "KXMiniDump.h"
+#include "crash/output/win32/KXMiniDump.h"
 
 #include <dbghelp.h>
 
-#include "KXAttachmentList.h"
-#include "KXWin32BugFileSystem.h"
-#include "ProcessLock.h"
+#include "crash/output/KXAttachmentList.h"
+#include "crash/output/win32/KXWin32BugFileSystem.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 
 namespace kx {
 

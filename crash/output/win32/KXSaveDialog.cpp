@@ -1,4 +1,4 @@
-#include "KXSaveDialog.h"
+#include "crash/output/win32/KXSaveDialog.h"
 
 #include <windows.h>
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "KXBugReportSave.h"
-#include "KXException.h"
+#include "crash/output/KXBugReportSave.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,9 +1,9 @@
-#include "KXWin32Attachments.h"
+#include "crash/output/win32/KXWin32Attachments.h"
 
-#include "KXException.h"
-#include "KXWin32BugFileSystem.h"
-#include "KXWin32BugReportSave.h"
-#include "KXWin32FileStore.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/output/win32/KXWin32BugFileSystem.h"
+#include "crash/output/win32/KXWin32BugReportSave.h"
+#include "crash/output/win32/KXWin32FileStore.h"
 
 namespace kx {
 

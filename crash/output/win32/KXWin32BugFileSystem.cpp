@@ -1,4 +1,4 @@
-#include "KXWin32BugFileSystem.h"
+#include "crash/output/win32/KXWin32BugFileSystem.h"
 
 #include <windows.h>
 

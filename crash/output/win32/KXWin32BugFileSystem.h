@@ -1,6 +1,6 @@
 #pragma once
 // The bug report file's file operations over the Win32 file API.
-#include "KXBugFileSystem.h"
+#include "crash/output/KXBugFileSystem.h"
 
 namespace kx {
 

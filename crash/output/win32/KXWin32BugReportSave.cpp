@@ -1,14 +1,14 @@
-#include "KXWin32BugReportSave.h"
+#include "crash/output/win32/KXWin32BugReportSave.h"
 
 #include <windows.h>
 
-#include "KXAttachmentSettings.h"
-#include "KXBugReportSave.h"
-#include "KXExpand.h"
-#include "KXSaveDialog.h"
-#include "KXSettingsShell.h"
-#include "KXWin32BugFileSystem.h"
-#include "ProcessLock.h"
+#include "crash/output/KXAttachmentSettings.h"
+#include "crash/output/KXBugReportSave.h"
+#include "crash/base/settings/KXExpand.h"
+#include "crash/output/win32/KXSaveDialog.h"
+#include "crash/base/settings/win32/KXSettingsShell.h"
+#include "crash/output/win32/KXWin32BugFileSystem.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 
 namespace kx {
 

@@ -2,7 +2,7 @@
 // Saving a report of the live process into its bug report file, with the exception's settings.
 #include <string>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

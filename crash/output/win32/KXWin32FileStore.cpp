@@ -1,4 +1,4 @@
-#include "KXWin32FileStore.h"
+#include "crash/output/win32/KXWin32FileStore.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 // The attachment and zip file operations over the Win32 file API.
-#include "KXFileStore.h"
+#include "crash/output/KXFileStore.h"
 
 namespace kx {
 

@@ -1,11 +1,11 @@
-#include "KXWin32Printing.h"
+#include "crash/output/win32/KXWin32Printing.h"
 
 #include <commdlg.h>
 
-#include "KXDefaults.h"
-#include "KXSettingsShell.h"
-#include "KXWin32TextDevice.h"
-#include "ProcessLock.h"
+#include "crash/base/settings/KXDefaults.h"
+#include "crash/base/settings/win32/KXSettingsShell.h"
+#include "crash/output/win32/KXWin32TextDevice.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 
 namespace kx {
 

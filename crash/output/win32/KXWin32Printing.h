@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "KXException.h"
-#include "KXPrintLayout.h"
-#include "KXSettings.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/output/KXPrintLayout.h"
+#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 

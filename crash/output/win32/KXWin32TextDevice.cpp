@@ -1,4 +1,4 @@
-#include "KXWin32TextDevice.h"
+#include "crash/output/win32/KXWin32TextDevice.h"
 
 #include <climits>
 

@@ -3,7 +3,7 @@
 // leading, in the font selected into the context.
 #include <windows.h>
 
-#include "KXPrintLayout.h"
+#include "crash/output/KXPrintLayout.h"
 
 namespace kx {
 

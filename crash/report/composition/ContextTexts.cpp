@@ -1,6 +1,6 @@
-#include "ContextTexts.h"
+#include "crash/report/composition/ContextTexts.h"
 
-#include "ReportText.h"
+#include "crash/report/composition/ReportText.h"
 
 namespace kx {
 

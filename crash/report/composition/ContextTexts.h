@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,11 +1,11 @@
-#include "HeaderFields.h"
+#include "crash/report/composition/HeaderFields.h"
 
 #include <atomic>
 #include <cctype>
 
-#include "KXExceptionObject.h"
-#include "KXText.h"
-#include "ReportPlugins.h"
+#include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/report/composition/ReportPlugins.h"
 
 namespace kx {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ReportFacts.h"
-#include "ReportText.h"
+#include "crash/report/composition/ReportFacts.h"
+#include "crash/report/composition/ReportText.h"
 
 namespace kx {
 

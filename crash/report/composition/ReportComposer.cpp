@@ -1,15 +1,15 @@
-#include "ReportComposer.h"
+#include "crash/report/composition/ReportComposer.h"
 
 #include <algorithm>
 
-#include "ContextTexts.h"
-#include "HeaderFields.h"
-#include "KXExceptMessage.h"
-#include "KXExceptionObject.h"
-#include "KXHandlers.h"
-#include "ReportPlugins.h"
-#include "ReportText.h"
-#include "ThreadTitles.h"
+#include "crash/report/composition/ContextTexts.h"
+#include "crash/report/composition/HeaderFields.h"
+#include "crash/capture/exception/KXExceptMessage.h"
+#include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/capture/exception/KXHandlers.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/report/composition/ReportText.h"
+#include "crash/capture/threads/ThreadTitles.h"
 
 namespace kx {
 

@@ -4,8 +4,8 @@
 // completes them on a thread of its own or inline, and joins them into the report text.
 #include <mutex>
 
-#include "KXExceptionHost.h"
-#include "ReportFacts.h"
+#include "crash/capture/exception/KXExceptionHost.h"
+#include "crash/report/composition/ReportFacts.h"
 
 namespace kx {
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "KXExceptionHost.h"
-#include "KXPlatform.h"
-#include "StackTracer.h"
-#include "SystemTexts.h"
+#include "crash/capture/exception/KXExceptionHost.h"
+#include "crash/base/settings/KXPlatform.h"
+#include "crash/analysis/stacktrace/StackTracer.h"
+#include "crash/report/composition/SystemTexts.h"
 
 namespace kx {
 

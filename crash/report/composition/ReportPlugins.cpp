@@ -1,8 +1,8 @@
-#include "ReportPlugins.h"
+#include "crash/report/composition/ReportPlugins.h"
 
 #include <algorithm>
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

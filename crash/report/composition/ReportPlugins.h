@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

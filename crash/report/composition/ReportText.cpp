@@ -1,10 +1,10 @@
-#include "ReportText.h"
+#include "crash/report/composition/ReportText.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
-#include "CallStackText.h"
+#include "crash/analysis/stacktrace/CallStackText.h"
 
 namespace kx {
 

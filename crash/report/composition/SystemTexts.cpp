@@ -1,9 +1,9 @@
-#include "SystemTexts.h"
+#include "crash/report/composition/SystemTexts.h"
 
 #include <cctype>
 #include <cstdio>
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

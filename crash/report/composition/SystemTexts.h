@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "KXPlatform.h"
+#include "crash/base/settings/KXPlatform.h"
 
 namespace kx {
 

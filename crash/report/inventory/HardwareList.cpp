@@ -1,8 +1,8 @@
-#include "HardwareList.h"
+#include "crash/report/inventory/HardwareList.h"
 
 #include <algorithm>
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

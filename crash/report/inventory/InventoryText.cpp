@@ -1,4 +1,4 @@
-#include "InventoryText.h"
+#include "crash/report/inventory/InventoryText.h"
 
 namespace kx {
 

@@ -1,11 +1,11 @@
-#include "ModuleList.h"
+#include "crash/report/inventory/ModuleList.h"
 
 #include <algorithm>
 
-#include "InventoryText.h"
-#include "KXText.h"
-#include "ReportText.h"
-#include "SystemTexts.h"
+#include "crash/report/inventory/InventoryText.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/report/composition/ReportText.h"
+#include "crash/report/composition/SystemTexts.h"
 
 namespace kx {
 

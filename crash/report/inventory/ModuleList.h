@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KXPlatform.h"
+#include "crash/base/settings/KXPlatform.h"
 
 namespace kx {
 

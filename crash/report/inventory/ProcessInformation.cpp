@@ -1,4 +1,4 @@
-#include "ProcessInformation.h"
+#include "crash/report/inventory/ProcessInformation.h"
 
 #include <cstring>
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ProcessList.h"
+#include "crash/report/inventory/ProcessList.h"
 
 namespace kx {
 

@@ -1,10 +1,10 @@
-#include "ProcessList.h"
+#include "crash/report/inventory/ProcessList.h"
 
 #include <algorithm>
 
-#include "InventoryText.h"
-#include "KXText.h"
-#include "ReportText.h"
+#include "crash/report/inventory/InventoryText.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/report/composition/ReportText.h"
 
 namespace kx {
 

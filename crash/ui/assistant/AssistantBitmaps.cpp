@@ -1,4 +1,4 @@
-#include "AssistantBitmaps.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
 
 #include <mutex>
 

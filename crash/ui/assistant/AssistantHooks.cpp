@@ -1,7 +1,7 @@
-#include "AssistantHooks.h"
+#include "crash/ui/assistant/AssistantHooks.h"
 
-#include "KXException.h"
-#include "NVAssistantObject.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx {
 

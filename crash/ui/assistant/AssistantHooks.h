@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "KXSettingsObject.h"
-#include "NVAssistant.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/ui/assistant/NVAssistant.h"
 
 namespace kx {
 

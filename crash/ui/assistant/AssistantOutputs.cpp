@@ -1,6 +1,6 @@
-#include "AssistantOutputs.h"
+#include "crash/ui/assistant/AssistantOutputs.h"
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The transfer of what the user entered into an assistant into the bug report.
-#include "NVAssistant.h"
+#include "crash/ui/assistant/NVAssistant.h"
 
 namespace kx {
 

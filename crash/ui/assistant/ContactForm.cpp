@@ -1,9 +1,9 @@
-#include "ContactForm.h"
+#include "crash/ui/assistant/ContactForm.h"
 
 #include <mutex>
 
-#include "EMailAddress.h"
-#include "KXException.h"
+#include "crash/ui/assistant/EMailAddress.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

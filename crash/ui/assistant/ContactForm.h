@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "NVAssistant.h"
+#include "crash/ui/assistant/NVAssistant.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "EMailAddress.h"
+#include "crash/ui/assistant/EMailAddress.h"
 
 #include <cstdint>
 

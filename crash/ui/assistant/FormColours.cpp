@@ -1,4 +1,4 @@
-#include "FormColours.h"
+#include "crash/ui/assistant/FormColours.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 // Building a form from its definition stream: which object configures which item, and the
 // properties of the form itself.
-#include "ContactForm.h"
-#include "FormStream.h"
-#include "KXText.h"
-#include "NVForm.h"
-#include "ScreenshotForm.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/FormStream.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/ui/assistant/NVForm.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "FormLayout.h"
+#include "crash/ui/assistant/FormLayout.h"
 
 #include <algorithm>
 
-#include "AssistantBitmaps.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
 
 namespace kx {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "NVForm.h"
+#include "crash/ui/assistant/NVForm.h"
 
 namespace kx {
 

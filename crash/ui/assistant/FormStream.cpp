@@ -1,4 +1,4 @@
-#include "FormStream.h"
+#include "crash/ui/assistant/FormStream.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "NVAssistantObject.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
-#include "KXText.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "KXSettingsObject.h"
-#include "NVForm.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/ui/assistant/NVForm.h"
 
 namespace kx {
 

@@ -1,6 +1,6 @@
-#include "NVForm.h"
+#include "crash/ui/assistant/NVForm.h"
 
-#include "NVAssistantObject.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "NVItems.h"
+#include "crash/ui/assistant/NVItems.h"
 
 namespace kx {
 

@@ -1,9 +1,9 @@
-#include "NVItems.h"
+#include "crash/ui/assistant/NVItems.h"
 
-#include "AssistantBitmaps.h"
-#include "KXText.h"
-#include "NVForm.h"
-#include "StrToInt.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/ui/assistant/NVForm.h"
+#include "runtime/StrToInt.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "ScreenshotForm.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 
 #include <mutex>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

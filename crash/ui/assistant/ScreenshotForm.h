@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "NVAssistant.h"
+#include "crash/ui/assistant/NVAssistant.h"
 
 namespace kx {
 

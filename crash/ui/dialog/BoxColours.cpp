@@ -1,8 +1,8 @@
-#include "BoxColours.h"
+#include "crash/ui/dialog/BoxColours.h"
 
 #include <cstring>
 
-#include "ExceptionBoxRules.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
 
 namespace kx {
 

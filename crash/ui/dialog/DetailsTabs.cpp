@@ -1,4 +1,4 @@
-#include "DetailsTabs.h"
+#include "crash/ui/dialog/DetailsTabs.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "DetailsViews.h"
+#include "crash/ui/dialog/DetailsViews.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ExceptionBoxLayout.h"
+#include "crash/ui/dialog/ExceptionBoxLayout.h"
 
 #include <algorithm>
 

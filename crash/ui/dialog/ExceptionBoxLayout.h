@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ExceptionBoxRules.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "ExceptionBoxRules.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "ProgressModel.h"
+#include "crash/ui/progress/ProgressModel.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // The send routine's order of transports and fallbacks, against a recording host.
 #include <gtest/gtest.h>
 
-#include "DnsPackets.h"
-#include "FakeSmtpServer.h"
-#include "KXDeliverBugReport.h"
-#include "RecordingProgress.h"
+#include "tests/crash/delivery/DnsPackets.h"
+#include "tests/crash/delivery/FakeSmtpServer.h"
+#include "crash/delivery/KXDeliverBugReport.h"
+#include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "KXAttachmentFiles.h"
-#include "KXNetwork.h"
+#include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeNetwork.h"
+#include "tests/crash/delivery/FakeNetwork.h"
 
 namespace kx::test {
 

@@ -1,12 +1,12 @@
 // The upload request, its transmission and the judging of the answer.
 #include <gtest/gtest.h>
 
-#include "FakeNetwork.h"
-#include "KXBoundary.h"
-#include "KXDeliverBugReport.h"
-#include "KXHttpUpload.h"
-#include "KXText.h"
-#include "RecordingProgress.h"
+#include "tests/crash/delivery/FakeNetwork.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXDeliverBugReport.h"
+#include "crash/delivery/KXHttpUpload.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {
 namespace {

@@ -1,4 +1,4 @@
-#include "LoopbackNetwork.h"
+#include "tests/crash/delivery/LoopbackNetwork.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "KXNetwork.h"
+#include "crash/delivery/KXNetwork.h"
 
 namespace kx::test {
 

@@ -2,11 +2,11 @@
 // (aiosmtpd), a DNS server (dnslib) and an upload server (Python's http.server).
 #include <gtest/gtest.h>
 
-#include "KXBoundary.h"
-#include "KXSendByNetwork.h"
-#include "KXText.h"
-#include "FakeNetwork.h"
-#include "LoopbackNetwork.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXSendByNetwork.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/FakeNetwork.h"
+#include "tests/crash/delivery/LoopbackNetwork.h"
 
 namespace kx {
 namespace {

@@ -1,10 +1,10 @@
 // Addresses, the mail's own texts, mailto and the MAPI recipients.
 #include <gtest/gtest.h>
 
-#include "KXMailAddresses.h"
-#include "KXMailText.h"
-#include "KXMailto.h"
-#include "KXMapiMessage.h"
+#include "crash/delivery/KXMailAddresses.h"
+#include "crash/delivery/KXMailText.h"
+#include "crash/delivery/KXMailto.h"
+#include "crash/delivery/KXMapiMessage.h"
 
 namespace kx {
 namespace {

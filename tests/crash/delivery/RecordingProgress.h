@@ -2,7 +2,7 @@
 // A progress window that only records what it is told.
 #include <vector>
 
-#include "KXSendProgress.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx::test {
 

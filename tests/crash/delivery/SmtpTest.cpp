@@ -1,12 +1,12 @@
 // The SMTP reply reader and the mail dialogue against a scripted server.
 #include <gtest/gtest.h>
 
-#include "FakeSmtpServer.h"
-#include "KXBoundary.h"
-#include "KXSmtpClient.h"
-#include "KXSmtpReply.h"
-#include "KXText.h"
-#include "RecordingProgress.h"
+#include "tests/crash/delivery/FakeSmtpServer.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXSmtpClient.h"
+#include "crash/delivery/KXSmtpReply.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {
 namespace {

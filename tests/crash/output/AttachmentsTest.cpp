@@ -7,18 +7,18 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FakePlatform.h"
-#include "KXAttachmentList.h"
-#include "KXAttachmentPreparation.h"
-#include "KXSendAttachments.h"
-#include "KXSettingsObject.h"
-#include "KXText.h"
+#include "tests/crash/base/settings/FakePlatform.h"
+#include "crash/output/KXAttachmentList.h"
+#include "crash/output/KXAttachmentPreparation.h"
+#include "crash/output/KXSendAttachments.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/base/settings/KXText.h"
 #ifndef _WIN32
-#include "LocalFileStore.h"
+#include "tests/crash/output/LocalFileStore.h"
 #endif
-#include "MemoryFileStore.h"
-#include "TestReports.h"
-#include "ZipInspect.h"
+#include "tests/crash/output/MemoryFileStore.h"
+#include "tests/crash/output/TestReports.h"
+#include "tests/crash/output/ZipInspect.h"
 
 namespace kx::test {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "KXBugFilePaths.h"
+#include "crash/output/KXBugFilePaths.h"
 
 using namespace kx;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "KXBugFileRules.h"
-#include "KXReportFields.h"
-#include "TestReports.h"
+#include "crash/output/KXBugFileRules.h"
+#include "crash/output/KXReportFields.h"
+#include "tests/crash/output/TestReports.h"
 
 using namespace kx;
 using namespace kx::test;

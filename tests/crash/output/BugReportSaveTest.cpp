@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "KXBugReportSave.h"
-#include "KXReportFields.h"
-#include "MemoryBugFileSystem.h"
-#include "TestReports.h"
+#include "crash/output/KXBugReportSave.h"
+#include "crash/output/KXReportFields.h"
+#include "tests/crash/output/MemoryBugFileSystem.h"
+#include "tests/crash/output/TestReports.h"
 
 using namespace kx;
 using namespace kx::test;

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "KXFileStore.h"
-#include "KXText.h"
+#include "crash/output/KXFileStore.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx::test {
 

@@ -4,8 +4,8 @@
 #include <map>
 #include <set>
 
-#include "KXBugFileSystem.h"
-#include "KXBugFilePaths.h"
+#include "crash/output/KXBugFileSystem.h"
+#include "crash/output/KXBugFilePaths.h"
 
 namespace kx::test {
 

@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
-#include "KXFileStore.h"
-#include "MemoryBugFileSystem.h"
+#include "crash/output/KXFileStore.h"
+#include "tests/crash/output/MemoryBugFileSystem.h"
 
 namespace kx::test {
 

@@ -2,7 +2,7 @@
 // are 10 units wide: margins from the metrics, paging, blank lines, wrapped lines.
 #include <gtest/gtest.h>
 
-#include "KXPrintLayout.h"
+#include "crash/output/KXPrintLayout.h"
 
 namespace kx::test {
 namespace {

@@ -11,12 +11,12 @@
 #include <fstream>
 #include <random>
 
-#include "KXZipArchive.h"
+#include "crash/output/KXZipArchive.h"
 #ifndef _WIN32
-#include "LocalFileStore.h"
+#include "tests/crash/output/LocalFileStore.h"
 #endif
-#include "MemoryFileStore.h"
-#include "ZipInspect.h"
+#include "tests/crash/output/MemoryFileStore.h"
+#include "tests/crash/output/ZipInspect.h"
 
 namespace kx::test {
 namespace {

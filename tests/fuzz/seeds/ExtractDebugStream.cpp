@@ -7,8 +7,8 @@
 #include <iterator>
 #include <vector>
 
-#include "Deflate.h"
-#include "Scrambler.h"
+#include "crash/analysis/debuginfo/Deflate.h"
+#include "crash/analysis/debuginfo/Scrambler.h"
 
 namespace {
 

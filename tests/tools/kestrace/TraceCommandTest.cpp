@@ -1,5 +1,5 @@
 // kestrace's command line: the process by id or name, the options and their limits.
-#include "TraceCommand.h"
+#include "tools/kestrace/TraceCommand.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RemoteTrace.h"
+#include "tools/kestrace/win32/RemoteTrace.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
-#include "ExportTable.h"
-#include "TraceDelivery.h"
+#include "tools/kestrace/ExportTable.h"
+#include "crash/capture/traceprocess/TraceDelivery.h"
 
 namespace kestrace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TraceCommand.h"
+#include "tools/kestrace/TraceCommand.h"
 
 namespace kestrace {
 

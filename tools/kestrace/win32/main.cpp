@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "RemoteTrace.h"
-#include "TraceCommand.h"
+#include "tools/kestrace/win32/RemoteTrace.h"
+#include "tools/kestrace/TraceCommand.h"
 
 namespace {
 

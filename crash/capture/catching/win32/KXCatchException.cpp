@@ -1,17 +1,17 @@
-#include "KXCatchException.h"
+#include "crash/capture/catching/win32/KXCatchException.h"
 
 #include <windows.h>
 
-#include "FreezeWatch.h"
-#include "KXEmergencyReserve.h"
-#include "KXMemoryChecks.h"
-#include "KXExceptMessage.h"
-#include "KXExceptionHost.h"
-#include "KXHandlingThread.h"
-#include "KXThreadRecord.h"
-#include "KXWin32ExceptionHost.h"
-#include "ProcessLock.h"
-#include "Thread.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
+#include "crash/capture/catching/win32/KXEmergencyReserve.h"
+#include "crash/capture/catching/win32/KXMemoryChecks.h"
+#include "crash/capture/exception/KXExceptMessage.h"
+#include "crash/capture/exception/KXExceptionHost.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
+#include "runtime/win32/Thread.h"
 
 namespace kx {
 

@@ -3,7 +3,7 @@
 // exception-handling thread and waits until it has been handled.
 #include <string>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

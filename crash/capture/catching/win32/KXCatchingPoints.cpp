@@ -1,19 +1,19 @@
-#include "KXCatchingPoints.h"
+#include "crash/capture/catching/win32/KXCatchingPoints.h"
 
 #include <cxxabi.h>
 
 #include <exception>
 
-#include "ClassInfo.h"
-#include "Exception.h"
-#include "ImportPatch.h"
-#include "KXCatchException.h"
-#include "KXFaultMapping.h"
-#include "KXMemoryChecks.h"
-#include "KXThreadRecord.h"
-#include "RuntimeHooks.h"
-#include "Thread.h"
-#include "ThreadRegistry.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
+#include "crash/capture/catching/win32/KXCatchException.h"
+#include "crash/capture/catching/win32/KXFaultMapping.h"
+#include "crash/capture/catching/win32/KXMemoryChecks.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
+#include "runtime/win32/RuntimeHooks.h"
+#include "runtime/win32/Thread.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "KXEmergencyReserve.h"
+#include "crash/capture/catching/win32/KXEmergencyReserve.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "KXFaultMapping.h"
+#include "crash/capture/catching/win32/KXFaultMapping.h"
 
 #include <windows.h>
 
@@ -9,13 +9,13 @@
 #include <memory>
 #include <unwind.h>
 
-#include "Exception.h"
-#include "KXCatchException.h"
-#include "KXEmergencyReserve.h"
-#include "KXMemoryChecks.h"
-#include "KXSystemExceptions.h"
-#include "KXThreadRecord.h"
-#include "ThreadRegistry.h"
+#include "runtime/Exception.h"
+#include "crash/capture/catching/win32/KXCatchException.h"
+#include "crash/capture/catching/win32/KXEmergencyReserve.h"
+#include "crash/capture/catching/win32/KXMemoryChecks.h"
+#include "crash/capture/catching/KXSystemExceptions.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 extern "C" void kx_fault_thunk() asm("kx_fault_thunk_sym");
 extern "C" [[noreturn]] void kx_throw_mapped_fault() asm("kx_throw_mapped_fault_sym");

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "KXWin32Platform.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "KXThreadRecord.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
 
 #include <cxxabi.h>
 
-#include "LiveThreadStack.h"
+#include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
-#include "KXHandlingThread.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
 
-#include "ProcessLock.h"
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 

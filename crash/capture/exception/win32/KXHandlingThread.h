@@ -3,7 +3,7 @@
 // the record's event; the thread runs the handling sequence for one record after the other.
 #include <windows.h>
 
-#include "KXHandlingSequence.h"
+#include "crash/capture/exception/KXHandlingSequence.h"
 
 namespace kx {
 

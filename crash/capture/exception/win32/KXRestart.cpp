@@ -1,8 +1,8 @@
-#include "KXRestart.h"
+#include "crash/capture/exception/win32/KXRestart.h"
 
 #include <cstring>
 
-#include "KXSettingsObject.h"
+#include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
 

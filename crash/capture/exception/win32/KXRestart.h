@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "KXExceptionTimes.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
 
 namespace kx {
 

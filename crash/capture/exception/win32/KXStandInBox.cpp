@@ -1,8 +1,8 @@
-#include "KXStandInBox.h"
+#include "crash/capture/exception/win32/KXStandInBox.h"
 
 #include <windows.h>
 
-#include "WideText.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 

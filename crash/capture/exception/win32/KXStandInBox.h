@@ -1,7 +1,7 @@
 #pragma once
 // A plain window that shows an exception's message with the continue, restart and close buttons
 // and runs their actions. The process shows it until the crash dialog takes its place.
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

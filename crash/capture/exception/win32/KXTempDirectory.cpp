@@ -1,4 +1,4 @@
-#include "KXTempDirectory.h"
+#include "crash/capture/exception/win32/KXTempDirectory.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "KXExceptionHost.h"
+#include "crash/capture/exception/KXExceptionHost.h"
 
 namespace kx {
 

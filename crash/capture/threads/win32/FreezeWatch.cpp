@@ -1,10 +1,10 @@
-#include "FreezeWatch.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
 
 #include <atomic>
 
-#include "FreezeMissCounter.h"
-#include "MsgWindows.h"
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/FreezeMissCounter.h"
+#include "crash/capture/threads/win32/MsgWindows.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "ImportPatch.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
 
 #include <tlhelp32.h>
 

@@ -1,10 +1,10 @@
-#include "MsgWindows.h"
+#include "crash/capture/threads/win32/MsgWindows.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "ThreadTitles.h"
+#include "crash/capture/threads/ThreadTitles.h"
 
 namespace kx {
 

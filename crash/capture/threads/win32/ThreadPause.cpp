@@ -1,12 +1,12 @@
-#include "ThreadPause.h"
+#include "crash/capture/threads/win32/ThreadPause.h"
 
 #include <algorithm>
 #include <atomic>
 #include <vector>
 
-#include "ImportPatch.h"
-#include "MapFile.h"
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
+#include "crash/analysis/debuginfo/MapFile.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 

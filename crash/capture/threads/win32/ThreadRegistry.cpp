@@ -1,11 +1,11 @@
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 #include <tlhelp32.h>
 
 #include <atomic>
 #include <cstring>
 
-#include "KXSettingsObject.h"
+#include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
 

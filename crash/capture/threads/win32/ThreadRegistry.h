@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ThreadTitles.h"
+#include "crash/capture/threads/ThreadTitles.h"
 
 namespace kx {
 

@@ -6,6 +6,6 @@
 
 #include <cstdint>
 
-#include "TraceProcess.h"
+#include "crash/capture/traceprocess/win32/TraceProcess.h"
 
 extern "C" __declspec(dllexport) DWORD WINAPI kesTraceProcess(int32_t bufSize) { return kx::TraceProcess(bufSize); }

@@ -1,12 +1,12 @@
-#include "TraceProcess.h"
+#include "crash/capture/traceprocess/win32/TraceProcess.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "KXExceptionObject.h"
-#include "ThreadRegistry.h"
-#include "TraceDelivery.h"
+#include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/capture/traceprocess/TraceDelivery.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
-#include "NVLoadBitmapFile.h"
+#include "crash/output/image/win32/NVLoadBitmapFile.h"
 
-#include "NVWin32Bitmap.h"
-#include "NVWin32ImageFiles.h"
+#include "crash/output/image/win32/NVWin32Bitmap.h"
+#include "crash/output/image/win32/NVWin32ImageFiles.h"
 
 namespace kx {
 

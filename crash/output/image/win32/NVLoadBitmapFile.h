@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "NVBitmap.h"
-#include "NVBmpReader.h"
+#include "crash/output/image/NVBitmap.h"
+#include "crash/output/image/NVBmpReader.h"
 
 namespace kx {
 

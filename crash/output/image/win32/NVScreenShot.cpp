@@ -1,11 +1,11 @@
-#include "NVScreenShot.h"
+#include "crash/output/image/win32/NVScreenShot.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "NVAppRegion.h"
-#include "NVWin32Bitmap.h"
+#include "crash/output/image/NVAppRegion.h"
+#include "crash/output/image/win32/NVWin32Bitmap.h"
 
 namespace kx {
 

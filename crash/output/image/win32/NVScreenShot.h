@@ -2,7 +2,7 @@
 // Capturing the screen as an INVBitmap.
 #include <memory>
 
-#include "NVBitmap.h"
+#include "crash/output/image/NVBitmap.h"
 
 namespace kx {
 

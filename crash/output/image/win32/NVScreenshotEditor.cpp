@@ -1,8 +1,8 @@
-#include "NVScreenshotEditor.h"
+#include "crash/output/image/win32/NVScreenshotEditor.h"
 
 #include <shellapi.h>
 
-#include "NVLoadBitmapFile.h"
+#include "crash/output/image/win32/NVLoadBitmapFile.h"
 
 namespace kx {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "NVBitmap.h"
+#include "crash/output/image/NVBitmap.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "NVWin32Bitmap.h"
+#include "crash/output/image/win32/NVWin32Bitmap.h"
 
 #include <algorithm>
 
-#include "NVWin32ImageFiles.h"
+#include "crash/output/image/win32/NVWin32ImageFiles.h"
 
 namespace kx {
 

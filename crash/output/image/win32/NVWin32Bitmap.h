@@ -4,7 +4,7 @@
 // API.
 #include <windows.h>
 
-#include "NVBitmapBase.h"
+#include "crash/output/image/NVBitmapBase.h"
 
 namespace kx {
 

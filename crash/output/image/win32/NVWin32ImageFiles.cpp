@@ -1,4 +1,4 @@
-#include "NVWin32ImageFiles.h"
+#include "crash/output/image/win32/NVWin32ImageFiles.h"
 
 #include <windows.h>
 

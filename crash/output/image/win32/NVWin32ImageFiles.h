@@ -2,7 +2,7 @@
 // The bitmaps' file operations over the Win32 file API.
 #include <memory>
 
-#include "NVImageFiles.h"
+#include "crash/output/image/NVImageFiles.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "CompletionThread.h"
+#include "crash/report/composition/win32/CompletionThread.h"
 
 namespace kx {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "KXExceptionHost.h"
+#include "crash/capture/exception/KXExceptionHost.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "LiveReportFacts.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
 
 #include <lmcons.h>
 
@@ -7,19 +7,19 @@
 #include <iterator>
 #include <optional>
 
-#include "CachedTraceTarget.h"
-#include "CompletionThread.h"
-#include "KXText.h"
-#include "KXWin32Platform.h"
-#include "LiveThreadStack.h"
-#include "LiveTraceTarget.h"
-#include "LocationLine.h"
-#include "RegistryText.h"
-#include "ReportText.h"
-#include "ThreadRegistry.h"
-#include "Win32Modules.h"
-#include "tidewell/disasm/Disassembly.h"
-#include "tidewell/disasm/PageCachedMemory.h"
+#include "crash/analysis/stacktrace/CachedTraceTarget.h"
+#include "crash/report/composition/win32/CompletionThread.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
+#include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
+#include "crash/analysis/stacktrace/win32/LiveTraceTarget.h"
+#include "crash/analysis/stacktrace/LocationLine.h"
+#include "crash/report/composition/win32/RegistryText.h"
+#include "crash/report/composition/ReportText.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/analysis/debuginfo/win32/Win32Modules.h"
+#include "crash/analysis/disasm/Disassembly.h"
+#include "crash/analysis/disasm/PageCachedMemory.h"
 
 namespace kx {
 

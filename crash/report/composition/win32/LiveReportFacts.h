@@ -4,7 +4,7 @@
 // the disassembly from the decoder, and completion threads made with CreateThread.
 #include <windows.h>
 
-#include "ReportFacts.h"
+#include "crash/report/composition/ReportFacts.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "RegistryText.h"
+#include "crash/report/composition/win32/RegistryText.h"
 
 namespace kx {
 

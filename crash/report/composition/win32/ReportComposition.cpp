@@ -1,8 +1,8 @@
-#include "ReportComposition.h"
+#include "crash/report/composition/win32/ReportComposition.h"
 
-#include "KXWin32ExceptionHost.h"
-#include "LiveReportFacts.h"
-#include "ReportComposer.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
+#include "crash/report/composition/ReportComposer.h"
 
 namespace kx {
 

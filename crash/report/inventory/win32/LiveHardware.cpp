@@ -1,4 +1,4 @@
-#include "LiveHardware.h"
+#include "crash/report/inventory/win32/LiveHardware.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <optional>
 
-#include "RegistryText.h"
+#include "crash/report/composition/win32/RegistryText.h"
 
 namespace kx {
 

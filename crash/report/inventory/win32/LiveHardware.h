@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "HardwareList.h"
+#include "crash/report/inventory/HardwareList.h"
 
 namespace kx {
 

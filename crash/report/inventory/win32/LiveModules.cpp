@@ -1,6 +1,6 @@
-#include "LiveModules.h"
+#include "crash/report/inventory/win32/LiveModules.h"
 
-#include "KXWin32Platform.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
 
 namespace kx {
 

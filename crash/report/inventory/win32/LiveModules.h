@@ -3,7 +3,7 @@
 // GetModuleFileNameW and the files' version resources.
 #include <windows.h>
 
-#include "ModuleList.h"
+#include "crash/report/inventory/ModuleList.h"
 
 namespace kx {
 

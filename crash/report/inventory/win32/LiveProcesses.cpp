@@ -1,10 +1,10 @@
-#include "LiveProcesses.h"
+#include "crash/report/inventory/win32/LiveProcesses.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "ProcessInformation.h"
+#include "crash/report/inventory/ProcessInformation.h"
 
 namespace kx {
 

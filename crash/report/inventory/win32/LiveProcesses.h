@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcessList.h"
+#include "crash/report/inventory/ProcessList.h"
 
 namespace kx {
 

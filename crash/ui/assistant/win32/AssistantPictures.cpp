@@ -1,12 +1,12 @@
-#include "AssistantPictures.h"
+#include "crash/ui/assistant/win32/AssistantPictures.h"
 
 #include <windows.h>
 
-#include "AssistantBitmaps.h"
-#include "KXException.h"
-#include "NVLoadBitmapFile.h"
-#include "NVScreenshotEditor.h"
-#include "ScreenshotForm.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/output/image/win32/NVLoadBitmapFile.h"
+#include "crash/output/image/win32/NVScreenshotEditor.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
-#include "ContactStoreRegistry.h"
+#include "crash/ui/assistant/win32/ContactStoreRegistry.h"
 
 #include <windows.h>
 
-#include "WideText.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 

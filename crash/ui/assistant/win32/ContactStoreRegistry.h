@@ -4,7 +4,7 @@
 // reads as empty, what cannot be written is not remembered.
 #include <string>
 
-#include "ContactForm.h"
+#include "crash/ui/assistant/ContactForm.h"
 
 namespace kx {
 

@@ -1,10 +1,10 @@
-#include "FormPainter.h"
+#include "crash/ui/assistant/win32/FormPainter.h"
 
 #include <algorithm>
 
-#include "AssistantBitmaps.h"
-#include "FormColours.h"
-#include "WideText.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/ui/assistant/FormColours.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 

@@ -4,7 +4,7 @@
 // owner-drawn buttons and check boxes.
 #include <windows.h>
 
-#include "FormLayout.h"
+#include "crash/ui/assistant/FormLayout.h"
 
 namespace kx {
 

@@ -1,9 +1,9 @@
-#include "FormWindow.h"
+#include "crash/ui/assistant/win32/FormWindow.h"
 
 #include <algorithm>
 #include <mutex>
 
-#include "WideText.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 

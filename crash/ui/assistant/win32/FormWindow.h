@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "FormPainter.h"
-#include "NVForm.h"
+#include "crash/ui/assistant/win32/FormPainter.h"
+#include "crash/ui/assistant/NVForm.h"
 
 namespace kx {
 

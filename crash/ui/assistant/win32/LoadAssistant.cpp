@@ -1,15 +1,15 @@
-#include "LoadAssistant.h"
+#include "crash/ui/assistant/win32/LoadAssistant.h"
 
 #include <windows.h>
 
 #include <cctype>
 
-#include "AssistantHooks.h"
-#include "ContactForm.h"
-#include "ContactStoreRegistry.h"
-#include "FormWindow.h"
-#include "KXWin32Platform.h"
-#include "NVAssistantObject.h"
+#include "crash/ui/assistant/AssistantHooks.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/win32/ContactStoreRegistry.h"
+#include "crash/ui/assistant/win32/FormWindow.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx {
 

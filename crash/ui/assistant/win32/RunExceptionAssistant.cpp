@@ -1,10 +1,10 @@
-#include "RunExceptionAssistant.h"
+#include "crash/ui/assistant/win32/RunExceptionAssistant.h"
 
 #include <windows.h>
 
-#include "AssistantOutputs.h"
-#include "KXSettingsObject.h"
-#include "LoadAssistant.h"
+#include "crash/ui/assistant/AssistantOutputs.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/ui/assistant/win32/LoadAssistant.h"
 
 namespace kx {
 

@@ -3,7 +3,7 @@
 // sending, saving or printing and for the assistant show mode.
 #include <string>
 
-#include "KXException.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,11 +1,11 @@
-#include "BoxPainter.h"
+#include "crash/ui/dialog/win32/BoxPainter.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "BoxColours.h"
-#include "ExceptionBoxRules.h"
-#include "WideText.h"
+#include "crash/ui/dialog/BoxColours.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ExceptionBoxLayout.h"
+#include "crash/ui/dialog/ExceptionBoxLayout.h"
 
 namespace kx {
 

@@ -1,14 +1,14 @@
-#include "ExceptionBoxForException.h"
+#include "crash/ui/dialog/win32/ExceptionBoxForException.h"
 
 #include <windows.h>
 
-#include "ExceptionBoxSubject.h"
-#include "FreezeWatch.h"
-#include "KXExceptionObject.h"
-#include "KXExceptionTimes.h"
-#include "KXExpand.h"
-#include "KXHandlers.h"
-#include "ShowExceptionBox.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
+#include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/base/settings/KXExpand.h"
+#include "crash/capture/exception/KXHandlers.h"
+#include "crash/ui/dialog/win32/ShowExceptionBox.h"
 
 namespace kx {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 // The crash dialog for an exception object: the reporter's host shows exceptions through this
 // (KXWin32ExceptionHost::Instance().SetExceptionBox(ShowExceptionBoxFor)).
-#include "KXException.h"
-#include "KXExceptionHost.h"
+#include "crash/capture/exception/KXException.h"
+#include "crash/capture/exception/KXExceptionHost.h"
 
 namespace kx {
 

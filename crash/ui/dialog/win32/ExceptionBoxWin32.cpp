@@ -1,12 +1,12 @@
-#include "ExceptionBoxWin32.h"
+#include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
 
-#include "BoxColours.h"
-#include "WideText.h"
+#include "crash/ui/dialog/BoxColours.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 namespace {

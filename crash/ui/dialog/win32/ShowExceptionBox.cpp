@@ -1,6 +1,6 @@
-#include "ShowExceptionBox.h"
+#include "crash/ui/dialog/win32/ShowExceptionBox.h"
 
-#include "ExceptionBoxWin32.h"
+#include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Shows an exception in the crash dialog and runs the dialog's modal loop on the calling thread.
-#include "ExceptionBoxRules.h"
-#include "ExceptionBoxSubject.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
 
 namespace kx {
 

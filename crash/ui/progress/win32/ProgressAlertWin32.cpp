@@ -1,12 +1,12 @@
-#include "ProgressAlertWin32.h"
+#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 
 #include <commctrl.h>
 
 #include <mutex>
 #include <optional>
 
-#include "ProgressModel.h"
-#include "WideText.h"
+#include "crash/ui/progress/ProgressModel.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 namespace {

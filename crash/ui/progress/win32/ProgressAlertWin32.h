@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "ProgressAlert.h"
+#include "crash/capture/exception/ProgressAlert.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
 // The messages and classes of system exceptions.
 #include <gtest/gtest.h>
 
-#include "KXSystemExceptions.h"
+#include "crash/capture/catching/KXSystemExceptions.h"
 
 namespace kx {
 

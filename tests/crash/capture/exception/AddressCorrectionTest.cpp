@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "KXAddressCorrection.h"
+#include "crash/capture/exception/KXAddressCorrection.h"
 
 namespace kx {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "../settings/FakePlatform.h"
-#include "KXExceptionHost.h"
-#include "KXExceptionObject.h"
+#include "tests/crash/base/settings/FakePlatform.h"
+#include "crash/capture/exception/KXExceptionHost.h"
+#include "crash/capture/exception/KXExceptionObject.h"
 
 namespace kx::test {
 

@@ -1,4 +1,4 @@
-#include "FreezeMissCounter.h"
+#include "crash/capture/threads/FreezeMissCounter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Where a report asked for through the export goes, and how much of it fits.
-#include "TraceDelivery.h"
+#include "crash/capture/traceprocess/TraceDelivery.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "DeliveryWin32Fixture.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 
-#include "KXDeliverySettings.h"
-#include "TestTime.h"
+#include "crash/delivery/KXDeliverySettings.h"
+#include "tests/support/TestTime.h"
 
 namespace kx::test {
 

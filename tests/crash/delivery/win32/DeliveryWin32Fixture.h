@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "Exception.h"
-#include "FakeHost.h"
-#include "GuardedNetwork.h"
-#include "KXWin32DeliveryHost.h"
-#include "TestReports.h"
-#include "Win32TestFolder.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "tests/crash/delivery/win32/GuardedNetwork.h"
+#include "crash/delivery/win32/KXWin32DeliveryHost.h"
+#include "tests/crash/output/TestReports.h"
+#include "tests/crash/output/win32/Win32TestFolder.h"
 
 namespace kx::test {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "DeliveryWin32Fixture.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 
 namespace {
 

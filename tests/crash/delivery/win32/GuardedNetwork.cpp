@@ -1,4 +1,4 @@
-#include "GuardedNetwork.h"
+#include "tests/crash/delivery/win32/GuardedNetwork.h"
 
 #include <gtest/gtest.h>
 

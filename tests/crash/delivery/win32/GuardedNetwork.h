@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KXWin32Network.h"
+#include "crash/delivery/win32/KXWin32Network.h"
 
 namespace kx::test {
 

@@ -1,10 +1,10 @@
-#include "LoopbackServers.h"
+#include "tests/crash/delivery/win32/LoopbackServers.h"
 
 #include <algorithm>
 
-#include "DnsPackets.h"
-#include "KXText.h"
-#include "TestTime.h"
+#include "tests/crash/delivery/DnsPackets.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/support/TestTime.h"
 
 namespace kx::test {
 

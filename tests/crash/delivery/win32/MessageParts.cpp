@@ -1,12 +1,12 @@
-#include "MessageParts.h"
+#include "tests/crash/delivery/win32/MessageParts.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <regex>
 
-#include "KXBoundary.h"
-#include "KXText.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/base/settings/KXText.h"
 
 namespace kx::test {
 

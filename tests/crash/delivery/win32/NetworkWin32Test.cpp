@@ -1,15 +1,15 @@
 // The platform pieces on their own: Winsock streams and datagrams on 127.0.0.1, files read while
 // another program writes them, the mailto command from the registry, and the message MAPI gets.
-#include "DeliveryWin32Fixture.h"
-#include "KXMapiMessage.h"
-#include "KXWin32FileSource.h"
-#include "KXWin32Mailto.h"
-#include "KXWin32Mapi.h"
-#include "KXWin32Network.h"
-#include "KXWin32Proxy.h"
-#include "KXWin32SystemDns.h"
-#include "LoopbackServers.h"
-#include "TestTime.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
+#include "crash/delivery/KXMapiMessage.h"
+#include "crash/delivery/win32/KXWin32FileSource.h"
+#include "crash/delivery/win32/KXWin32Mailto.h"
+#include "crash/delivery/win32/KXWin32Mapi.h"
+#include "crash/delivery/win32/KXWin32Network.h"
+#include "crash/delivery/win32/KXWin32Proxy.h"
+#include "crash/delivery/win32/KXWin32SystemDns.h"
+#include "tests/crash/delivery/win32/LoopbackServers.h"
+#include "tests/support/TestTime.h"
 
 namespace kx::test {
 namespace {

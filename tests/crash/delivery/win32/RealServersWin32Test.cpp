@@ -3,11 +3,11 @@
 // what arrives there, byte for byte, as the servers stored it.
 #include <regex>
 
-#include "DeliveryWin32Fixture.h"
-#include "KXBoundary.h"
-#include "KXSettingsStream.h"
-#include "KXText.h"
-#include "MessageParts.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
+#include "crash/delivery/KXBoundary.h"
+#include "crash/base/settings/KXSettingsStream.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/win32/MessageParts.h"
 
 namespace kx::test {
 namespace {

@@ -2,11 +2,11 @@
 // 127.0.0.1: the dialogue, the bytes of the message, and direct sending to each recipient's
 // mail exchanger.
 
-#include "DeliveryWin32Fixture.h"
-#include "KXSettingsStream.h"
-#include "KXText.h"
-#include "LoopbackServers.h"
-#include "MessageParts.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
+#include "crash/base/settings/KXSettingsStream.h"
+#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/win32/LoopbackServers.h"
+#include "tests/crash/delivery/win32/MessageParts.h"
 
 namespace kx::test {
 namespace {

@@ -2,7 +2,7 @@
 // pixel shows when no visible, not minimised window above it covers that pixel.
 #include <gtest/gtest.h>
 
-#include "NVAppRegion.h"
+#include "crash/output/image/NVAppRegion.h"
 
 namespace kx::test {
 namespace {

@@ -2,9 +2,9 @@
 // that must not be left behind when writing fails.
 #include <gtest/gtest.h>
 
-#include "NVBmpReader.h"
-#include "NVMemoryBitmap.h"
-#include "TestPictures.h"
+#include "crash/output/image/NVBmpReader.h"
+#include "crash/output/image/NVMemoryBitmap.h"
+#include "tests/crash/output/image/TestPictures.h"
 
 namespace kx::test {
 namespace {

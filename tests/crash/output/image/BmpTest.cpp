@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "NVBmpReader.h"
-#include "NVBmpWriter.h"
-#include "TestPictures.h"
+#include "crash/output/image/NVBmpReader.h"
+#include "crash/output/image/NVBmpWriter.h"
+#include "tests/crash/output/image/TestPictures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 

@@ -4,11 +4,11 @@
 
 #include <map>
 
-#include "NVGreyImage.h"
-#include "NVMemoryBitmap.h"
-#include "NVPngEncoding.h"
-#include "PngInspection.h"
-#include "TestPictures.h"
+#include "crash/output/image/NVGreyImage.h"
+#include "crash/output/image/NVMemoryBitmap.h"
+#include "crash/output/image/NVPngEncoding.h"
+#include "tests/crash/output/image/PngInspection.h"
+#include "tests/crash/output/image/TestPictures.h"
 
 namespace kx::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "PngInspection.h"
+#include "tests/crash/output/image/PngInspection.h"
 
 #include <png.h>
 #include <zlib.h>

@@ -6,10 +6,10 @@
 #include <map>
 #include <set>
 
-#include "NVColourMapper.h"
-#include "NVGreyImage.h"
-#include "NVWuQuantizer.h"
-#include "TestPictures.h"
+#include "crash/output/image/NVColourMapper.h"
+#include "crash/output/image/NVGreyImage.h"
+#include "crash/output/image/NVWuQuantizer.h"
+#include "tests/crash/output/image/TestPictures.h"
 
 namespace kx::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <map>
 #include <random>
 
-#include "NVImageFiles.h"
-#include "NVPixels.h"
+#include "crash/output/image/NVImageFiles.h"
+#include "crash/output/image/NVPixels.h"
 
 namespace kx::test {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "NVMemoryBitmap.h"
-#include "NVZoom.h"
-#include "TestPictures.h"
+#include "crash/output/image/NVMemoryBitmap.h"
+#include "crash/output/image/NVZoom.h"
+#include "tests/crash/output/image/TestPictures.h"
 
 namespace kx::test {
 namespace {

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "FakeHost.h"
-#include "KXWin32Attachments.h"
-#include "KXWin32FileStore.h"
-#include "KXZipArchive.h"
-#include "TestReports.h"
-#include "Win32TestFolder.h"
-#include "ZipInspect.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/output/win32/KXWin32Attachments.h"
+#include "crash/output/win32/KXWin32FileStore.h"
+#include "crash/output/KXZipArchive.h"
+#include "tests/crash/output/TestReports.h"
+#include "tests/crash/output/win32/Win32TestFolder.h"
+#include "tests/crash/output/ZipInspect.h"
 
 namespace kx::test {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <thread>
 
-#include "KXBugReportSave.h"
-#include "KXReportFields.h"
-#include "KXWin32BugFileSystem.h"
-#include "TestReports.h"
+#include "crash/output/KXBugReportSave.h"
+#include "crash/output/KXReportFields.h"
+#include "crash/output/win32/KXWin32BugFileSystem.h"
+#include "tests/crash/output/TestReports.h"
 
 using namespace kx;
 using namespace kx::test;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "KXClipboard.h"
+#include "crash/output/win32/KXClipboard.h"
 
 namespace kx::test {
 namespace {

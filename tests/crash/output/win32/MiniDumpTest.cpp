@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "KXMiniDump.h"
-#include "Win32TestFolder.h"
+#include "crash/output/win32/KXMiniDump.h"
+#include "tests/crash/output/win32/Win32TestFolder.h"
 
 namespace kx::test {
 namespace {

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <cwctype>
 
-#include "KXWin32Printing.h"
-#include "KXWin32TextDevice.h"
-#include "Win32TestFolder.h"
+#include "crash/output/win32/KXWin32Printing.h"
+#include "crash/output/win32/KXWin32TextDevice.h"
+#include "tests/crash/output/win32/Win32TestFolder.h"
 
 namespace kx::test {
 namespace {

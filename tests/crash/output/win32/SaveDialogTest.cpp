@@ -6,9 +6,9 @@
 #include <atomic>
 #include <thread>
 
-#include "FakeHost.h"
-#include "KXWin32BugReportSave.h"
-#include "TestReports.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/output/win32/KXWin32BugReportSave.h"
+#include "tests/crash/output/TestReports.h"
 
 namespace kx::test {
 namespace {

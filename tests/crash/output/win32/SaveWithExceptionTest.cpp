@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "FakeHost.h"
-#include "KXReportFields.h"
-#include "KXWin32BugReportSave.h"
-#include "TestReports.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/output/KXReportFields.h"
+#include "crash/output/win32/KXWin32BugReportSave.h"
+#include "tests/crash/output/TestReports.h"
 
 namespace kx::test {
 namespace {

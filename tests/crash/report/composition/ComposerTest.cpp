@@ -4,16 +4,16 @@
 
 #include <chrono>
 
-#include "../../capture/exception/FakeHost.h"
-#include "CallStackText.h"
-#include "ClassInfo.h"
-#include "Exception.h"
-#include "FakeFacts.h"
-#include "HeaderFields.h"
-#include "KXHandlers.h"
-#include "ReportComposer.h"
-#include "ReportPlugins.h"
-#include "ReportText.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/analysis/stacktrace/CallStackText.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
+#include "tests/crash/report/composition/FakeFacts.h"
+#include "crash/report/composition/HeaderFields.h"
+#include "crash/capture/exception/KXHandlers.h"
+#include "crash/report/composition/ReportComposer.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/report/composition/ReportText.h"
 
 namespace kx::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "CallStackText.h"
-#include "ReportFacts.h"
+#include "crash/analysis/stacktrace/CallStackText.h"
+#include "crash/report/composition/ReportFacts.h"
 
 namespace kx::test {
 

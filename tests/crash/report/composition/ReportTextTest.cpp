@@ -2,10 +2,10 @@
 // system's name, registers and the stack dump.
 #include <gtest/gtest.h>
 
-#include "CallStackText.h"
-#include "ContextTexts.h"
-#include "ReportText.h"
-#include "SystemTexts.h"
+#include "crash/analysis/stacktrace/CallStackText.h"
+#include "crash/report/composition/ContextTexts.h"
+#include "crash/report/composition/ReportText.h"
+#include "crash/report/composition/SystemTexts.h"
 
 namespace kx {
 namespace {

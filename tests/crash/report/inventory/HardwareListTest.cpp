@@ -1,5 +1,5 @@
 // The hardware section: sorted classes and devices, the devices left out, the driver suffix.
-#include "HardwareList.h"
+#include "crash/report/inventory/HardwareList.h"
 
 #include <gtest/gtest.h>
 

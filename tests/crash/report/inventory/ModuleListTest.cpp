@@ -1,6 +1,6 @@
 // The modules section: which regions of an address space start a module, the version text and
 // the column layout.
-#include "ModuleList.h"
+#include "crash/report/inventory/ModuleList.h"
 
 #include <gtest/gtest.h>
 

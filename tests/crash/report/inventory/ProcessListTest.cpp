@@ -1,7 +1,7 @@
 // The processes section: names and folders, priority texts, the columns with and without the
 // session column, and the system's process-information records.
-#include "ProcessInformation.h"
-#include "ProcessList.h"
+#include "crash/report/inventory/ProcessInformation.h"
+#include "crash/report/inventory/ProcessList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "AssistantTestSupport.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "AssistantBitmaps.h"
-#include "ContactForm.h"
-#include "FormLayout.h"
-#include "FormStream.h"
-#include "NVAssistantObject.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/FormLayout.h"
+#include "crash/ui/assistant/FormStream.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx::test {
 

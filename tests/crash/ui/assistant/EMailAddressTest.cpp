@@ -1,7 +1,7 @@
 // The address check of the contact form.
 #include <gtest/gtest.h>
 
-#include "EMailAddress.h"
+#include "crash/ui/assistant/EMailAddress.h"
 
 namespace kx::test {
 namespace {

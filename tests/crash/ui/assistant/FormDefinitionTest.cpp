@@ -1,9 +1,9 @@
 // Building forms and assistants from definition streams, the program's own definitions included.
 #include <gtest/gtest.h>
 
-#include "AssistantTestSupport.h"
-#include "ContactForm.h"
-#include "ScreenshotForm.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 
 namespace kx::test {
 namespace {

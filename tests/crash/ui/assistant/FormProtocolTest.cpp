@@ -2,7 +2,7 @@
 // assistants end.
 #include <gtest/gtest.h>
 
-#include "AssistantTestSupport.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 namespace kx::test {
 namespace {

@@ -1,8 +1,8 @@
 // The readable form sources that kxform turns into definition streams.
 #include <gtest/gtest.h>
 
-#include "FormSource.h"
-#include "FormStream.h"
+#include "tools/kxform/FormSource.h"
+#include "crash/ui/assistant/FormStream.h"
 
 namespace kx {
 namespace {

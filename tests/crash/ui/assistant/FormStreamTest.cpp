@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "AssistantTestSupport.h"
-#include "FormStream.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
+#include "crash/ui/assistant/FormStream.h"
 #ifdef TIDEWELL_FORM_FUZZ_CORPUS
-#include "FormStreamFuzzing.h"
+#include "tests/fuzz/FormStreamFuzzing.h"
 #endif
 
 namespace kx::test {

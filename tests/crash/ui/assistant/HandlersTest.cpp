@@ -1,11 +1,11 @@
 // The contact and screenshot handlers over a real exception object.
 #include <gtest/gtest.h>
 
-#include "AssistantTestSupport.h"
-#include "ContactForm.h"
-#include "Exception.h"
-#include "HostTest.h"
-#include "ScreenshotForm.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/HostTest.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 
 namespace kx::test {
 namespace {

@@ -4,11 +4,11 @@
 
 #include <map>
 
-#include "AssistantHooks.h"
-#include "AssistantOutputs.h"
-#include "AssistantTestSupport.h"
-#include "Exception.h"
-#include "HostTest.h"
+#include "crash/ui/assistant/AssistantHooks.h"
+#include "crash/ui/assistant/AssistantOutputs.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/HostTest.h"
 
 namespace kx::test {
 namespace {

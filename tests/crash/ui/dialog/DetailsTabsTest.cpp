@@ -1,7 +1,7 @@
 // The details pane's tab captions, tab texts and tab updates.
 #include <gtest/gtest.h>
 
-#include "DetailsTabs.h"
+#include "crash/ui/dialog/DetailsTabs.h"
 
 namespace kx {
 namespace {

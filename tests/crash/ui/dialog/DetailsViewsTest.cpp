@@ -1,7 +1,7 @@
 // Column detection and the views of the details pane's tabs.
 #include <gtest/gtest.h>
 
-#include "DetailsViews.h"
+#include "crash/ui/dialog/DetailsViews.h"
 
 namespace kx {
 namespace {

@@ -1,7 +1,7 @@
 // The dialog's geometry against its rules, with text measured by a fixed-pitch stand-in.
 #include <gtest/gtest.h>
 
-#include "ExceptionBoxLayout.h"
+#include "crash/ui/dialog/ExceptionBoxLayout.h"
 
 namespace kx {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "BoxColours.h"
-#include "ExceptionBoxRules.h"
+#include "crash/ui/dialog/BoxColours.h"
+#include "crash/ui/dialog/ExceptionBoxRules.h"
 
 namespace kx {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "ProgressModel.h"
+#include "crash/ui/progress/ProgressModel.h"
 
 namespace kx {
 namespace {

@@ -15,18 +15,18 @@
 #include <stdexcept>
 #include <string>
 
-#include "Application.h"
-#include "Exception.h"
-#include "Forms.h"
-#include "KXCatchingPoints.h"
-#include "KXExceptionTimes.h"
-#include "KXReporter.h"
-#include "KXWin32ExceptionHost.h"
-#include "ReportPlugins.h"
-#include "RuntimeHooks.h"
-#include "TestTime.h"
-#include "Thread.h"
-#include "ThreadRegistry.h"
+#include "runtime/win32/Application.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/Forms.h"
+#include "crash/capture/catching/win32/KXCatchingPoints.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/shell/win32/KXReporter.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "runtime/win32/RuntimeHooks.h"
+#include "tests/support/TestTime.h"
+#include "runtime/win32/Thread.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace {
 

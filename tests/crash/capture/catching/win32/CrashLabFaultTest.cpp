@@ -9,8 +9,8 @@
 
 #include <shlobj.h>
 
-#include "LabRun.h"
-#include "TestTime.h"
+#include "tests/crash/capture/catching/win32/LabRun.h"
+#include "tests/support/TestTime.h"
 
 #include <algorithm>
 #include <chrono>

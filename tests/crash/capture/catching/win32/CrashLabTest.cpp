@@ -6,8 +6,8 @@
 
 #include <imagehlp.h>
 
-#include "LabRun.h"
-#include "TestTime.h"
+#include "tests/crash/capture/catching/win32/LabRun.h"
+#include "tests/support/TestTime.h"
 
 #include <fstream>
 #include <regex>

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 
 #include <fstream>
 #include <regex>

@@ -1,7 +1,7 @@
 // The handling thread under the real platform: records written from other threads are handled one
 // after the other, the catching thread is signalled and woken, the stand-in window offers the
 // settings' buttons, the thread stops on request, and a restart hands the exception times over.
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "Exception.h"
-#include "KXExceptionTimes.h"
-#include "KXHandlingThread.h"
-#include "KXStandInBox.h"
-#include "KXWin32ExceptionHost.h"
-#include "ThreadRegistry.h"
+#include "runtime/Exception.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
+#include "crash/capture/exception/win32/KXStandInBox.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 namespace {

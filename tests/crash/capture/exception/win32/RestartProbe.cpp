@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "KXExceptionTimes.h"
-#include "KXRestart.h"
+#include "crash/capture/exception/KXExceptionTimes.h"
+#include "crash/capture/exception/win32/KXRestart.h"
 
 int main(int argc, char **argv) {
   if (argc < 2)

@@ -1,4 +1,4 @@
-#include "FreezeWatch.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "MsgWindows.h"
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/MsgWindows.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace {
 

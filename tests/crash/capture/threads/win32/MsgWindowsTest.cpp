@@ -1,11 +1,11 @@
-#include "MsgWindows.h"
+#include "crash/capture/threads/win32/MsgWindows.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "ThreadTitles.h"
+#include "crash/capture/threads/ThreadTitles.h"
 
 namespace {
 

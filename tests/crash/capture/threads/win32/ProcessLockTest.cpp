@@ -1,4 +1,4 @@
-#include "ProcessLock.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 extern "C" {
 

@@ -1,13 +1,13 @@
-#include "ThreadPause.h"
+#include "crash/capture/threads/win32/ThreadPause.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "ImportPatch.h"
-#include "MsgWindows.h"
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
+#include "crash/capture/threads/win32/MsgWindows.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace {
 

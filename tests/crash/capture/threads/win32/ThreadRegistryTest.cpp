@@ -1,4 +1,4 @@
-#include "ThreadRegistry.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The kesTraceProcess export in a process with a running reporter: the complete report of every
 // thread reaches the shared-memory object or the clipboard, cut to the caller's buffer; the
 // calling thread is named while the report is made and not afterwards.
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,14 +11,14 @@
 #include <mutex>
 #include <thread>
 
-#include "InventoryPlugins.h"
-#include "KXHandlingThread.h"
-#include "KXWin32ExceptionHost.h"
-#include "ReportComposition.h"
-#include "ReportPlugins.h"
-#include "ThreadRegistry.h"
-#include "TraceDelivery.h"
-#include "TraceProcess.h"
+#include "crash/report/inventory/win32/InventoryPlugins.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/capture/traceprocess/TraceDelivery.h"
+#include "crash/capture/traceprocess/win32/TraceProcess.h"
 
 extern "C" DWORD WINAPI kesTraceProcess(int32_t bufSize);
 

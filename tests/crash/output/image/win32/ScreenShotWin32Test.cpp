@@ -16,12 +16,12 @@
 #include <string>
 #include <thread>
 
-#include "NVBmpReader.h"
-#include "NVLoadBitmapFile.h"
-#include "NVScreenShot.h"
-#include "NVWin32Bitmap.h"
+#include "crash/output/image/NVBmpReader.h"
+#include "crash/output/image/win32/NVLoadBitmapFile.h"
+#include "crash/output/image/win32/NVScreenShot.h"
+#include "crash/output/image/win32/NVWin32Bitmap.h"
 
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 
 namespace kx {
 namespace {

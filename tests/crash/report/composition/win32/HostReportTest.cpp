@@ -1,7 +1,7 @@
 // The composition plugged into the process's exception host: an exception handed over from a
 // worker thread is handled on the handling thread, whose dialog stand-in asks for the complete
 // report; the completion runs on a thread of its own and the report lists the process's threads.
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,13 +9,13 @@
 #include <mutex>
 #include <thread>
 
-#include "Exception.h"
-#include "KXHandlingThread.h"
-#include "KXStandInBox.h"
-#include "KXWin32ExceptionHost.h"
-#include "MangledNames.h"
-#include "ReportComposition.h"
-#include "ThreadRegistry.h"
+#include "runtime/Exception.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
+#include "crash/capture/exception/win32/KXStandInBox.h"
+#include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "tests/support/MangledNames.h"
+#include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 namespace {

@@ -9,14 +9,14 @@
 #include <algorithm>
 #include <iostream>
 
-#include "HardwareList.h"
-#include "InventoryPlugins.h"
-#include "KXText.h"
-#include "LiveHardware.h"
-#include "LiveModules.h"
-#include "LiveProcesses.h"
-#include "ReportPlugins.h"
-#include "ReportText.h"
+#include "crash/report/inventory/HardwareList.h"
+#include "crash/report/inventory/win32/InventoryPlugins.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/report/inventory/win32/LiveHardware.h"
+#include "crash/report/inventory/win32/LiveModules.h"
+#include "crash/report/inventory/win32/LiveProcesses.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/report/composition/ReportText.h"
 
 namespace kx {
 namespace {

@@ -14,20 +14,20 @@
 #include <thread>
 #include <vector>
 
-#include "AssistantBitmaps.h"
-#include "AssistantHooks.h"
-#include "ContactForm.h"
-#include "ContactStoreRegistry.h"
-#include "Exception.h"
-#include "FakeHost.h"
-#include "FormWindow.h"
-#include "LoadAssistant.h"
-#include "NVAssistantObject.h"
-#include "RunExceptionAssistant.h"
-#include "ScreenshotForm.h"
-#include "WideText.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
+#include "crash/ui/assistant/AssistantHooks.h"
+#include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/win32/ContactStoreRegistry.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/ui/assistant/win32/FormWindow.h"
+#include "crash/ui/assistant/win32/LoadAssistant.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
+#include "crash/ui/assistant/win32/RunExceptionAssistant.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
+#include "runtime/win32/WideText.h"
 
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 
 namespace kx::test {
 namespace {

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <thread>
 
-#include "Exception.h"
-#include "ExceptionBoxForException.h"
-#include "ExceptionBoxSubject.h"
-#include "ExceptionBoxWin32.h"
-#include "FakeHost.h"
-#include "WideText.h"
+#include "runtime/Exception.h"
+#include "crash/ui/dialog/win32/ExceptionBoxForException.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
+#include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx::test {
 namespace {

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "ExceptionBoxWin32.h"
-#include "FakeExceptionSubject.h"
-#include "ShowExceptionBox.h"
-#include "WideText.h"
+#include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
+#include "tests/crash/ui/dialog/win32/FakeExceptionSubject.h"
+#include "crash/ui/dialog/win32/ShowExceptionBox.h"
+#include "runtime/win32/WideText.h"
 
-#include "TestTime.h"
+#include "tests/support/TestTime.h"
 
 namespace kx {
 namespace {

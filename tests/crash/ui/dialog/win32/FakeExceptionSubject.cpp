@@ -1,6 +1,6 @@
-#include "FakeExceptionSubject.h"
+#include "tests/crash/ui/dialog/win32/FakeExceptionSubject.h"
 
-#include "KXDefaults.h"
+#include "crash/base/settings/KXDefaults.h"
 
 namespace kx {
 

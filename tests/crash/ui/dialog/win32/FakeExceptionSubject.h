@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionBoxSubject.h"
-#include "KXSettings.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
+#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 
@@ -29,7 +29,7 @@ namespace kx {
 class TFakeSettings : public IKXSettings {
 public:
 #define KX_SETTINGS_OPS
-#include "KXSettingsOps.inc"
+#include "crash/base/settings/KXSettingsOps.inc"
 #undef KX_SETTINGS_OPS
 
   bool Bool(const std::string &key);
@@ -44,7 +44,7 @@ private:
   std::map<std::string, std::string> FTexts;
 };
 
-#include "KXSettingsOpsEnd.inc"
+#include "crash/base/settings/KXSettingsOpsEnd.inc"
 
 class TFakeExceptionSubject : public IExceptionBoxSubject {
 public:

@@ -10,9 +10,9 @@
 #include <functional>
 #include <thread>
 
-#include "ProgressAlertWin32.h"
-#include "ProgressModel.h"
-#include "WideText.h"
+#include "crash/ui/progress/win32/ProgressAlertWin32.h"
+#include "crash/ui/progress/ProgressModel.h"
+#include "runtime/win32/WideText.h"
 
 namespace kx {
 namespace {

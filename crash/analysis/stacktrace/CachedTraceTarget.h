@@ -1,0 +1,27 @@
+#pragma once
+// One look at a process's memory through a page cache: a trace reads every stack slot and the
+// bytes before every candidate return address, and asks the kind of memory of every candidate,
+// mostly on the same few pages. Made anew for each trace or preparation, so that what it keeps
+// is never older than the look itself.
+#include <cstdint>
+#include <unordered_map>
+
+#include "crash/analysis/stacktrace/TraceTarget.h"
+#include "crash/analysis/disasm/PageCachedMemory.h"
+
+namespace tidewell::stacktrace {
+
+class CachedTraceTarget final : public ITraceTarget {
+public:
+  explicit CachedTraceTarget(const ITraceTarget &target, uint32_t pages = 32);
+  const disasm::MemoryReader &Memory() const override { return memory_; }
+  MemoryRegion Query(uint32_t address) const override;
+  ModuleFacts DescribeModule(uint32_t handle) const override { return target_.DescribeModule(handle); }
+
+private:
+  const ITraceTarget &target_;
+  disasm::PageCachedMemory memory_;
+  mutable std::unordered_map<uint32_t, MemoryRegion> regions_; // by page number
+};
+
+} // namespace tidewell::stacktrace

@@ -1,0 +1,151 @@
+// kesgen's reading of function and inlined-call ranges from debugging-information entries, and
+// the line rows of a function that it builds from them.
+#include "tools/kesgen/CodeRanges.h"
+#include "tests/crash/analysis/debuginfo/DebugInfoSample.h"
+#include "tools/kesgen/ExeDebugInfo.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kesgen::CodeRange;
+using kesgen::InlinedCall;
+using Lines = std::vector<std::pair<int32_t, uint32_t>>;
+
+kesgen::Sections SectionsOf(const debuginfo_sample::Sample &s) {
+  kesgen::Sections d;
+  d.Info = s.Info.data(), d.InfoSize = s.Info.size();
+  d.Abbrev = s.Abbrev.data(), d.AbbrevSize = s.Abbrev.size();
+  d.Ranges = s.Ranges.data(), d.RangesSize = s.Ranges.size();
+  d.RngLists = s.RngLists.data(), d.RngListsSize = s.RngLists.size();
+  d.Addr = s.Addr.data(), d.AddrSize = s.Addr.size();
+  return d;
+}
+
+const std::vector<CodeRange> kFunctions = {{0x401000, 0x401100}, {0x401110, 0x401200}, {0x402000, 0x402140}};
+const std::vector<InlinedCall> kUnit1Calls = {
+    {0x401010, 0x401020, 10}, {0x401040, 0x401048, 20}, {0x401050, 0x401054, 20}, {0x401180, 0x401190, 30}};
+const std::vector<InlinedCall> kUnit2Calls = {{0x402010, 0x402020, 7}, {0x402080, 0x402088, 7}, {0x402100, 0x402110, 3}};
+
+TEST(CodeRanges, OutermostCallsAndFunctionsOfDwarf4And5Units) {
+  const auto sample = debuginfo_sample::Build();
+  std::string error;
+  const kesgen::CodeRanges code = kesgen::ReadCodeRanges(SectionsOf(sample), error);
+  EXPECT_EQ(error, "");
+  std::vector<InlinedCall> calls = kUnit1Calls;
+  calls.insert(calls.end(), kUnit2Calls.begin(), kUnit2Calls.end());
+  EXPECT_EQ(code.Calls, calls);
+  EXPECT_EQ(code.Functions, kFunctions);
+}
+
+TEST(CodeRanges, DamageEndsTheWalkAndDropsTheDamagedUnit) {
+  const auto sample = debuginfo_sample::Build();
+  std::string error;
+  // Nothing to read: no entries, and no complaint.
+  EXPECT_TRUE(kesgen::ReadCodeRanges({}, error).Calls.empty());
+  EXPECT_EQ(error, "");
+
+  // Cut anywhere: no read outside the data, an error unless the cut falls between units, and
+  // only whole units count.
+  for (size_t cut = 1; cut < sample.Info.size(); ++cut) {
+    auto s = SectionsOf(sample);
+    s.InfoSize = cut;
+    error.clear();
+    const auto code = kesgen::ReadCodeRanges(s, error);
+    if (cut < sample.Unit2Offset) {
+      EXPECT_TRUE(code.Calls.empty()) << cut;
+      EXPECT_TRUE(code.Functions.empty()) << cut;
+    } else {
+      EXPECT_EQ(code.Calls, kUnit1Calls) << cut;
+    }
+    EXPECT_EQ(error.empty(), cut == sample.Unit2Offset) << cut << " " << error;
+  }
+
+  // Without its range lists or address table, unit 1 cannot be read; unit 2 is not reached.
+  for (int missing = 0; missing < 3; ++missing) {
+    auto s = SectionsOf(sample);
+    (missing == 0 ? s.RngLists : missing == 1 ? s.Addr : s.Abbrev) = nullptr;
+    error.clear();
+    EXPECT_TRUE(kesgen::ReadCodeRanges(s, error).Calls.empty()) << missing;
+    EXPECT_NE(error, "") << missing;
+  }
+
+  // An unknown form in unit 2's table: unit 1 stays.
+  auto damaged = sample;
+  auto &abbrev = damaged.Abbrev;
+  for (size_t i = abbrev.size() - 1; i > 0; --i)
+    if (abbrev[i - 1] == debuginfo_sample::AT_call_line && abbrev[i] == debuginfo_sample::FORM_data1) {
+      abbrev[i] = 0x7F;
+      break;
+    }
+  error.clear();
+  auto code = kesgen::ReadCodeRanges(SectionsOf(damaged), error);
+  EXPECT_EQ(code.Calls, kUnit1Calls);
+  EXPECT_NE(error.find("not understood"), std::string::npos) << error;
+
+  // A unit length past the section, and entries nested without end, are refused.
+  damaged = sample;
+  damaged.Info[sample.Unit2Offset] = 0xF0;
+  error.clear();
+  EXPECT_EQ(kesgen::ReadCodeRanges(SectionsOf(damaged), error).Calls, kUnit1Calls);
+  EXPECT_NE(error.find("runs past"), std::string::npos) << error;
+
+  debuginfo_sample::Bytes deep, deepAbbrev;
+  deepAbbrev.Uleb(1).Uleb(debuginfo_sample::TAG_lexical_block).U8(1).U8(0).U8(0).U8(0);
+  std::vector<uint8_t> nest(100000, 1); // every entry opens another level
+  deep.U32(uint32_t(2 + 4 + 1 + nest.size())).U16(4).U32(0).U8(4).Raw(nest);
+  kesgen::Sections s;
+  s.Info = deep.B.data(), s.InfoSize = deep.B.size();
+  s.Abbrev = deepAbbrev.B.data(), s.AbbrevSize = deepAbbrev.B.size();
+  error.clear();
+  EXPECT_TRUE(kesgen::ReadCodeRanges(s, error).Calls.empty());
+  EXPECT_NE(error.find("nested deeper"), std::string::npos) << error;
+}
+
+// One function [0x1000, 0x1028) of file 1 (file 2 is a header), with code inlined at
+// [0x1008, 0x1010) from line 12, and alignment padding from 0x1020.
+struct FunctionLinesTest : ::testing::Test {
+  std::vector<kesgen::LineRow> rows = {
+      {0x1000, 1, 10},        {0x1004, 1, 11}, {0x1008, 2, 200}, {0x100c, 2, 201},
+      {0x1010, 1, 13},        {0x1014, 2, 300}, // another file's row outside inlined code
+      {0x1018, 1, 14, false}, {0x101c, 1, 15},  {0x1020, 2, 400}, {0x1028, 1, 0, true, true},
+  };
+  kesgen::CodeRanges code{{{0x1000, 0x1020}}, {{0x1008, 0x1010, 12}}};
+
+  Lines Of(const kesgen::CodeRanges &c, bool statementsOnly = false) const {
+    return kesgen::FunctionLines(rows, 0x1000, 0x1028, 1, c, statementsOnly);
+  }
+};
+
+TEST_F(FunctionLinesTest, InlinedCodeTakesTheCallLine) {
+  EXPECT_EQ(Of(code), (Lines{{10, 0x1000}, {11, 0x1004}, {12, 0x1008}, {13, 0x1010}, {14, 0x1018},
+                             {15, 0x101c}, {400, 0x1020}}));
+  // Without debugging entries: the function's own rows, as before there were any.
+  EXPECT_EQ(Of({}), (Lines{{10, 0x1000}, {11, 0x1004}, {13, 0x1010}, {14, 0x1018}, {15, 0x101c}}));
+  EXPECT_EQ(Of(code, true), (Lines{{10, 0x1000}, {11, 0x1004}, {12, 0x1008}, {13, 0x1010}, {15, 0x101c}, {400, 0x1020}}));
+}
+
+TEST_F(FunctionLinesTest, TheLineInEffectReturnsAfterInlinedCode) {
+  // Inlined code that ends where no row starts: its call line stops there all the same.
+  code.Calls = {{0x1004, 0x100a, 12}, {0x1011, 0x1013, 16}};
+  EXPECT_EQ(Of(code), (Lines{{10, 0x1000}, {12, 0x1004}, {11, 0x100a}, {13, 0x1010}, {16, 0x1011},
+                             {13, 0x1013}, {14, 0x1018}, {15, 0x101c}, {400, 0x1020}}));
+  // Calls of neighbouring functions, and one reaching in from before the function, are clipped.
+  code.Calls = {{0x0f00, 0x1002, 5}, {0x1026, 0x1100, 6}};
+  EXPECT_EQ(Of(code), (Lines{{5, 0x1000}, {10, 0x1002}, {11, 0x1004}, {13, 0x1010}, {14, 0x1018},
+                             {15, 0x101c}, {400, 0x1020}, {6, 0x1026}}));
+}
+
+TEST_F(FunctionLinesTest, SeveralRowsAtOneAddressAndDamagedRanges) {
+  // The last row at an address is the one that counts.
+  rows.insert(rows.begin() + 1, {0x1000, 1, 9});
+  EXPECT_EQ(Of({})[0], (std::pair<int32_t, uint32_t>{9, 0x1000}));
+  // Overlapping calls (not in sound information): the earlier keeps the shared part, and the
+  // rows stay in strictly ascending address order.
+  code.Calls = {{0x1004, 0x100c, 12}, {0x1008, 0x1009, 21}, {0x1008, 0x1014, 20}};
+  const Lines lines = Of(code);
+  EXPECT_EQ(lines, (Lines{{9, 0x1000}, {12, 0x1004}, {20, 0x100c}, {13, 0x1014}, {14, 0x1018},
+                          {15, 0x101c}, {400, 0x1020}}));
+}
+
+} // namespace
