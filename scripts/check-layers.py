@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the reporter's layers and the tree's include rules; exits 1 when one is broken.
+"""Usage: check-layers.py [--root DIR]
+
+Checks the reporter's layers and the tree's include rules; exits 1 when one is broken.
 
 The crash reporter's folders are layers (crash/README.md): base, analysis, capture, report, output,
 ui, delivery and, on top, the shell. A file includes, and a library links, only its own layer and
@@ -115,6 +117,8 @@ def check_links(root, files):
 
 def main():
     root = os.path.abspath(os.path.join(os.path.dirname(__file__), '..'))
+    if len(sys.argv) == 3 and sys.argv[1] == '--root':
+        root = os.path.abspath(sys.argv[2])
     files = [f for f in tree_files(root) if os.path.exists(os.path.join(root, f))]
     upward, not_rooted = check_includes(root, files)
     upward_links = check_links(root, files)
