@@ -22,10 +22,11 @@ inline int TimeScale() {
 // A limit of ms milliseconds on this machine.
 inline unsigned ScaledMs(unsigned ms) { return ms * unsigned(TimeScale()); }
 
-// Polls done every 10 ms until it holds (true) or limit has passed (false).
+// Polls done every 10 ms until it holds (true) or limit, stretched by the time scale, has passed
+// (false).
 inline bool WaitUntil(const std::function<bool()> &done,
                       std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
+  const auto end = std::chrono::steady_clock::now() + limit * TimeScale();
   while (!done()) {
     if (std::chrono::steady_clock::now() > end)
       return false;
