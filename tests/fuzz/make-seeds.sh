@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the seeds of the module-reader fuzz targets from real files (see README.md):
-# settings streams written by kxsettings, a small PE32 exe and DLL built by i686-w64-mingw32-gcc,
+# settings streams written by kxstream, a small PE32 exe and DLL built by i686-w64-mingw32-gcc,
 # the exe's linker map, its debug container written by kesgen, code bytes of its code section and
-# of a C-run-time exe, and BMP pictures. Needs the native tree's kxsettings and kesgen
-# (cmake --build build/native --target kxsettings kesgen) and the mingw-w64 tool chain.
+# of a C-run-time exe, and BMP pictures. Needs the native tree's kxstream and kesgen
+# (cmake --build build/native --target kxstream kesgen) and the mingw-w64 tool chain.
 # Usage: tests/fuzz/make-seeds.sh [NATIVE_BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,8 +18,8 @@ objcopy=i686-w64-mingw32-objcopy
 mkdir -p "$corpus"/{settings_stream,debug_container,text_map,pe_image,disasm,bmp}
 
 # Settings streams: the product's settings and one of the test settings.
-"$native/tools/kxsettings/kxsettings" "$root/resources/settings/Tidewell.settings" "$corpus/settings_stream/Tidewell.stream"
-"$native/tools/kxsettings/kxsettings" "$root/tests/crash/base/settings/win32/Own.settings" "$corpus/settings_stream/Own.stream"
+"$native/tools/kxstream/kxstream" settings "$root/resources/settings/Tidewell.settings" "$corpus/settings_stream/Tidewell.stream"
+"$native/tools/kxstream/kxstream" settings "$root/tests/crash/base/settings/win32/Own.settings" "$corpus/settings_stream/Own.stream"
 
 # The exe: without the C run time, with DWARF for kesgen and the linker's map.
 flags=(-O2 -g -nostdlib -nostartfiles -fno-asynchronous-unwind-tables -fno-ident)

@@ -11,8 +11,9 @@
 # TKXDETAILSFORM and TKXSCRSHOTFORM. An executable links them by listing <name> among its
 # libraries.
 #
-# In the native tree the steps run the kxform target. In a cross tree they run a host copy of
-# the tool, built once by the ExternalProject "kxform_host" with the host compiler.
+# The steps run "kxstream form" (tools/kxstream): in the native tree the kxstream target, in a
+# cross tree a host copy of the tool, built once by the ExternalProject "kxstream_host" with the
+# host compiler.
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/TidewellHostTool.cmake)
 
@@ -26,7 +27,8 @@ function(tidewell_form_streams)
   cmake_parse_arguments(F "" "DIR;OUT_FILES" "" ${ARGN})
   set(sources_dir ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../../resources/assistant)
   _tidewell_assistant_form_names(forms)
-  tidewell_host_tool(NAME kxform SOURCE_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR} OUT_TOOL tool OUT_TARGET target)
+  tidewell_host_tool(NAME kxstream SOURCE_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../kxstream OUT_TOOL tool
+                     OUT_TARGET target)
   set(deps ${target})
   if(CMAKE_CROSSCOMPILING)
     list(APPEND deps ${tool})
@@ -38,7 +40,7 @@ function(tidewell_form_streams)
     add_custom_command(
       OUTPUT ${output}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${F_DIR}
-      COMMAND ${tool} ${source} ${output}
+      COMMAND ${tool} form ${source} ${output}
       DEPENDS ${deps} ${source}
       COMMENT "Writing form definition ${form}"
       VERBATIM)
@@ -53,7 +55,7 @@ function(tidewell_assistant_forms)
   tidewell_form_streams(DIR ${dir} OUT_FILES files)
   _tidewell_assistant_form_names(forms)
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${A_TARGET}.rc)
-  set(lines "// The assistant form definitions, written by tools/kxform from resources/assistant.\n")
+  set(lines "// The assistant form definitions, written by tools/kxstream from resources/assistant.\n")
   foreach(form file IN ZIP_LISTS forms files)
     string(TOUPPER "TKX${form}" name)
     string(APPEND lines "${name} RCDATA \"${file}\"\n")

@@ -1,8 +1,11 @@
 #include "crash/base/settings/KXSettingsStream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
+#include "crash/base/bytes/ByteReader.h"
+#include "crash/base/propstream/PropertyStream.h"
 #include "crash/base/settings/KXText.h"
 
 namespace kx {
@@ -12,101 +15,25 @@ namespace {
 const uint8_t kSignature[] = {'T', 'P', 'F', '0', 10,  'T', 'K', 'e', 's', 't', 'r', 'e', 'l', 'i',
                               'x', 9,   'K', 'e', 's', 't', 'r', 'e', 'l', 'i', 'x'};
 
-// Bounds-checked little-endian reader over the stream bytes.
-class Reader {
-public:
-  explicit Reader(std::span<const uint8_t> data) : FData(data) {}
-  bool Has(size_t n) const { return n <= FData.size() - FPos; }
-  uint8_t Byte() { return FData[FPos++]; }
-  uint32_t U16() {
-    uint32_t v = uint32_t(FData[FPos]) | uint32_t(FData[FPos + 1]) << 8;
-    FPos += 2;
-    return v;
-  }
-  uint32_t U32() {
-    uint32_t v = uint32_t(FData[FPos]) | uint32_t(FData[FPos + 1]) << 8 | uint32_t(FData[FPos + 2]) << 16 |
-                 uint32_t(FData[FPos + 3]) << 24;
-    FPos += 4;
-    return v;
-  }
-  std::string_view Bytes(size_t n) {
-    std::string_view v(reinterpret_cast<const char *>(FData.data() + FPos), n);
-    FPos += n;
-    return v;
-  }
-  void Skip(size_t n) { FPos += n; }
+// The value types a settings stream may hold; any other type byte stops the reading.
+constexpr TPropValueTypes kSettingsValueTypes = {
+    TPropValueType::vaInt8,  TPropValueType::vaInt16,   TPropValueType::vaInt32,   TPropValueType::vaString,
+    TPropValueType::vaFalse, TPropValueType::vaTrue,    TPropValueType::vaLString, TPropValueType::vaWString,
+    TPropValueType::vaUtf8String};
 
-private:
-  std::span<const uint8_t> FData;
-  size_t FPos = 0;
-};
-
-enum class ValueResult { ok, truncated, badType };
-
-// Reads one value (after its type byte) into prop.
-ValueResult ReadValue(Reader &r, uint8_t type, TKXProperty &prop) {
-  switch (type) {
-  case kStreamInt8:
-    if (!r.Has(1))
-      return ValueResult::truncated;
-    prop.typ = TPropertyType::ptInteger;
-    prop.vInt = int8_t(r.Byte());
-    return ValueResult::ok;
-  case kStreamInt16:
-    if (!r.Has(2))
-      return ValueResult::truncated;
-    prop.typ = TPropertyType::ptInteger;
-    prop.vInt = int16_t(uint16_t(r.U16()));
-    return ValueResult::ok;
-  case kStreamInt32:
-    if (!r.Has(4))
-      return ValueResult::truncated;
-    prop.typ = TPropertyType::ptInteger;
-    prop.vInt = int32_t(r.U32());
-    return ValueResult::ok;
-  case kStreamFalse:
-  case kStreamTrue:
-    prop.typ = TPropertyType::ptBoolean;
-    prop.vBool = type == kStreamTrue;
-    return ValueResult::ok;
-  case kStreamString: {
-    if (!r.Has(1))
-      return ValueResult::truncated;
-    size_t n = r.Byte();
-    if (!r.Has(n))
-      return ValueResult::truncated;
-    prop.typ = TPropertyType::ptString;
-    prop.SetText(r.Bytes(n));
-    return ValueResult::ok;
-  }
-  case kStreamLString:
-  case kStreamUtf8String: {
-    if (!r.Has(4))
-      return ValueResult::truncated;
-    size_t n = r.U32();
-    if (!r.Has(n))
-      return ValueResult::truncated;
-    prop.typ = TPropertyType::ptString;
-    std::string_view bytes = r.Bytes(n);
-    prop.SetText(type == kStreamLString ? std::string(bytes) : NarrowUtf8(bytes));
-    return ValueResult::ok;
-  }
-  case kStreamWString: {
-    if (!r.Has(4))
-      return ValueResult::truncated;
-    size_t n = r.U32();
-    if (n > SIZE_MAX / 2 || !r.Has(n * 2))
-      return ValueResult::truncated;
-    std::u16string wide;
-    wide.reserve(n);
-    for (size_t i = 0; i < n; ++i)
-      wide.push_back(char16_t(r.U16()));
-    prop.typ = TPropertyType::ptString;
-    prop.SetText(NarrowUtf16(wide));
-    return ValueResult::ok;
-  }
-  default:
-    return ValueResult::badType;
+// Appends a value read from the stream to the list: integers, booleans, and every text as 8-bit
+// text (wide and UTF-8 texts converted).
+void AppendValue(TKXPropertyList &list, std::string_view name, const TPropValue &value) {
+  if (value.IsInteger()) {
+    list.Append(name, TPropertyType::ptInteger).vInt = value.integer;
+  } else if (value.IsBoolean()) {
+    list.Append(name, TPropertyType::ptBoolean).vBool = value.boolean;
+  } else if (value.type == TPropValueType::vaWString) {
+    list.Append(name, TPropertyType::ptString).SetText(NarrowUtf16(value.WideText()));
+  } else if (value.type == TPropValueType::vaUtf8String) {
+    list.Append(name, TPropertyType::ptString).SetText(NarrowUtf8(value.text));
+  } else {
+    list.Append(name, TPropertyType::ptString).SetText(value.text);
   }
 }
 
@@ -127,77 +54,53 @@ StreamReadResult ReadSettingsStream(std::span<const uint8_t> data, TKXPropertyLi
   if (data.size() < sizeof kSignature || !std::equal(std::begin(kSignature), std::end(kSignature), data.begin()))
     return result;
   result.signatureOk = true;
-  Reader r(data);
-  r.Skip(sizeof kSignature);
+  ByteReader in(data);
+  in.Skip(sizeof kSignature);
+  TPropertyStreamReader stream(in);
   for (;;) {
-    if (!r.Has(1)) {
-      result.error = TruncatedStreamMessage();
-      return result;
-    }
-    size_t nameLength = r.Byte();
-    if (nameLength == 0) {
+    std::string_view name;
+    TPropValue value;
+    switch (stream.Property(name, value, kSettingsValueTypes)) {
+    case TPropertyStreamReader::TStatus::property:
+      AppendValue(list, name, value);
+      break;
+    case TPropertyStreamReader::TStatus::endOfList:
       result.complete = true;
       return result;
-    }
-    if (!r.Has(nameLength + 1)) {
+    case TPropertyStreamReader::TStatus::truncated:
       result.error = TruncatedStreamMessage();
       return result;
-    }
-    std::string_view name = r.Bytes(nameLength);
-    uint8_t type = r.Byte();
-    TKXProperty value;
-    switch (ReadValue(r, type, value)) {
-    case ValueResult::ok: {
-      TKXProperty &prop = list.Append(name, value.typ);
-      prop.vBool = value.vBool;
-      prop.vInt = value.vInt;
-      prop.vStr = std::move(value.vStr);
-      break;
-    }
-    case ValueResult::truncated:
-      result.error = TruncatedStreamMessage();
-      return result;
-    case ValueResult::badType:
-      result.error = InvalidTypeMessage(type);
+    case TPropertyStreamReader::TStatus::badType:
+      result.error = InvalidTypeMessage(uint8_t(value.type));
       return result;
     }
   }
 }
 
 std::vector<uint8_t> WriteSettingsStream(const TKXPropertyList &list) {
-  std::vector<uint8_t> out(std::begin(kSignature), std::end(kSignature));
-  auto put32 = [&out](uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      out.push_back(uint8_t(v >> (8 * i)));
-  };
+  TPropertyStreamWriter out;
+  out.BeginObject("TKestrelix", "Kestrelix");
   for (size_t i = 0; i < list.Count(); ++i) {
     const TKXProperty &p = list[i];
     if (p.name.empty() || p.name.size() > 255)
       throw std::invalid_argument("property name must have 1 to 255 characters: '" + p.name + "'");
-    out.push_back(uint8_t(p.name.size()));
-    out.insert(out.end(), p.name.begin(), p.name.end());
     switch (p.typ) {
     case TPropertyType::ptInteger:
-      out.push_back(kStreamInt32);
-      put32(uint32_t(p.vInt));
+      out.Int32(p.name, p.vInt);
       break;
     case TPropertyType::ptBoolean:
-      out.push_back(p.vBool ? kStreamTrue : kStreamFalse);
+      out.Boolean(p.name, p.vBool);
       break;
-    case TPropertyType::ptString: {
-      std::string text = p.Text();
-      out.push_back(kStreamLString);
-      put32(uint32_t(text.size()));
-      out.insert(out.end(), text.begin(), text.end());
+    case TPropertyType::ptString:
+      out.LString(p.name, p.Text());
       break;
-    }
     default:
       throw std::invalid_argument("property '" + p.name + "' has a type the stream cannot hold");
     }
   }
-  out.push_back(0); // end of the property list
-  out.push_back(0); // end of the child list
-  return out;
+  out.EndList(); // end of the property list
+  out.EndList(); // end of the child list
+  return std::vector<uint8_t>(out.Bytes().begin(), out.Bytes().end());
 }
 
 void LoadSettingsList(std::span<const uint8_t> data, TKXPropertyList &list,

@@ -1,7 +1,9 @@
 #pragma once
-// The settings stream: a property stream with a fixed header ("TPF0", the class name TKestrelix
-// and the object name Kestrelix as length-prefixed strings), then properties until a zero name
-// length. Each property is a length-prefixed name, a type byte and the little-endian value bytes.
+// The settings stream: a property stream (crash/base/propstream) whose one object is of class
+// TKestrelix named Kestrelix and holds only properties, no children. Each property is a
+// length-prefixed name, a type byte and the little-endian value bytes. What is the settings' own:
+// the fixed header, the value types a settings stream may hold and how each becomes a list entry,
+// the failure texts, and the password cipher.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,21 +12,22 @@
 #include <string_view>
 #include <vector>
 
+#include "crash/base/propstream/PropertyStream.h"
 #include "crash/base/settings/KXProperty.h"
 
 namespace kx {
 
 // Value type bytes of the stream.
 enum : uint8_t {
-  kStreamInt8 = 2,
-  kStreamInt16 = 3,
-  kStreamInt32 = 4,
-  kStreamString = 6,
-  kStreamFalse = 8,
-  kStreamTrue = 9,
-  kStreamLString = 12,
-  kStreamWString = 18,
-  kStreamUtf8String = 20,
+  kStreamInt8 = uint8_t(TPropValueType::vaInt8),
+  kStreamInt16 = uint8_t(TPropValueType::vaInt16),
+  kStreamInt32 = uint8_t(TPropValueType::vaInt32),
+  kStreamString = uint8_t(TPropValueType::vaString),
+  kStreamFalse = uint8_t(TPropValueType::vaFalse),
+  kStreamTrue = uint8_t(TPropValueType::vaTrue),
+  kStreamLString = uint8_t(TPropValueType::vaLString),
+  kStreamWString = uint8_t(TPropValueType::vaWString),
+  kStreamUtf8String = uint8_t(TPropValueType::vaUtf8String),
 };
 
 // The bytes every settings stream begins with.

@@ -1,33 +1,20 @@
 #pragma once
-// The binary form-definition stream: "TPF0" and one object. An object is its class name and its
-// object name (each a length byte and 8-bit characters), its properties, a zero byte, its child
-// objects and a zero byte. A property is its name (length byte and characters), a value-type byte
-// and the value.
+// The binary form-definition stream: a property stream (crash/base/propstream) of one object
+// whose children are the form's items, nested to any depth. What is the assistant's own: the
+// value types a definition may hold (integers, texts, identifiers, booleans), every value passed
+// on as text, the object tree flattened in stream order with each object's depth, and the failure
+// texts.
 //
-// The reader checks every length against the bytes that are left and never recurses, so any
-// byte sequence gives a result: the objects read, in stream order, and a failure text when the
-// stream could not be read to its end. No dependencies beyond the standard library (the form
-// compiler tools/kxform builds this file on its own).
+// The reader never recurses, so any byte sequence gives a result: the objects read, in stream
+// order, and a failure text when the stream could not be read to its end.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crash/base/propstream/PropertyStream.h"
+
 namespace kx {
-
-inline constexpr std::string_view kFormStreamSignature = "TPF0";
-
-// Value types of a property.
-enum class TNVValueType : uint8_t {
-  vaInt8 = 2,
-  vaInt16 = 3,
-  vaInt32 = 4,
-  vaString = 6,
-  vaIdent = 7,
-  vaFalse = 8,
-  vaTrue = 9,
-  vaLString = 12, // 32-bit length
-};
 
 struct TNVStreamProperty {
   std::string name;
@@ -62,19 +49,19 @@ TNVStreamContent ReadFormStream(std::string_view bytes);
 // characters are written with the 32-bit length.
 class TNVStreamWriter {
 public:
-  TNVStreamWriter();
-  void BeginObject(std::string_view className, std::string_view objectName);
-  void Integer(std::string_view name, int32_t value);
-  void String(std::string_view name, std::string_view value);
-  void Ident(std::string_view name, std::string_view value);
-  void Boolean(std::string_view name, bool value);
-  void EndProperties();
-  void EndObject();
-  const std::string &Bytes() const { return FBytes; }
+  void BeginObject(std::string_view className, std::string_view objectName) {
+    FStream.BeginObject(className, objectName);
+  }
+  void Integer(std::string_view name, int32_t value) { FStream.Integer(name, value); }
+  void String(std::string_view name, std::string_view value) { FStream.String(name, value); }
+  void Ident(std::string_view name, std::string_view value) { FStream.Ident(name, value); }
+  void Boolean(std::string_view name, bool value) { FStream.Boolean(name, value); }
+  void EndProperties() { FStream.EndList(); }
+  void EndObject() { FStream.EndList(); }
+  const std::string &Bytes() const { return FStream.Bytes(); }
 
 private:
-  void ShortString(std::string_view text); // length byte; longer texts are cut to 255
-  std::string FBytes;
+  TPropertyStreamWriter FStream;
 };
 
 } // namespace kx

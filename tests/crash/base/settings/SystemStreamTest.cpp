@@ -7,7 +7,7 @@
 
 #include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/base/settings/KXSettingsObject.h"
-#include "tools/kxsettings/SettingsSource.h"
+#include "tools/kxstream/SettingsSource.h"
 
 using namespace kx;
 using namespace kx::test;
@@ -140,7 +140,7 @@ TEST(SettingsSource, RejectsMalformedLinesWithTheirNumber) {
     try {
       ParseSettingsSource(c.source);
       ADD_FAILURE() << "accepted: " << c.source;
-    } catch (const SettingsSourceError &e) {
+    } catch (const StreamSourceError &e) {
       EXPECT_EQ(e.Line(), c.line) << c.source << " -> " << e.what();
     }
   }

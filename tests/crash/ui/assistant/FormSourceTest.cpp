@@ -1,7 +1,7 @@
-// The readable form sources that kxform turns into definition streams.
+// The readable form sources that kxstream turns into definition streams.
 #include <gtest/gtest.h>
 
-#include "tools/kxform/FormSource.h"
+#include "tools/kxstream/FormSource.h"
 #include "crash/ui/assistant/FormStream.h"
 
 namespace kx {
@@ -51,7 +51,7 @@ TEST(FormSource, MistakesNameTheirLine) {
   auto lineOf = [](const std::string &source) {
     try {
       CompileFormSource(source);
-    } catch (const FormSourceError &e) {
+    } catch (const StreamSourceError &e) {
       return e.Line();
     }
     return 0;

@@ -1,6 +1,5 @@
-#include "tools/kxsettings/SettingsSource.h"
+#include "tools/kxstream/SettingsSource.h"
 
-#include <cstdint>
 #include <set>
 
 #include "crash/base/settings/KXSettingsStream.h"
@@ -31,7 +30,7 @@ void ExpectEnd(std::string_view rest, int line) {
   while (i < rest.size() && IsBlank(rest[i]))
     ++i;
   if (i < rest.size() && rest[i] != '#')
-    throw SettingsSourceError(line, "unexpected text after the value: '" + std::string(rest.substr(i)) + "'");
+    throw StreamSourceError(line, "unexpected text after the value: '" + std::string(rest.substr(i)) + "'");
 }
 
 std::string ParseText(std::string_view v, int line) {
@@ -39,7 +38,7 @@ std::string ParseText(std::string_view v, int line) {
   size_t i = 1; // after the opening quote
   for (;;) {
     if (i >= v.size())
-      throw SettingsSourceError(line, "text without its closing quote");
+      throw StreamSourceError(line, "text without its closing quote");
     char c = v[i++];
     if (c == '"')
       break;
@@ -48,7 +47,7 @@ std::string ParseText(std::string_view v, int line) {
       continue;
     }
     if (i >= v.size())
-      throw SettingsSourceError(line, "text without its closing quote");
+      throw StreamSourceError(line, "text without its closing quote");
     char e = v[i++];
     switch (e) {
     case '"':
@@ -68,13 +67,13 @@ std::string ParseText(std::string_view v, int line) {
       int hi = i < v.size() ? HexDigit(v[i]) : -1;
       int lo = i + 1 < v.size() ? HexDigit(v[i + 1]) : -1;
       if (hi < 0 || lo < 0)
-        throw SettingsSourceError(line, "\\x needs two hexadecimal digits");
+        throw StreamSourceError(line, "\\x needs two hexadecimal digits");
       text += char(hi * 16 + lo);
       i += 2;
       break;
     }
     default:
-      throw SettingsSourceError(line, std::string("unknown escape \\") + e);
+      throw StreamSourceError(line, std::string("unknown escape \\") + e);
     }
   }
   ExpectEnd(v.substr(i), line);
@@ -83,7 +82,7 @@ std::string ParseText(std::string_view v, int line) {
 
 void ParseValue(std::string_view v, int line, TKXPropertyList &list, const std::string &name) {
   if (v.empty())
-    throw SettingsSourceError(line, "missing value for " + name);
+    throw StreamSourceError(line, "missing value for " + name);
   if (v[0] == '"') {
     list.Append(name, TPropertyType::ptString).SetText(ParseText(v, line));
     return;
@@ -97,25 +96,16 @@ void ParseValue(std::string_view v, int line, TKXPropertyList &list, const std::
     list.Append(name, TPropertyType::ptBoolean).vBool = word == "true";
     return;
   }
-  size_t i = 0;
-  bool negative = false;
-  if (i < word.size() && (word[i] == '-' || word[i] == '+'))
-    negative = word[i++] == '-';
-  if (i == word.size())
-    throw SettingsSourceError(line, "value of " + name + " is neither true, false, an integer nor a quoted text");
-  int64_t value = 0;
-  for (; i < word.size(); ++i) {
-    if (word[i] < '0' || word[i] > '9')
-      throw SettingsSourceError(line, "value of " + name + " is neither true, false, an integer nor a quoted text");
-    value = value * 10 + (word[i] - '0');
-    if (value > int64_t(INT32_MAX) + 1)
-      throw SettingsSourceError(line, "integer out of the 32-bit range: " + std::string(word));
+  int32_t value = 0;
+  switch (ScanInt32(word, true, value)) {
+  case TIntegerScan::ok:
+    break;
+  case TIntegerScan::notANumber:
+    throw StreamSourceError(line, "value of " + name + " is neither true, false, an integer nor a quoted text");
+  case TIntegerScan::outOfRange:
+    throw StreamSourceError(line, "integer out of the 32-bit range: " + std::string(word));
   }
-  if (negative)
-    value = -value;
-  if (value > INT32_MAX)
-    throw SettingsSourceError(line, "integer out of the 32-bit range: " + std::string(word));
-  list.Append(name, TPropertyType::ptInteger).vInt = int32_t(value);
+  list.Append(name, TPropertyType::ptInteger).vInt = value;
 }
 
 } // namespace
@@ -123,35 +113,28 @@ void ParseValue(std::string_view v, int line, TKXPropertyList &list, const std::
 TKXPropertyList ParseSettingsSource(std::string_view source) {
   TKXPropertyList list;
   std::set<std::string> seen;
-  int line = 0;
-  size_t pos = 0;
-  while (pos < source.size()) {
-    size_t eol = source.find('\n', pos);
-    std::string_view text = source.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
-    pos = eol == std::string_view::npos ? source.size() : eol + 1;
-    ++line;
+  TSourceLines lines(source, IsBlank);
+  std::string_view text;
+  while (lines.Next(text)) {
+    const int line = lines.Number();
     size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
-      ++i;
-    if (i == text.size() || text[i] == '#')
-      continue;
-    size_t start = i;
+    const size_t start = 0;
     while (i < text.size() && IsNameChar(text[i]))
       ++i;
     std::string name(text.substr(start, i - start));
     if (name.empty())
-      throw SettingsSourceError(line, "expected a property name");
+      throw StreamSourceError(line, "expected a property name");
     if (name.size() > 255)
-      throw SettingsSourceError(line, "property name longer than 255 characters");
+      throw StreamSourceError(line, "property name longer than 255 characters");
     while (i < text.size() && IsBlank(text[i]))
       ++i;
     if (i == text.size() || text[i] != '=')
-      throw SettingsSourceError(line, "expected '=' after " + name);
+      throw StreamSourceError(line, "expected '=' after " + name);
     ++i;
     while (i < text.size() && IsBlank(text[i]))
       ++i;
     if (!seen.insert(name).second)
-      throw SettingsSourceError(line, name + " is given twice");
+      throw StreamSourceError(line, name + " is given twice");
     ParseValue(text.substr(i), line, list, name);
   }
   return list;

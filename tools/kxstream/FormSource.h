@@ -13,23 +13,14 @@
 // part, as in 'a'#13#10'b'), or a bare identifier (written as an identifier, e.g. nvoHeader).
 // Blank lines and lines whose first non-blank character is '#' are ignored; the file holds
 // exactly one top-level object.
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/kxstream/StreamSource.h"
+
 namespace kx {
 
-class FormSourceError : public std::runtime_error {
-public:
-  FormSourceError(int line, const std::string &message)
-      : std::runtime_error(std::to_string(line) + ": " + message), FLine(line) {}
-  int Line() const { return FLine; }
-
-private:
-  int FLine;
-};
-
-// The stream of a source text; throws FormSourceError for the first malformed line.
+// The stream of a source text; throws StreamSourceError for the first malformed line.
 std::string CompileFormSource(std::string_view source);
 
 } // namespace kx

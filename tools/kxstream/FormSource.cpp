@@ -1,19 +1,20 @@
-#include "tools/kxform/FormSource.h"
+#include "tools/kxstream/FormSource.h"
 
 #include <cctype>
-#include <charconv>
 #include <vector>
 
-#include "crash/ui/assistant/FormStream.h"
+#include "crash/base/propstream/PropertyStream.h"
 
 namespace kx {
 
 namespace {
 
+bool IsSpace(char c) { return std::isspace(uint8_t(c)); }
+
 std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(uint8_t(text.front())))
+  while (!text.empty() && IsSpace(text.front()))
     text.remove_prefix(1);
-  while (!text.empty() && std::isspace(uint8_t(text.back())))
+  while (!text.empty() && IsSpace(text.back()))
     text.remove_suffix(1);
   return text;
 }
@@ -63,9 +64,8 @@ bool ParseText(std::string_view value, std::string &text, std::string &error) {
       const size_t start = i;
       while (i < value.size() && std::isdigit(uint8_t(value[i])))
         ++i;
-      int code = -1;
-      std::from_chars(value.data() + start, value.data() + i, code);
-      if (i == start || code < 0 || code > 255) {
+      int32_t code = -1;
+      if (ScanInt32(value.substr(start, i - start), false, code) != TIntegerScan::ok || code < 0 || code > 255) {
         error = "a character code is a number from 0 to 255";
         return false;
       }
@@ -85,30 +85,26 @@ struct TOpenObject {
 } // namespace
 
 std::string CompileFormSource(std::string_view source) {
-  TNVStreamWriter writer;
+  TPropertyStreamWriter writer;
   std::vector<TOpenObject> open;
   bool done = false;
-  int lineNo = 0;
-  while (!source.empty()) {
-    ++lineNo;
-    const size_t end = source.find('\n');
-    std::string_view line = Trimmed(source.substr(0, end));
-    source = end == std::string_view::npos ? std::string_view() : source.substr(end + 1);
-    if (line.empty() || line.front() == '#')
-      continue;
+  TSourceLines lines(source, IsSpace);
+  std::string_view line;
+  while (lines.Next(line)) {
+    const int lineNo = lines.Number();
     if (done)
-      throw FormSourceError(lineNo, "text after the form's object");
+      throw StreamSourceError(lineNo, "text after the form's object");
 
     if (line.substr(0, 7) == "object " || line == "object") {
       std::string_view rest = Trimmed(line.substr(6));
       const size_t colon = rest.find(':');
       if (colon == std::string_view::npos)
-        throw FormSourceError(lineNo, "an object is 'object Name: Class'");
+        throw StreamSourceError(lineNo, "an object is 'object Name: Class'");
       std::string_view name = Trimmed(rest.substr(0, colon)), className = Trimmed(rest.substr(colon + 1));
       if (!IsIdentifier(name) || !IsIdentifier(className) || name.size() > 255 || className.size() > 255)
-        throw FormSourceError(lineNo, "an object's name and class are identifiers");
+        throw StreamSourceError(lineNo, "an object's name and class are identifiers");
       if (!open.empty() && open.back().propertiesOpen) {
-        writer.EndProperties();
+        writer.EndList(); // the end of the properties
         open.back().propertiesOpen = false;
       }
       writer.BeginObject(className, name);
@@ -117,10 +113,10 @@ std::string CompileFormSource(std::string_view source) {
     }
     if (line == "end") {
       if (open.empty())
-        throw FormSourceError(lineNo, "'end' without an object");
+        throw StreamSourceError(lineNo, "'end' without an object");
       if (open.back().propertiesOpen)
-        writer.EndProperties();
-      writer.EndObject();
+        writer.EndList(); // the end of the properties
+      writer.EndList(); // the end of the children
       open.pop_back();
       done = open.empty();
       continue;
@@ -128,40 +124,39 @@ std::string CompileFormSource(std::string_view source) {
 
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos)
-      throw FormSourceError(lineNo, "a property is 'Name = value'");
+      throw StreamSourceError(lineNo, "a property is 'Name = value'");
     if (open.empty())
-      throw FormSourceError(lineNo, "a property outside an object");
+      throw StreamSourceError(lineNo, "a property outside an object");
     if (!open.back().propertiesOpen)
-      throw FormSourceError(lineNo, "properties come before the child objects");
+      throw StreamSourceError(lineNo, "properties come before the child objects");
     std::string_view name = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
     if (!IsIdentifier(name) || name.size() > 255)
-      throw FormSourceError(lineNo, "a property name is an identifier");
+      throw StreamSourceError(lineNo, "a property name is an identifier");
     if (value.empty())
-      throw FormSourceError(lineNo, "a property needs a value");
+      throw StreamSourceError(lineNo, "a property needs a value");
 
     if (value.front() == '\'' || value.front() == '#') {
       std::string text, error;
       if (!ParseText(value, text, error))
-        throw FormSourceError(lineNo, error);
+        throw StreamSourceError(lineNo, error);
       writer.String(name, text);
     } else if (std::isdigit(uint8_t(value.front())) || value.front() == '-') {
       int32_t number = 0;
-      auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-      if (ec != std::errc() || ptr != value.data() + value.size())
-        throw FormSourceError(lineNo, "not a 32-bit integer: " + std::string(value));
+      if (ScanInt32(value, false, number) != TIntegerScan::ok)
+        throw StreamSourceError(lineNo, "not a 32-bit integer: " + std::string(value));
       writer.Integer(name, number);
     } else if (SameWord(value, "true") || SameWord(value, "false")) {
       writer.Boolean(name, SameWord(value, "true"));
     } else if (IsIdentifier(value) && value.size() <= 255) {
       writer.Ident(name, value);
     } else {
-      throw FormSourceError(lineNo, "not a value: " + std::string(value));
+      throw StreamSourceError(lineNo, "not a value: " + std::string(value));
     }
   }
   if (!open.empty())
-    throw FormSourceError(lineNo, "an object is missing its 'end'");
+    throw StreamSourceError(lines.Number(), "an object is missing its 'end'");
   if (!done)
-    throw FormSourceError(lineNo, "no object");
+    throw StreamSourceError(lines.Number(), "no object");
   return writer.Bytes();
 }
 
