@@ -25,12 +25,12 @@ bool HasExceptionHost() { return gHost != nullptr; }
 
 TIKXException::TIKXException(std::shared_ptr<KXSettingsContext> context, KXModule module, IKXExceptionHost &host)
     : TIKXSettings(std::move(context), module, true), FHost(host) {
-  FCreationTime = host.LocalNow();
+  FCreationTime = host.Threads().LocalNow();
 }
 
 std::shared_ptr<TIKXException> CreateExceptionObject(const KXCaughtException &caught) {
   IKXExceptionHost &host = ExceptionHost();
-  std::shared_ptr<IKXModuleSettings> settings = caught.moduleSettings ? caught.moduleSettings : host.CallerSettings();
+  std::shared_ptr<IKXModuleSettings> settings = caught.moduleSettings ? caught.moduleSettings : host.Data().CallerSettings();
   TIKXSettings *settingsObject = SettingsObject(settings);
   if (!settingsObject)
     return nullptr;
@@ -41,28 +41,22 @@ std::shared_ptr<TIKXException> CreateExceptionObject(const KXCaughtException &ca
   return e;
 }
 
+// The record comes complete: the catching point filled in object, address and registers, and
+// the handling sequence corrected the address.
 void TIKXException::Initialise(const KXCaughtException &caught) {
-  KXExceptObject object = caught.exceptObject;
-  std::uintptr_t address = caught.exceptAddr;
-  KXRegisterContext context;
-  bool hasContext = caught.context != nullptr;
-  if (hasContext)
-    context = *caught.context;
-  FHost.CompleteParameters(object, address, context, hasContext);
-  address = FHost.CorrectExceptAddress(address, object);
-
   FModuleSettings = caught.moduleSettings;
   FExceptType = caught.exceptType;
-  FExceptObject = object;
-  FExceptAddr = address;
+  FExceptObject = caught.exceptObject;
+  FExceptAddr = caught.exceptAddr;
   FCanContinue = FCanContinue2 = caught.canContinue;
-  FCrashedThreadId = caught.threadId ? caught.threadId : FHost.CurrentThreadId();
+  FCrashedThreadId = caught.threadId ? caught.threadId : FHost.Threads().CurrentThreadId();
   std::uintptr_t esp = 0, ebp = 0;
-  FHost.CurrentStackPointers(esp, ebp);
+  FHost.Data().CurrentStackPointers(esp, ebp);
   FCurrentEsp = caught.esp ? caught.esp : esp;
   FCurrentEbp = caught.ebp ? caught.ebp : ebp;
-  FContext = context;
-  FPContext = hasContext;
+  if (caught.context)
+    FContext = *caught.context;
+  FPContext = caught.context != nullptr;
   FSource = caught.source;
   FRelatedObject = caught.relatedObject;
   FPackage = caught.package;
@@ -77,7 +71,7 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FBugReportHeader = NewFieldList(this);
   FBugReportSections = NewFieldList(this);
 
-  FProgressAlert = FHost.CreatePleaseWait(GetPleaseWaitTitle(), Module());
+  FProgressAlert = FHost.Windows().CreatePleaseWait(GetPleaseWaitTitle(), Module());
 
   // The filter: the first whose class list names the class or an ancestor, else the general one.
   bool noBugRep, noScrShot, noSuspend, noHandlers;
@@ -116,13 +110,13 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
 
   FDontCompleteYet = caught.dontComplete;
   if (FDontCompleteYet && FCreateBugReport)
-    FHost.ReportComposer().BuildLists(*this, false);
+    FHost.Data().ReportComposer().BuildLists(*this, false);
 }
 
 TIKXException::~TIKXException() {
   FAbortCompleteThread = true;
   if (FCompleteTh) {
-    if (FHost.ProcessLockHeld(250))
+    if (FHost.Threads().ProcessLockHeld(250))
       FCompleteTh->Terminate();
     else
       FCompleteTh->WaitFor(0xFFFFFFFF);
@@ -132,7 +126,7 @@ TIKXException::~TIKXException() {
     if (list)
       FieldsEx(*list).ClearExcParent();
   if (FSendThread)
-    FHost.CloseThreadHandle(FSendThread, false);
+    FHost.Outputs().CloseThreadHandle(FSendThread, false);
 }
 
 // --- the settings view ------------------------------------------------------------------------
@@ -356,8 +350,8 @@ std::string TIKXException::GetBugReport(bool mustBeComplete) {
     return text;
   g.unlock();
 
-  IKXReportComposer &composer = FHost.ReportComposer();
-  composer.BuildLists(*this, FHost.IsHandlingThread() && !FHost.ProcessLockHeld(250));
+  IKXReportComposer &composer = FHost.Data().ReportComposer();
+  composer.BuildLists(*this, FHost.Threads().IsHandlingThread() && !FHost.Threads().ProcessLockHeld(250));
   if (mustBeComplete && !FComplete) {
     if (FDontCompleteYet) {
       if (GetShowPleaseWaitBox() && FProgressAlert)
@@ -369,7 +363,7 @@ std::string TIKXException::GetBugReport(bool mustBeComplete) {
         std::lock_guard lock(FSection);
         thread = FCompleteTh;
       }
-      if (thread && !FHost.ProcessLockHeld(250)) {
+      if (thread && !FHost.Threads().ProcessLockHeld(250)) {
         bool shown = GetShowPleaseWaitBox() && FProgressAlert && FProgressAlert->Show(nullptr, false);
         if (shown) {
           thread->RaisePriority();
@@ -399,7 +393,7 @@ std::shared_ptr<INVBitmap> TIKXException::GetScreenShot() {
   std::lock_guard g(FSection);
   if (!FScreenShot && FCreateScreenShot) {
     try {
-      FScreenShot = FHost.CaptureScreenShot(*this);
+      FScreenShot = FHost.Windows().CaptureScreenShot(*this);
     } catch (...) {
       FScreenShot.reset();
     }
@@ -417,7 +411,7 @@ void TIKXException::SetScreenShot(std::shared_ptr<INVBitmap> bitmap) {
 // --- showing and the user actions -------------------------------------------------------------
 
 void TIKXException::Show() {
-  if (FHost.IsConsoleProgram()) {
+  if (FHost.Windows().IsConsoleProgram()) {
     std::string text = FExceptType == TExceptType::etFrozen ? GetFrozenMsg() : GetExceptMsg();
     // The texts come expanded with class and message; the report variable stands for nothing here.
     for (std::string var = "%bugreport%"; ;) {
@@ -428,36 +422,36 @@ void TIKXException::Show() {
         break;
       text.erase(at, var.size());
     }
-    FHost.WriteConsoleLine(text);
+    FHost.Windows().WriteConsoleLine(text);
     if (GetAutoShowBugReport() || GetShowBtnVisible()) {
       SetShowPleaseWaitBox(false);
-      FHost.WriteConsoleLine("");
-      FHost.WriteConsoleLine(GetBugReport(true));
+      FHost.Windows().WriteConsoleLine("");
+      FHost.Windows().WriteConsoleLine(GetBugReport(true));
     }
     return;
   }
   switch (FShowSetting) {
   case TKXShowSetting::ssFullBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
     break;
   case TKXShowSetting::ssAssistant: {
     bool ok = false;
-    if (!FHost.RunAssistant(*this, FShowAssis, 0, ok))
-      FHost.ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
+    if (!FHost.Windows().RunAssistant(*this, FShowAssis, 0, ok))
+      FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
     break;
   }
   case TKXShowSetting::ssDetailBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::detailBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::detailBox);
     break;
   case TKXShowSetting::ssSimpleBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::simpleBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::simpleBox);
     break;
   case TKXShowSetting::ssNothing:
     break;
   }
 }
 
-KXWindow TIKXException::ActionWindow(KXWindow parentWindow) { return parentWindow ? parentWindow : FHost.DialogWindow(); }
+KXWindow TIKXException::ActionWindow(KXWindow parentWindow) { return parentWindow ? parentWindow : FHost.Windows().DialogWindow(); }
 
 void TIKXException::FireAction(KXWindow parent, TExceptAction action, bool &handled) {
   handled = false;
@@ -469,7 +463,7 @@ void TIKXException::FireAction(KXWindow parent, TExceptAction action, bool &hand
 
 void TIKXException::ShowBugReport(KXWindow parentWindow) {
   if (KXWindow w = ActionWindow(parentWindow))
-    FHost.PostWindowMessage(w, kDialogShowReportMessage);
+    FHost.Windows().PostWindowMessage(w, kDialogShowReportMessage);
 }
 
 void TIKXException::SendBugReport(KXWindow parentWindow) {
@@ -482,11 +476,11 @@ void TIKXException::SendBugReport(KXWindow parentWindow) {
     std::uintptr_t old = FSendThread;
     FSendThread = 0;
     if (old)
-      FHost.CloseThreadHandle(old, false);
-    FSendThread = FHost.StartSend(*this, GetBugReport(true), FAppendScreenShot, window, false, GetSendInBackground(),
+      FHost.Outputs().CloseThreadHandle(old, false);
+    FSendThread = FHost.Outputs().StartSend(*this, GetBugReport(true), FAppendScreenShot, window, false, GetSendInBackground(),
                                   true);
   }
-  FHost.SetArrowCursor();
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::SaveBugReport(KXWindow parentWindow) {
@@ -494,8 +488,8 @@ void TIKXException::SaveBugReport(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaSaveBugReport, handled);
   if (!handled)
-    FHost.SaveBugReportFile(*this, GetBugReport(true), false, window);
-  FHost.SetArrowCursor();
+    FHost.Outputs().SaveBugReportFile(*this, GetBugReport(true), false, window);
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::PrintBugReport(KXWindow parentWindow) {
@@ -503,8 +497,8 @@ void TIKXException::PrintBugReport(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaPrintBugReport, handled);
   if (!handled)
-    FHost.PrintBugReport(*this, GetBugReport(true), window);
-  FHost.SetArrowCursor();
+    FHost.Outputs().PrintBugReport(*this, GetBugReport(true), window);
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::ContinueApplication(KXWindow parentWindow) {
@@ -512,7 +506,7 @@ void TIKXException::ContinueApplication(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaContinueApplication, handled);
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
 }
 
 void TIKXException::RestartApplication(KXWindow parentWindow) {
@@ -522,9 +516,9 @@ void TIKXException::RestartApplication(KXWindow parentWindow) {
   if (handled)
     return;
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
   FinishAutoActions(true);
-  FHost.RestartProcess();
+  FHost.ProcessEnd().RestartProcess();
 }
 
 void TIKXException::CloseApplication(KXWindow parentWindow) {
@@ -534,9 +528,9 @@ void TIKXException::CloseApplication(KXWindow parentWindow) {
   if (handled)
     return;
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
   FinishAutoActions(true);
-  FHost.CloseProcess();
+  FHost.ProcessEnd().CloseProcess();
 }
 
 // --- automatic actions ----------------------------------------------------------------------
@@ -554,12 +548,12 @@ void TIKXException::AutoActionsCallback(void *self, bool complete, const std::st
       std::uintptr_t old = e.FSendThread;
       e.FSendThread = 0;
       if (old)
-        e.FHost.CloseThreadHandle(old, false);
-      e.FSendThread = e.FHost.StartSend(e, bugReport, e.FAppendScreenShot, 0, true, true, e.GetAutoSendPrgrBox());
+        e.FHost.Outputs().CloseThreadHandle(old, false);
+      e.FSendThread = e.FHost.Outputs().StartSend(e, bugReport, e.FAppendScreenShot, 0, true, true, e.GetAutoSendPrgrBox());
     }
   }
   if (e.GetAutoClipboard())
-    e.FHost.CopyToClipboard(bugReport);
+    e.FHost.Outputs().CopyToClipboard(bugReport);
   else
     e.UnregisterBugReportCallback(TBugReportCallbackOO{&AutoActionsCallback, &e});
 }
@@ -574,7 +568,7 @@ void TIKXException::AutoSaveIfDue() {
   bool handled;
   FireAction(0, TExceptAction::eaSaveBugReport, handled);
   if (!handled)
-    FHost.SaveBugReportFile(*this, GetBugReport(true), true, 0);
+    FHost.Outputs().SaveBugReportFile(*this, GetBugReport(true), true, 0);
 }
 
 void TIKXException::FinishAutoActions(bool wait) {
@@ -584,7 +578,7 @@ void TIKXException::FinishAutoActions(bool wait) {
   if (wait && FSendThread) {
     std::uintptr_t thread = FSendThread;
     FSendThread = 0;
-    FHost.CloseThreadHandle(thread, true);
+    FHost.Outputs().CloseThreadHandle(thread, true);
   }
 }
 

@@ -7,30 +7,13 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/capture/exception/KXCaughtException.h"
 #include "crash/capture/exception/KXException.h"
 #include "crash/analysis/stacktrace/ReturnAddress.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
-
-// What a catching point hands to the handling (the fields of the hand-off record).
-struct KXCaughtException {
-  TExceptType exceptType = TExceptType::etNormal;
-  KXExceptObject exceptObject;
-  std::uintptr_t exceptAddr = 0;
-  bool dontComplete = false;
-  // The candidates prepared while the raising thread's stack was intact, or null; copied.
-  const std::vector<tidewell::stacktrace::PreStackItem> *preparedStack = nullptr;
-  KXModule package = 0;
-  void *relatedObject = nullptr;
-  TExceptSource source = TExceptSource::esManual;
-  std::shared_ptr<IKXModuleSettings> moduleSettings; // null: the caller's module
-  const KXRegisterContext *context = nullptr;
-  std::uintptr_t ebp = 0, esp = 0;                    // 0: the current ones
-  uint32_t threadId = 0;                              // 0: the current thread
-  bool canContinue = true;
-};
 
 class TIKXException final : public TIKXSettings, public IKXException, public IKXExceptionEx, public IKXFieldsOwner {
 public:

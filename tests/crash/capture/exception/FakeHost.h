@@ -81,9 +81,21 @@ public:
   void Close() override { ++closes; }
 };
 
-class FakeHost : public IKXExceptionHost {
+// All five parts in one object, so that a test reads and overrides any of them in one place.
+class FakeHost : public IKXExceptionHost,
+                 public IKXThreadHost,
+                 public IKXDataHost,
+                 public IKXWindowHost,
+                 public IKXOutputHost,
+                 public IKXProcessEndHost {
 public:
   explicit FakeHost(std::shared_ptr<IKXModuleSettings> settings) : settings(std::move(settings)) {}
+
+  IKXThreadHost &Threads() override { return *this; }
+  IKXDataHost &Data() override { return *this; }
+  IKXWindowHost &Windows() override { return *this; }
+  IKXOutputHost &Outputs() override { return *this; }
+  IKXProcessEndHost &ProcessEnd() override { return *this; }
 
   std::shared_ptr<IKXModuleSettings> settings;
   FakeComposer composer;
@@ -122,7 +134,6 @@ public:
   std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t) override { return settings; }
   std::shared_ptr<IKXModuleSettings> CallerSettings() override { return settings; }
   std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) override { return address; }
-  void CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) override {}
   void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) override {
     esp = 0x12ff00;
     ebp = 0x12ff40;

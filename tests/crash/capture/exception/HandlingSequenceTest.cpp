@@ -26,15 +26,14 @@ protected:
     UseStream(Base());
   }
   void Handle(Exception &object, bool canContinue = true, TExceptType type = TExceptType::etNormal) {
-    KXExceptObject o = KXExceptObject::Of(object);
-    KXHandOffRecord r;
-    r.threadId = 9;
-    r.exceptType = std::uintptr_t(type);
-    r.exceptObject = reinterpret_cast<std::uintptr_t>(&o);
-    r.exceptAddr = 0x401000;
-    r.canContinue = canContinue;
-    r.source = std::uintptr_t(TExceptSource::esApplicationHandleException);
-    ProcessCaughtException(r);
+    KXCaughtException c;
+    c.threadId = 9;
+    c.exceptType = type;
+    c.exceptObject = KXExceptObject::Of(object);
+    c.exceptAddr = 0x401000;
+    c.canContinue = canContinue;
+    c.source = TExceptSource::esApplicationHandleException;
+    ProcessCaughtException(c);
   }
 };
 
