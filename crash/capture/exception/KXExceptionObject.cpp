@@ -60,8 +60,6 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FSource = caught.source;
   FRelatedObject = caught.relatedObject;
   FPackage = caught.package;
-  if (caught.preparedStack)
-    FPreparedStack = *caught.preparedStack;
   // The object belongs to the catching code and may be gone when the dialog or a send thread
   // asks, so its class and message are read now.
   FExceptClass = ExceptClassName(FExceptObject);
@@ -107,6 +105,18 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FShowSetting = show;
   FShowAssis = assis;
   FAppendScreenShot = FCreateScreenShot;
+
+  FSnapshot.exceptType = FExceptType;
+  FSnapshot.exceptObject = FExceptObject;
+  FSnapshot.exceptAddr = FExceptAddr;
+  FSnapshot.crashedThreadId = FCrashedThreadId;
+  FSnapshot.currentEsp = FCurrentEsp;
+  FSnapshot.currentEbp = FCurrentEbp;
+  if (FPContext)
+    FSnapshot.context = FContext;
+  if (caught.preparedStack)
+    FSnapshot.preparedStack = *caught.preparedStack;
+  FSnapshot.creationTime = FCreationTime;
 
   FDontCompleteYet = caught.dontComplete;
   if (FDontCompleteYet && FCreateBugReport)
@@ -192,11 +202,9 @@ uint32_t TIKXException::GetCallstackCrc(int index) {
   return FCallstackCrc[size_t(index)];
 }
 
-void TIKXException::SetCallstackCrc(int index, uint32_t value) {
-  if (index < 0 || index > 2)
-    return;
+void TIKXException::SetCallstackCrc(const std::array<uint32_t, 3> &values) {
   std::lock_guard g(FSection);
-  FCallstackCrc[size_t(index)] = value;
+  FCallstackCrc = values;
 }
 
 uint64_t TIKXException::ModificationCount() {
@@ -209,14 +217,60 @@ void TIKXException::SetCompletionThread(std::shared_ptr<IKXCompletionThread> thr
   FCompleteTh = std::move(thread);
 }
 
-std::shared_ptr<void> TIKXException::CompositionState() {
+std::shared_ptr<void> TIKXException::CompositionState(const std::function<std::shared_ptr<void>()> &make) {
   std::lock_guard g(FSection);
+  if (!FCompositionState)
+    FCompositionState = make();
   return FCompositionState;
 }
 
-void TIKXException::SetCompositionState(std::shared_ptr<void> state) {
-  std::lock_guard g(FSection);
-  FCompositionState = std::move(state);
+void TIKXException::ApplyComposition(const KXCompositionResult &r) {
+  if (r.exceptAddr)
+    FExceptAddr = *r.exceptAddr;
+  if (r.callstackCrc)
+    SetCallstackCrc(*r.callstackCrc);
+  if (r.openHeader)
+    FieldsEx(*FBugReportHeader).AcceptData();
+  if (r.openSections)
+    FieldsEx(*FBugReportSections).AcceptData();
+  // An empty step opens no bracket: the bracket's count is shared with other threads' brackets.
+  const bool bracket =
+      r.announceOnce && (!r.header.empty() || r.headerAddIndex || !r.sections.empty() || r.complete || r.modified);
+  if (bracket)
+    BeginUpdate();
+  try {
+    if (!r.header.empty() || r.headerAddIndex) {
+      KXListLock lock(*FBugReportHeader);
+      for (const auto &[name, value] : r.header)
+        FBugReportHeader->SetContent(name, value);
+      if (r.headerAddIndex)
+        FieldsEx(*FBugReportHeader).SetAddIndex(*r.headerAddIndex);
+    }
+    for (const auto &[name, value] : r.sections)
+      FBugReportSections->SetContent(name, value);
+    if (r.complete)
+      FComplete = true;
+    if (r.modified)
+      SetModified();
+  } catch (...) {
+    if (bracket)
+      EndUpdate();
+    throw;
+  }
+  if (bracket)
+    EndUpdate();
+  if (r.completionThread)
+    SetCompletionThread(r.completionThread);
+  if (r.completionEnded && !FAbortCompleteThread && GetPhase() == TExceptPhase::epPostProcessing) {
+    SetPhase(TExceptPhase::epCompleteReport);
+    if (GetCallHandlers()) {
+      bool handled = false;
+      try {
+        FireExceptionEvent(0, 0, TExceptAction::eaSendBugReport, handled, *this);
+      } catch (...) {
+      }
+    }
+  }
 }
 
 uint32_t TIKXException::GetCompleteThreadId() {

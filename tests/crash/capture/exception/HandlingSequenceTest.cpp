@@ -88,6 +88,18 @@ TEST_F(SequenceTest, FullBoxShowsTheDialogAndLeavesTheChoiceToIt) {
   EXPECT_NE(ExceptionTimes()[0], 0);
 }
 
+// Every correction of this host moves the address on, so a second one would show in the object.
+TEST_F(SequenceTest, TheAddressIsCorrectedOnceAndPicksTheSettings) {
+  host->correctionShift = 4;
+  std::uintptr_t shown = 0;
+  host->onShow = [&](IKXException &e) { shown = e.GetExceptAddr(); };
+  EConvertError convert("x");
+  Handle(convert);
+  EXPECT_EQ(host->corrections, 1);
+  EXPECT_EQ(host->settingsAddresses, (std::vector<std::uintptr_t>{0x401004}));
+  EXPECT_EQ(shown, 0x401004u);
+}
+
 TEST_F(SequenceTest, MiniDumpIsWrittenWhenAskedForAndItsFailureIsInTheReport) {
   EConvertError convert("x");
   Handle(convert);
