@@ -27,12 +27,14 @@ public:
   virtual void Terminate() = 0;
 };
 
-// The bug report composition as the exception object uses it.
+// The bug report composition as the exception object uses it. It reads the exception's snapshot
+// and settings and hands every change back through TIKXException::ApplyComposition
+// (KXComposition.h).
 class IKXReportComposer {
 public:
   virtual ~IKXReportComposer() = default;
   // Fills the header and section lists of the exception when they are empty; starts the
-  // completion in the background when startCompletion is set (SetCompletionThread).
+  // completion in the background when startCompletion is set (a result with the thread).
   virtual void BuildLists(TIKXException &exception, bool startCompletion) = 0;
   // Runs the completion on the calling thread.
   virtual void CompleteHere(TIKXException &exception) = 0;
