@@ -1,7 +1,9 @@
 #pragma once
-// What an exception object and the handling sequence need from the process around them: threads
-// and locks, the report composition, the windows, delivery, saving and the end of the process.
-// The Win32 shell implements it over the live process; tests implement it with fakes.
+// What an exception object and the handling sequence need from the process around them, in five
+// parts: threads and time, settings and the exception's data (with the report composition),
+// windows, delivery and saving, the end of the process. The capture layer's Win32 host implements
+// what it can by itself; the shell installs the windows and outputs of the higher layers at
+// start-up (crash/shell/win32). Tests implement all of it with fakes.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,12 +27,14 @@ public:
   virtual void Terminate() = 0;
 };
 
-// The bug report composition as the exception object uses it.
+// The bug report composition as the exception object uses it. It reads the exception's snapshot
+// and settings and hands every change back through TIKXException::ApplyComposition
+// (KXComposition.h).
 class IKXReportComposer {
 public:
   virtual ~IKXReportComposer() = default;
   // Fills the header and section lists of the exception when they are empty; starts the
-  // completion in the background when startCompletion is set (SetCompletionThread).
+  // completion in the background when startCompletion is set (a result with the thread).
   virtual void BuildLists(TIKXException &exception, bool startCompletion) = 0;
   // Runs the completion on the calling thread.
   virtual void CompleteHere(TIKXException &exception) = 0;
@@ -41,11 +45,12 @@ public:
 // The window forms the crash dialog can take.
 enum class TExceptionBoxForm { fullBox, detailBox, simpleBox };
 
-class IKXExceptionHost {
-public:
-  virtual ~IKXExceptionHost() = default;
+// --- the host's five parts, one per group; IKXExceptionHost hands each out ---
 
-  // --- time and threads ---
+// Time and threads.
+class IKXThreadHost {
+public:
+  virtual ~IKXThreadHost() = default;
   // The system time in whole seconds since 1601-01-01 UTC.
   virtual int64_t NowSeconds() = 0;
   virtual KXLocalTime LocalNow() = 0;
@@ -63,23 +68,29 @@ public:
   // Runs call on the main thread through the reporter's handler message: a probe that must be
   // answered within 1500 ms, then the call itself. False when the main thread did not answer.
   virtual bool CallOnMainThread(const std::function<void()> &call) = 0;
+};
 
-  // --- settings and the exception's data ---
+// Settings and the exception's data.
+class IKXDataHost {
+public:
+  virtual ~IKXDataHost() = default;
   // The settings of the module that contains the address, or of the main module.
   virtual std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t address) = 0;
   // The settings of the module that called into the reporter.
   virtual std::shared_ptr<IKXModuleSettings> CallerSettings() = 0;
-  // Moves an address that lies 4 bytes before an instruction boundary onto it.
+  // Moves an address that lies 4 bytes before an instruction boundary onto it. The handling
+  // sequence calls it once per exception (KXHandlingSequence.cpp); nothing else does.
   virtual std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) = 0;
-  // Completes a missing object or address from the thread's current exception and drops an
-  // object that is not valid; may replace the context by the one recorded at the raise.
-  virtual void CompleteParameters(KXExceptObject &object, std::uintptr_t &address, KXRegisterContext &context,
-                                  bool &hasContext) = 0;
+  // The stack and frame pointer of the calling code.
   virtual void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) = 0;
   virtual IKXReportComposer &ReportComposer() = 0;
   virtual void EmptyTempDirectory() = 0;
+};
 
-  // --- windows ---
+// Windows.
+class IKXWindowHost {
+public:
+  virtual ~IKXWindowHost() = default;
   virtual std::shared_ptr<IProgressAlert> CreatePleaseWait(const std::string &title, KXModule module) = 0;
   virtual std::shared_ptr<INVBitmap> CaptureScreenShot(IKXException &exception) = 0;
   // Shows the crash dialog in the given form; runs its message loop on the calling thread.
@@ -95,8 +106,12 @@ public:
   // True in a console program (console detection is always on).
   virtual bool IsConsoleProgram() = 0;
   virtual void WriteConsoleLine(const std::string &line) = 0;
+};
 
-  // --- delivery and saving ---
+// Delivery and saving.
+class IKXOutputHost {
+public:
+  virtual ~IKXOutputHost() = default;
   // Starts the send of the report; returns the send thread's handle (0 when none was started).
   virtual std::uintptr_t StartSend(IKXException &exception, const std::string &report, bool withScreenShot,
                                    KXWindow window, bool hidden, bool background, bool progressBox) = 0;
@@ -110,12 +125,27 @@ public:
   // Writes a minidump of the process at the exception into the temporary folder, where the send
   // finds it as an attachment; the reason on failure, empty on success.
   virtual std::string WriteMiniDump(IKXException &exception) = 0;
+};
 
-  // --- the end of the process; neither returns on the real platform ---
+// The end of the process; neither call returns on the real platform.
+class IKXProcessEndHost {
+public:
+  virtual ~IKXProcessEndHost() = default;
   // Ends the process at once with exit code 1.
   virtual void CloseProcess() = 0;
   // Starts the program again, hands it the exception times and ends with exit code 2.
   virtual void RestartProcess() = 0;
+};
+
+// What an exception object and the handling sequence need from the process: one part per group.
+class IKXExceptionHost {
+public:
+  virtual ~IKXExceptionHost() = default;
+  virtual IKXThreadHost &Threads() = 0;
+  virtual IKXDataHost &Data() = 0;
+  virtual IKXWindowHost &Windows() = 0;
+  virtual IKXOutputHost &Outputs() = 0;
+  virtual IKXProcessEndHost &ProcessEnd() = 0;
 };
 
 // The process's host; set once at start-up.

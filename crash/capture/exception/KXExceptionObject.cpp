@@ -25,12 +25,12 @@ bool HasExceptionHost() { return gHost != nullptr; }
 
 TIKXException::TIKXException(std::shared_ptr<KXSettingsContext> context, KXModule module, IKXExceptionHost &host)
     : TIKXSettings(std::move(context), module, true), FHost(host) {
-  FCreationTime = host.LocalNow();
+  FCreationTime = host.Threads().LocalNow();
 }
 
 std::shared_ptr<TIKXException> CreateExceptionObject(const KXCaughtException &caught) {
   IKXExceptionHost &host = ExceptionHost();
-  std::shared_ptr<IKXModuleSettings> settings = caught.moduleSettings ? caught.moduleSettings : host.CallerSettings();
+  std::shared_ptr<IKXModuleSettings> settings = caught.moduleSettings ? caught.moduleSettings : host.Data().CallerSettings();
   TIKXSettings *settingsObject = SettingsObject(settings);
   if (!settingsObject)
     return nullptr;
@@ -41,33 +41,25 @@ std::shared_ptr<TIKXException> CreateExceptionObject(const KXCaughtException &ca
   return e;
 }
 
+// The record comes complete: the catching point filled in object, address and registers, and
+// the handling sequence corrected the address.
 void TIKXException::Initialise(const KXCaughtException &caught) {
-  KXExceptObject object = caught.exceptObject;
-  std::uintptr_t address = caught.exceptAddr;
-  KXRegisterContext context;
-  bool hasContext = caught.context != nullptr;
-  if (hasContext)
-    context = *caught.context;
-  FHost.CompleteParameters(object, address, context, hasContext);
-  address = FHost.CorrectExceptAddress(address, object);
-
   FModuleSettings = caught.moduleSettings;
   FExceptType = caught.exceptType;
-  FExceptObject = object;
-  FExceptAddr = address;
+  FExceptObject = caught.exceptObject;
+  FExceptAddr = caught.exceptAddr;
   FCanContinue = FCanContinue2 = caught.canContinue;
-  FCrashedThreadId = caught.threadId ? caught.threadId : FHost.CurrentThreadId();
+  FCrashedThreadId = caught.threadId ? caught.threadId : FHost.Threads().CurrentThreadId();
   std::uintptr_t esp = 0, ebp = 0;
-  FHost.CurrentStackPointers(esp, ebp);
+  FHost.Data().CurrentStackPointers(esp, ebp);
   FCurrentEsp = caught.esp ? caught.esp : esp;
   FCurrentEbp = caught.ebp ? caught.ebp : ebp;
-  FContext = context;
-  FPContext = hasContext;
+  if (caught.context)
+    FContext = *caught.context;
+  FPContext = caught.context != nullptr;
   FSource = caught.source;
   FRelatedObject = caught.relatedObject;
   FPackage = caught.package;
-  if (caught.preparedStack)
-    FPreparedStack = *caught.preparedStack;
   // The object belongs to the catching code and may be gone when the dialog or a send thread
   // asks, so its class and message are read now.
   FExceptClass = ExceptClassName(FExceptObject);
@@ -77,7 +69,7 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FBugReportHeader = NewFieldList(this);
   FBugReportSections = NewFieldList(this);
 
-  FProgressAlert = FHost.CreatePleaseWait(GetPleaseWaitTitle(), Module());
+  FProgressAlert = FHost.Windows().CreatePleaseWait(GetPleaseWaitTitle(), Module());
 
   // The filter: the first whose class list names the class or an ancestor, else the general one.
   bool noBugRep, noScrShot, noSuspend, noHandlers;
@@ -114,15 +106,27 @@ void TIKXException::Initialise(const KXCaughtException &caught) {
   FShowAssis = assis;
   FAppendScreenShot = FCreateScreenShot;
 
+  FSnapshot.exceptType = FExceptType;
+  FSnapshot.exceptObject = FExceptObject;
+  FSnapshot.exceptAddr = FExceptAddr;
+  FSnapshot.crashedThreadId = FCrashedThreadId;
+  FSnapshot.currentEsp = FCurrentEsp;
+  FSnapshot.currentEbp = FCurrentEbp;
+  if (FPContext)
+    FSnapshot.context = FContext;
+  if (caught.preparedStack)
+    FSnapshot.preparedStack = *caught.preparedStack;
+  FSnapshot.creationTime = FCreationTime;
+
   FDontCompleteYet = caught.dontComplete;
   if (FDontCompleteYet && FCreateBugReport)
-    FHost.ReportComposer().BuildLists(*this, false);
+    FHost.Data().ReportComposer().BuildLists(*this, false);
 }
 
 TIKXException::~TIKXException() {
   FAbortCompleteThread = true;
   if (FCompleteTh) {
-    if (FHost.ProcessLockHeld(250))
+    if (FHost.Threads().ProcessLockHeld(250))
       FCompleteTh->Terminate();
     else
       FCompleteTh->WaitFor(0xFFFFFFFF);
@@ -132,7 +136,7 @@ TIKXException::~TIKXException() {
     if (list)
       FieldsEx(*list).ClearExcParent();
   if (FSendThread)
-    FHost.CloseThreadHandle(FSendThread, false);
+    FHost.Outputs().CloseThreadHandle(FSendThread, false);
 }
 
 // --- the settings view ------------------------------------------------------------------------
@@ -198,11 +202,9 @@ uint32_t TIKXException::GetCallstackCrc(int index) {
   return FCallstackCrc[size_t(index)];
 }
 
-void TIKXException::SetCallstackCrc(int index, uint32_t value) {
-  if (index < 0 || index > 2)
-    return;
+void TIKXException::SetCallstackCrc(const std::array<uint32_t, 3> &values) {
   std::lock_guard g(FSection);
-  FCallstackCrc[size_t(index)] = value;
+  FCallstackCrc = values;
 }
 
 uint64_t TIKXException::ModificationCount() {
@@ -215,14 +217,60 @@ void TIKXException::SetCompletionThread(std::shared_ptr<IKXCompletionThread> thr
   FCompleteTh = std::move(thread);
 }
 
-std::shared_ptr<void> TIKXException::CompositionState() {
+std::shared_ptr<void> TIKXException::CompositionState(const std::function<std::shared_ptr<void>()> &make) {
   std::lock_guard g(FSection);
+  if (!FCompositionState)
+    FCompositionState = make();
   return FCompositionState;
 }
 
-void TIKXException::SetCompositionState(std::shared_ptr<void> state) {
-  std::lock_guard g(FSection);
-  FCompositionState = std::move(state);
+void TIKXException::ApplyComposition(const KXCompositionResult &r) {
+  if (r.exceptAddr)
+    FExceptAddr = *r.exceptAddr;
+  if (r.callstackCrc)
+    SetCallstackCrc(*r.callstackCrc);
+  if (r.openHeader)
+    FieldsEx(*FBugReportHeader).AcceptData();
+  if (r.openSections)
+    FieldsEx(*FBugReportSections).AcceptData();
+  // An empty step opens no bracket: the bracket's count is shared with other threads' brackets.
+  const bool bracket =
+      r.announceOnce && (!r.header.empty() || r.headerAddIndex || !r.sections.empty() || r.complete || r.modified);
+  if (bracket)
+    BeginUpdate();
+  try {
+    if (!r.header.empty() || r.headerAddIndex) {
+      KXListLock lock(*FBugReportHeader);
+      for (const auto &[name, value] : r.header)
+        FBugReportHeader->SetContent(name, value);
+      if (r.headerAddIndex)
+        FieldsEx(*FBugReportHeader).SetAddIndex(*r.headerAddIndex);
+    }
+    for (const auto &[name, value] : r.sections)
+      FBugReportSections->SetContent(name, value);
+    if (r.complete)
+      FComplete = true;
+    if (r.modified)
+      SetModified();
+  } catch (...) {
+    if (bracket)
+      EndUpdate();
+    throw;
+  }
+  if (bracket)
+    EndUpdate();
+  if (r.completionThread)
+    SetCompletionThread(r.completionThread);
+  if (r.completionEnded && !FAbortCompleteThread && GetPhase() == TExceptPhase::epPostProcessing) {
+    SetPhase(TExceptPhase::epCompleteReport);
+    if (GetCallHandlers()) {
+      bool handled = false;
+      try {
+        FireExceptionEvent(0, 0, TExceptAction::eaSendBugReport, handled, *this);
+      } catch (...) {
+      }
+    }
+  }
 }
 
 uint32_t TIKXException::GetCompleteThreadId() {
@@ -356,8 +404,8 @@ std::string TIKXException::GetBugReport(bool mustBeComplete) {
     return text;
   g.unlock();
 
-  IKXReportComposer &composer = FHost.ReportComposer();
-  composer.BuildLists(*this, FHost.IsHandlingThread() && !FHost.ProcessLockHeld(250));
+  IKXReportComposer &composer = FHost.Data().ReportComposer();
+  composer.BuildLists(*this, FHost.Threads().IsHandlingThread() && !FHost.Threads().ProcessLockHeld(250));
   if (mustBeComplete && !FComplete) {
     if (FDontCompleteYet) {
       if (GetShowPleaseWaitBox() && FProgressAlert)
@@ -369,7 +417,7 @@ std::string TIKXException::GetBugReport(bool mustBeComplete) {
         std::lock_guard lock(FSection);
         thread = FCompleteTh;
       }
-      if (thread && !FHost.ProcessLockHeld(250)) {
+      if (thread && !FHost.Threads().ProcessLockHeld(250)) {
         bool shown = GetShowPleaseWaitBox() && FProgressAlert && FProgressAlert->Show(nullptr, false);
         if (shown) {
           thread->RaisePriority();
@@ -399,7 +447,7 @@ std::shared_ptr<INVBitmap> TIKXException::GetScreenShot() {
   std::lock_guard g(FSection);
   if (!FScreenShot && FCreateScreenShot) {
     try {
-      FScreenShot = FHost.CaptureScreenShot(*this);
+      FScreenShot = FHost.Windows().CaptureScreenShot(*this);
     } catch (...) {
       FScreenShot.reset();
     }
@@ -417,7 +465,7 @@ void TIKXException::SetScreenShot(std::shared_ptr<INVBitmap> bitmap) {
 // --- showing and the user actions -------------------------------------------------------------
 
 void TIKXException::Show() {
-  if (FHost.IsConsoleProgram()) {
+  if (FHost.Windows().IsConsoleProgram()) {
     std::string text = FExceptType == TExceptType::etFrozen ? GetFrozenMsg() : GetExceptMsg();
     // The texts come expanded with class and message; the report variable stands for nothing here.
     for (std::string var = "%bugreport%"; ;) {
@@ -428,36 +476,36 @@ void TIKXException::Show() {
         break;
       text.erase(at, var.size());
     }
-    FHost.WriteConsoleLine(text);
+    FHost.Windows().WriteConsoleLine(text);
     if (GetAutoShowBugReport() || GetShowBtnVisible()) {
       SetShowPleaseWaitBox(false);
-      FHost.WriteConsoleLine("");
-      FHost.WriteConsoleLine(GetBugReport(true));
+      FHost.Windows().WriteConsoleLine("");
+      FHost.Windows().WriteConsoleLine(GetBugReport(true));
     }
     return;
   }
   switch (FShowSetting) {
   case TKXShowSetting::ssFullBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
     break;
   case TKXShowSetting::ssAssistant: {
     bool ok = false;
-    if (!FHost.RunAssistant(*this, FShowAssis, 0, ok))
-      FHost.ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
+    if (!FHost.Windows().RunAssistant(*this, FShowAssis, 0, ok))
+      FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::fullBox);
     break;
   }
   case TKXShowSetting::ssDetailBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::detailBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::detailBox);
     break;
   case TKXShowSetting::ssSimpleBox:
-    FHost.ShowExceptionBox(*this, TExceptionBoxForm::simpleBox);
+    FHost.Windows().ShowExceptionBox(*this, TExceptionBoxForm::simpleBox);
     break;
   case TKXShowSetting::ssNothing:
     break;
   }
 }
 
-KXWindow TIKXException::ActionWindow(KXWindow parentWindow) { return parentWindow ? parentWindow : FHost.DialogWindow(); }
+KXWindow TIKXException::ActionWindow(KXWindow parentWindow) { return parentWindow ? parentWindow : FHost.Windows().DialogWindow(); }
 
 void TIKXException::FireAction(KXWindow parent, TExceptAction action, bool &handled) {
   handled = false;
@@ -469,7 +517,7 @@ void TIKXException::FireAction(KXWindow parent, TExceptAction action, bool &hand
 
 void TIKXException::ShowBugReport(KXWindow parentWindow) {
   if (KXWindow w = ActionWindow(parentWindow))
-    FHost.PostWindowMessage(w, kDialogShowReportMessage);
+    FHost.Windows().PostWindowMessage(w, kDialogShowReportMessage);
 }
 
 void TIKXException::SendBugReport(KXWindow parentWindow) {
@@ -482,11 +530,11 @@ void TIKXException::SendBugReport(KXWindow parentWindow) {
     std::uintptr_t old = FSendThread;
     FSendThread = 0;
     if (old)
-      FHost.CloseThreadHandle(old, false);
-    FSendThread = FHost.StartSend(*this, GetBugReport(true), FAppendScreenShot, window, false, GetSendInBackground(),
+      FHost.Outputs().CloseThreadHandle(old, false);
+    FSendThread = FHost.Outputs().StartSend(*this, GetBugReport(true), FAppendScreenShot, window, false, GetSendInBackground(),
                                   true);
   }
-  FHost.SetArrowCursor();
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::SaveBugReport(KXWindow parentWindow) {
@@ -494,8 +542,8 @@ void TIKXException::SaveBugReport(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaSaveBugReport, handled);
   if (!handled)
-    FHost.SaveBugReportFile(*this, GetBugReport(true), false, window);
-  FHost.SetArrowCursor();
+    FHost.Outputs().SaveBugReportFile(*this, GetBugReport(true), false, window);
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::PrintBugReport(KXWindow parentWindow) {
@@ -503,8 +551,8 @@ void TIKXException::PrintBugReport(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaPrintBugReport, handled);
   if (!handled)
-    FHost.PrintBugReport(*this, GetBugReport(true), window);
-  FHost.SetArrowCursor();
+    FHost.Outputs().PrintBugReport(*this, GetBugReport(true), window);
+  FHost.Windows().SetArrowCursor();
 }
 
 void TIKXException::ContinueApplication(KXWindow parentWindow) {
@@ -512,7 +560,7 @@ void TIKXException::ContinueApplication(KXWindow parentWindow) {
   bool handled;
   FireAction(window, TExceptAction::eaContinueApplication, handled);
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
 }
 
 void TIKXException::RestartApplication(KXWindow parentWindow) {
@@ -522,9 +570,9 @@ void TIKXException::RestartApplication(KXWindow parentWindow) {
   if (handled)
     return;
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
   FinishAutoActions(true);
-  FHost.RestartProcess();
+  FHost.ProcessEnd().RestartProcess();
 }
 
 void TIKXException::CloseApplication(KXWindow parentWindow) {
@@ -534,9 +582,9 @@ void TIKXException::CloseApplication(KXWindow parentWindow) {
   if (handled)
     return;
   if (window)
-    FHost.SendWindowMessage(window, kDialogCloseMessage);
+    FHost.Windows().SendWindowMessage(window, kDialogCloseMessage);
   FinishAutoActions(true);
-  FHost.CloseProcess();
+  FHost.ProcessEnd().CloseProcess();
 }
 
 // --- automatic actions ----------------------------------------------------------------------
@@ -554,12 +602,12 @@ void TIKXException::AutoActionsCallback(void *self, bool complete, const std::st
       std::uintptr_t old = e.FSendThread;
       e.FSendThread = 0;
       if (old)
-        e.FHost.CloseThreadHandle(old, false);
-      e.FSendThread = e.FHost.StartSend(e, bugReport, e.FAppendScreenShot, 0, true, true, e.GetAutoSendPrgrBox());
+        e.FHost.Outputs().CloseThreadHandle(old, false);
+      e.FSendThread = e.FHost.Outputs().StartSend(e, bugReport, e.FAppendScreenShot, 0, true, true, e.GetAutoSendPrgrBox());
     }
   }
   if (e.GetAutoClipboard())
-    e.FHost.CopyToClipboard(bugReport);
+    e.FHost.Outputs().CopyToClipboard(bugReport);
   else
     e.UnregisterBugReportCallback(TBugReportCallbackOO{&AutoActionsCallback, &e});
 }
@@ -574,7 +622,7 @@ void TIKXException::AutoSaveIfDue() {
   bool handled;
   FireAction(0, TExceptAction::eaSaveBugReport, handled);
   if (!handled)
-    FHost.SaveBugReportFile(*this, GetBugReport(true), true, 0);
+    FHost.Outputs().SaveBugReportFile(*this, GetBugReport(true), true, 0);
 }
 
 void TIKXException::FinishAutoActions(bool wait) {
@@ -584,7 +632,7 @@ void TIKXException::FinishAutoActions(bool wait) {
   if (wait && FSendThread) {
     std::uintptr_t thread = FSendThread;
     FSendThread = 0;
-    FHost.CloseThreadHandle(thread, true);
+    FHost.Outputs().CloseThreadHandle(thread, true);
   }
 }
 

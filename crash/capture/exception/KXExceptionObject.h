@@ -7,30 +7,14 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/capture/exception/KXCaughtException.h"
+#include "crash/capture/exception/KXComposition.h"
 #include "crash/capture/exception/KXException.h"
 #include "crash/analysis/stacktrace/ReturnAddress.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
-
-// What a catching point hands to the handling (the fields of the hand-off record).
-struct KXCaughtException {
-  TExceptType exceptType = TExceptType::etNormal;
-  KXExceptObject exceptObject;
-  std::uintptr_t exceptAddr = 0;
-  bool dontComplete = false;
-  // The candidates prepared while the raising thread's stack was intact, or null; copied.
-  const std::vector<tidewell::stacktrace::PreStackItem> *preparedStack = nullptr;
-  KXModule package = 0;
-  void *relatedObject = nullptr;
-  TExceptSource source = TExceptSource::esManual;
-  std::shared_ptr<IKXModuleSettings> moduleSettings; // null: the caller's module
-  const KXRegisterContext *context = nullptr;
-  std::uintptr_t ebp = 0, esp = 0;                    // 0: the current ones
-  uint32_t threadId = 0;                              // 0: the current thread
-  bool canContinue = true;
-};
 
 class TIKXException final : public TIKXSettings, public IKXException, public IKXExceptionEx, public IKXFieldsOwner {
 public:
@@ -109,24 +93,23 @@ public:
   void Initialise(const KXCaughtException &caught);
 
   // --- for the report composition ---
+  // What it reads of the caught exception: fixed when the object was made.
+  const KXExceptionSnapshot &Snapshot() const { return FSnapshot; }
+  // What it hands back, applied here in one place; the complete-report event is fired from here.
+  void ApplyComposition(const KXCompositionResult &result);
   bool IsComplete() { return FComplete; }
-  void SetComplete(bool value) { FComplete = value; }
-  void SetCallstackCrc(int index, uint32_t value);
   uint64_t ModificationCount();
   std::uintptr_t CurrentEsp() const { return FCurrentEsp; }
   std::uintptr_t CurrentEbp() const { return FCurrentEbp; }
-  const std::vector<tidewell::stacktrace::PreStackItem> &PreparedStack() const { return FPreparedStack; }
+  const std::vector<tidewell::stacktrace::PreStackItem> &PreparedStack() const { return FSnapshot.preparedStack; }
   const KXLocalTime &CreationTime() const { return FCreationTime; }
   bool DontCompleteYet() const { return FDontCompleteYet; }
   bool AbortCompleteRequested() const { return FAbortCompleteThread; }
   // The abort flag itself, for work that polls it (the stack tracer).
   const std::atomic<bool> *AbortCompleteFlag() const { return &FAbortCompleteThread; }
-  // The trace of the crashed thread moves the exception address to the call site it found.
-  void SetExceptAddr(std::uintptr_t address) { FExceptAddr = address; }
-  // What the report composition keeps per exception between building and completing the report.
-  std::shared_ptr<void> CompositionState();
-  void SetCompositionState(std::shared_ptr<void> state);
-  void SetCompletionThread(std::shared_ptr<IKXCompletionThread> thread);
+  // What the report composition keeps per exception between building and completing the report:
+  // made by make on first use, then kept with the object.
+  std::shared_ptr<void> CompositionState(const std::function<std::shared_ptr<void>()> &make);
   std::shared_ptr<IProgressAlert> ProgressAlert() { return FProgressAlert; }
   IKXExceptionHost &Host() { return FHost; }
   const std::shared_ptr<IKXModuleSettings> &ModuleSettingsOfException() const { return FModuleSettings; }
@@ -154,6 +137,8 @@ private:
   };
 
   void Notify();
+  void SetCallstackCrc(const std::array<uint32_t, 3> &values);
+  void SetCompletionThread(std::shared_ptr<IKXCompletionThread> thread);
   void CallCallbacks(const std::vector<CallbackEntry> &callbacks, bool complete, const std::string &text);
   void RegisterCallback(const CallbackEntry &entry);
   void FireAction(KXWindow parent, TExceptAction action, bool &handled);
@@ -177,7 +162,7 @@ private:
   TExceptSource FSource = TExceptSource::esManual;
   void *FRelatedObject = nullptr;
   KXModule FPackage = 0;
-  std::vector<tidewell::stacktrace::PreStackItem> FPreparedStack;
+  KXExceptionSnapshot FSnapshot;
   std::shared_ptr<IKXFields> FBugReportHeader;
   std::shared_ptr<IKXFields> FBugReportSections;
   std::string FBugReport;

@@ -129,10 +129,10 @@ void FireExceptionEvent(KXWindow parentWindow, int eventType, TExceptAction acti
     if (!synced.empty() && (!handled || callAll)) {
       bool called = false;
       if (exception.GetExceptType() != TExceptType::etFrozen) {
-        bool resumed = host.ResumeMainThreadTemporarily();
-        called = host.CallOnMainThread([&] { CallHandlers(synced, kind, action, exception, handled, callAll); });
+        bool resumed = host.Threads().ResumeMainThreadTemporarily();
+        called = host.Threads().CallOnMainThread([&] { CallHandlers(synced, kind, action, exception, handled, callAll); });
         if (resumed)
-          host.PauseMainThreadAgain();
+          host.Threads().PauseMainThreadAgain();
       }
       if (!called) {
         std::vector<KXHandlerEntry> always;
@@ -153,7 +153,7 @@ void FireExceptionEvent(KXWindow parentWindow, int eventType, TExceptAction acti
                        : action == TExceptAction::eaSaveBugReport ? exception.GetSaveAssistant()
                                                                   : exception.GetPrintAssistant();
     bool ok = false;
-    if (!name.empty() && host.RunAssistant(exception, name, parentWindow, ok) && !ok)
+    if (!name.empty() && host.Windows().RunAssistant(exception, name, parentWindow, ok) && !ok)
       handled = true;
     if (!handled)
       FireExceptionEvent(parentWindow, 1, FollowUpAction(action), handled, exception);

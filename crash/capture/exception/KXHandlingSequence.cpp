@@ -14,12 +14,12 @@ public:
   ~PausedThreads() {
     if (FPaused)
       try {
-        FHost.PauseOtherThreads(false, 0);
+        FHost.Threads().PauseOtherThreads(false, 0);
       } catch (...) {
       }
   }
   void Pause(uint32_t exceptThreadId) {
-    FHost.PauseOtherThreads(true, exceptThreadId);
+    FHost.Threads().PauseOtherThreads(true, exceptThreadId);
     FPaused = true;
   }
 
@@ -37,28 +37,15 @@ template <class Step> void Guarded(Step step) {
   }
 }
 
-void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
-  // 1, 2: a fresh temporary folder; the corrected address decides the module's settings.
-  host.EmptyTempDirectory();
-  KXCaughtException caught;
-  if (record.exceptObject)
-    caught.exceptObject = *reinterpret_cast<const KXExceptObject *>(record.exceptObject);
-  caught.exceptAddr = host.CorrectExceptAddress(record.exceptAddr, caught.exceptObject);
-  caught.moduleSettings = host.SettingsOfAddress(caught.exceptAddr);
+void Sequence(const KXCaughtException &handed, IKXExceptionHost &host) {
+  // 1, 2: a fresh temporary folder; the corrected address decides the module's settings. This is
+  // the exception's one address correction: the object stores the address as given.
+  host.Data().EmptyTempDirectory();
+  KXCaughtException caught = handed;
+  caught.exceptAddr = host.Data().CorrectExceptAddress(handed.exceptAddr, handed.exceptObject);
+  caught.moduleSettings = host.Data().SettingsOfAddress(caught.exceptAddr);
 
   // 3: the object.
-  caught.exceptType = TExceptType(record.exceptType & 0xFF);
-  caught.dontComplete = false;
-  caught.preparedStack =
-      reinterpret_cast<const std::vector<tidewell::stacktrace::PreStackItem> *>(record.preparedStack);
-  caught.package = KXModule(record.package);
-  caught.relatedObject = reinterpret_cast<void *>(record.relatedObject);
-  caught.source = TExceptSource(record.source & 0xFF);
-  caught.context = reinterpret_cast<const KXRegisterContext *>(record.context);
-  caught.ebp = record.ebp;
-  caught.esp = record.esp;
-  caught.threadId = uint32_t(record.threadId);
-  caught.canContinue = (record.canContinue & 0xFF) != 0;
   std::shared_ptr<TIKXException> e = CreateExceptionObject(caught);
   if (!e)
     return;
@@ -71,7 +58,7 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
     FireExceptionEvent(0, 2, TExceptAction::eaContinueApplication, handled, *e);
   } else {
     handled = false;
-    RecordExceptionTime(host.NowSeconds());
+    RecordExceptionTime(host.Threads().NowSeconds());
   }
   if (!handled)
     FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
@@ -83,7 +70,7 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
 
   // 7: pause the other threads; they run again however the sequence ends.
   PausedThreads paused(host);
-  if (e->GetExceptType() != TExceptType::etFrozen && e->GetSuspendThreads() && host.ReporterInExecutable())
+  if (e->GetExceptType() != TExceptType::etFrozen && e->GetSuspendThreads() && host.Threads().ReporterInExecutable())
     paused.Pause(e->GetCompleteThreadId());
 
   // 8: screenshot and report, then the main-phase event.
@@ -95,7 +82,7 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   // cannot be written the report says why.
   if (e->GetAttachMiniDump())
     Guarded([&] {
-      std::string error = host.WriteMiniDump(*e);
+      std::string error = host.Outputs().WriteMiniDump(*e);
       if (!error.empty() && e->GetCreateBugReport())
         e->GetBugReportSections()->Add("minidump", ">> internal error in minidump:\r\n" + error);
     });
@@ -106,7 +93,7 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
   if (!handled)
     FireExceptionEvent(0, 0, TExceptAction::eaContinueApplication, handled, *e);
 
-  bool console = host.IsConsoleProgram();
+  bool console = host.Windows().IsConsoleProgram();
   bool serverMode = false; // no web-server integration in this program
   if (handled && e->GetCanContinue()) {
     // 10: straight to the end
@@ -119,8 +106,8 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
         if (e->GetShowSetting() != TKXShowSetting::ssNothing) {
           if (console)
             Guarded([&] { e->Show(); });
-          else if (record.bugReportOut)
-            Guarded([&] { *reinterpret_cast<std::string *>(record.bugReportOut) = e->GetBugReport(true); });
+          else if (caught.bugReportOut)
+            Guarded([&] { *caught.bugReportOut = e->GetBugReport(true); });
         }
       } else {
         Guarded([&] { e->Show(); });
@@ -131,20 +118,20 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
       // the dialog offered the choice already
     } else {
       TExceptionTimes times = ExceptionTimes();
-      int64_t now = host.NowSeconds();
+      int64_t now = host.Threads().NowSeconds();
       bool closeDue = AutoActionDue(e->GetAutoClose(), times, now);
       bool restartDue = AutoActionDue(e->GetAutoRestart(), times, now);
       bool ignored = false;
       if (closeDue || (!e->GetCanContinue() && !restartDue)) {
         FireExceptionEvent(0, 1, TExceptAction::eaCloseApplication, ignored, *e);
         Guarded([&] { e->FinishAutoActions(true); });
-        host.CloseProcess();
+        host.ProcessEnd().CloseProcess();
         return;
       }
       if (restartDue) {
         FireExceptionEvent(0, 1, TExceptAction::eaRestartApplication, ignored, *e);
         Guarded([&] { e->FinishAutoActions(true); });
-        host.RestartProcess();
+        host.ProcessEnd().RestartProcess();
         return;
       }
       FireExceptionEvent(0, 1, TExceptAction::eaContinueApplication, handled, *e);
@@ -154,13 +141,13 @@ void Sequence(const KXHandOffRecord &record, IKXExceptionHost &host) {
       e->FinishAutoActions(false);
   }
   // 14
-  host.ResetFreezeMissCounter();
+  host.Threads().ResetFreezeMissCounter();
 }
 } // namespace
 
-void ProcessCaughtException(const KXHandOffRecord &record) {
+void ProcessCaughtException(const KXCaughtException &caught) {
   try {
-    Sequence(record, ExceptionHost());
+    Sequence(caught, ExceptionHost());
   } catch (...) {
   }
 }

@@ -21,23 +21,26 @@ std::string DateTime(const KXLocalTime &t) {
 } // namespace
 
 void KXHeaderOnlyComposer::BuildLists(TIKXException &e, bool) {
-  std::shared_ptr<IKXFields> header = e.GetBugReportHeader();
-  if (header->GetItemCount() > 0)
+  if (e.GetBugReportHeader()->GetItemCount() > 0)
     return;
-  e.BeginUpdate();
-  FieldsEx(*header).AcceptData();
-  FieldsEx(*e.GetBugReportSections()).AcceptData();
-  header->Add("date/time", DateTime(e.CreationTime()));
-  header->Add("exception number", "1");
-  header->Add("exception class", e.GetExceptClass());
-  header->Add("exception message", e.GetExceptMessage());
-  header->Add("exception address", Hex8(uint32_t(e.GetExceptAddr())));
-  header->Add("thread id", Hex8(e.GetCrashedThreadId()));
-  e.SetComplete(true);
-  e.EndUpdate();
+  const KXExceptionSnapshot &snapshot = e.Snapshot();
+  KXCompositionResult filled;
+  filled.openHeader = filled.openSections = true;
+  filled.header = {{"date/time", DateTime(snapshot.creationTime)},
+                   {"exception number", "1"},
+                   {"exception class", e.GetExceptClass()},
+                   {"exception message", e.GetExceptMessage()},
+                   {"exception address", Hex8(uint32_t(e.GetExceptAddr()))},
+                   {"thread id", Hex8(snapshot.crashedThreadId)}};
+  filled.complete = true;
+  e.ApplyComposition(filled);
 }
 
-void KXHeaderOnlyComposer::CompleteHere(TIKXException &e) { e.SetComplete(true); }
+void KXHeaderOnlyComposer::CompleteHere(TIKXException &e) {
+  KXCompositionResult completed;
+  completed.complete = true;
+  e.ApplyComposition(completed);
+}
 
 std::string KXHeaderOnlyComposer::Compose(TIKXException &e) {
   std::shared_ptr<IKXFields> header = e.GetBugReportHeader();

@@ -6,7 +6,6 @@
 #include "crash/report/composition/HeaderFields.h"
 #include "crash/capture/exception/KXExceptMessage.h"
 #include "crash/capture/exception/KXExceptionObject.h"
-#include "crash/capture/exception/KXHandlers.h"
 #include "crash/report/composition/ReportPlugins.h"
 #include "crash/report/composition/ReportText.h"
 #include "crash/capture/threads/ThreadTitles.h"
@@ -23,20 +22,15 @@ struct KXReportComposer::State {
   bool registers = false, stackDump = false, disassembly = false;
   uint64_t exceptFunc = 0, exceptFuncAddr = 0;
   std::vector<std::string> minDebugInfos;
+  // Results handed to the exception object, which keeps the applied ones.
+  std::array<uint32_t, 3> callstackCrc{};
+  std::optional<std::uintptr_t> tracedExceptAddr; // where the crashed thread's trace put the address
 };
 
 namespace {
-// An update bracket of the exception object that is closed on every path.
-class UpdateBracket {
-public:
-  explicit UpdateBracket(TIKXException &e) : FE(e) { FE.BeginUpdate(); }
-  ~UpdateBracket() { FE.EndUpdate(); }
-  UpdateBracket(const UpdateBracket &) = delete;
-  UpdateBracket &operator=(const UpdateBracket &) = delete;
-
-private:
-  TIKXException &FE;
-};
+bool Pending(const KXCompositionResult::Pairs &pairs, const std::string &name) {
+  return std::any_of(pairs.begin(), pairs.end(), [&](const auto &p) { return p.first == name; });
+}
 
 // Moves the progress window's bar within the current area.
 class AreaProgress final : public tidewell::stacktrace::ITraceProgress {
@@ -65,13 +59,7 @@ KXTextPairs ReadPairs(IKXFields &list) {
 } // namespace
 
 std::shared_ptr<KXReportComposer::State> KXReportComposer::StateOf(TIKXException &e) {
-  std::lock_guard g(FStateLock);
-  auto state = std::static_pointer_cast<State>(e.CompositionState());
-  if (!state) {
-    state = std::make_shared<State>();
-    e.SetCompositionState(state);
-  }
-  return state;
+  return std::static_pointer_cast<State>(e.CompositionState([] { return std::make_shared<State>(); }));
 }
 
 // --- filling the lists --------------------------------------------------------------------------
@@ -100,7 +88,9 @@ void KXReportComposer::BuildLists(TIKXException &e, bool startCompletion) {
     } catch (...) {
     }
     if (thread) {
-      e.SetCompletionThread(std::move(thread));
+      KXCompositionResult started;
+      started.completionThread = std::move(thread);
+      e.ApplyComposition(started);
       return;
     }
   }
@@ -111,33 +101,35 @@ void KXReportComposer::BuildLists(TIKXException &e, bool startCompletion) {
 }
 
 void KXReportComposer::FillHeader(TIKXException &e) {
-  std::shared_ptr<IKXFields> header = e.GetBugReportHeader();
   KXHeaderBatch batch = CollectHeaderFields(FFacts, e);
-  FieldsEx(*header).AcceptData();
-  KXListLock lock(*header);
-  for (const auto &[name, value] : batch.fields)
-    header->SetContent(name, value);
-  FieldsEx(*header).SetAddIndex(batch.addIndex);
+  KXCompositionResult filled;
+  filled.openHeader = true;
+  filled.announceOnce = false; // each field is announced as it is stored
+  filled.header = std::move(batch.fields);
+  filled.headerAddIndex = batch.addIndex;
+  e.ApplyComposition(filled);
 }
 
 void KXReportComposer::FillSections(TIKXException &e, State &state) {
+  const KXExceptionSnapshot &snapshot = e.Snapshot();
   std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
-  FieldsEx(*sections).AcceptData();
-  UpdateBracket bracket(e);
+  KXCompositionResult filled;
+  filled.openSections = true;
+  KXCompositionResult::Pairs &placed = filled.sections;
 
-  const bool frozen = e.GetExceptType() == TExceptType::etFrozen;
-  const uint32_t crashed = e.GetCrashedThreadId();
+  const bool frozen = snapshot.exceptType == TExceptType::etFrozen;
+  const uint32_t crashed = snapshot.crashedThreadId;
   uint32_t main = 0;
   try {
     main = FFacts.MainThreadId();
   } catch (...) {
   }
   if (frozen) {
-    AddThreadSection(e, state, main, false, true);
+    AddThreadSection(e, state, placed, main, false, true);
   } else {
-    AddThreadSection(e, state, crashed, true, true);
+    AddThreadSection(e, state, placed, crashed, true, true);
     if (main && main != crashed)
-      AddThreadSection(e, state, main, false, false);
+      AddThreadSection(e, state, placed, main, false, false);
   }
   if (e.GetListThreads()) {
     std::vector<uint32_t> ids;
@@ -147,22 +139,22 @@ void KXReportComposer::FillSections(TIKXException &e, State &state) {
     }
     for (uint32_t id : ids)
       if (id != main && (frozen || id != crashed))
-        AddThreadSection(e, state, id, false, false);
+        AddThreadSection(e, state, placed, id, false, false);
   }
 
   for (const KXReportPlugin &plugin : ConfiguredPlugins(e.GetPropStr("Plugins")))
-    if (plugin.ownSection && sections->FindItem(plugin.name) < 0) {
-      sections->SetContent(plugin.name, kSectionPlaceholder);
+    if (plugin.ownSection && sections->FindItem(plugin.name) < 0 && !Pending(placed, plugin.name)) {
+      placed.emplace_back(plugin.name, kSectionPlaceholder);
       state.plugins.push_back(plugin.name);
     }
 
-  const bool context = e.GetContext() != nullptr;
+  const bool context = snapshot.context.has_value();
   if (e.GetShowCpuRegisters() && context) {
-    sections->SetContent(kCpuRegistersSection, kSectionPlaceholder);
+    placed.emplace_back(kCpuRegistersSection, kSectionPlaceholder);
     state.registers = true;
   }
   if (e.GetShowStackDump() && context) {
-    sections->SetContent(kStackDumpSection, kSectionPlaceholder);
+    placed.emplace_back(kStackDumpSection, kSectionPlaceholder);
     state.stackDump = true;
   }
   bool disassembler = false;
@@ -171,13 +163,15 @@ void KXReportComposer::FillSections(TIKXException &e, State &state) {
   } catch (...) {
   }
   if (e.GetShowDisAsm() && disassembler) {
-    sections->SetContent(kDisassemblySection, kSectionPlaceholder);
+    placed.emplace_back(kDisassemblySection, kSectionPlaceholder);
     state.disassembly = true;
   }
+  e.ApplyComposition(filled);
 }
 
-void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t threadId, bool crashed, bool first) {
-  std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
+void KXReportComposer::AddThreadSection(TIKXException &e, State &state, KXCompositionResult::Pairs &placed,
+                                        uint32_t threadId, bool crashed, bool first) {
+  const KXExceptionSnapshot &snapshot = e.Snapshot();
   const bool relAddrs = e.GetShowRelativeAddrs(), relLines = e.GetShowRelativeLines();
   std::string title;
   try {
@@ -186,21 +180,20 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t
     if (name.empty())
       return;
     title = name + ":";
-    const uint64_t exceptAddr = crashed ? e.GetExceptAddr() : 0;
+    const uint64_t exceptAddr = crashed ? snapshot.exceptAddr : 0;
     std::string content = kStackNotAccessible;
     if (crashed)
       content += ", exception location: \r\n" + FFacts.LocationLine(exceptAddr, relAddrs, relLines);
 
     KXCrashedStackHint hint;
     if (crashed) {
-      const KXRegisterContext *context = e.GetContext();
-      hint.hasContext = context != nullptr;
-      if (context) {
-        hint.contextEsp = context->esp;
-        hint.contextEbp = context->ebp;
+      hint.hasContext = snapshot.context.has_value();
+      if (snapshot.context) {
+        hint.contextEsp = snapshot.context->esp;
+        hint.contextEbp = snapshot.context->ebp;
       }
-      hint.caughtEsp = e.CurrentEsp();
-      hint.caughtEbp = e.CurrentEbp();
+      hint.caughtEsp = snapshot.currentEsp;
+      hint.caughtEbp = snapshot.currentEbp;
     }
     KXThreadCapture capture;
     bool captured = FFacts.CaptureThread(threadId, crashed ? &hint : nullptr, capture);
@@ -210,8 +203,8 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t
       entry.threadId = threadId;
       entry.exceptAddr = exceptAddr;
       entry.exceptThread = crashed;
-      entry.extException = crashed && ExceptInheritsFrom(e.GetExceptObject(), "EExternal");
-      entry.bcbTermination = crashed && ExceptInheritsFrom(e.GetExceptObject(), "BcbTermination");
+      entry.extException = crashed && ExceptInheritsFrom(snapshot.exceptObject, "EExternal");
+      entry.bcbTermination = crashed && ExceptInheritsFrom(snapshot.exceptObject, "BcbTermination");
       entry.stackBottom = capture.stackPointer;
       entry.stackTop = capture.stackEnd;
       entry.ebp = capture.framePointer;
@@ -222,18 +215,18 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, uint32_t
       }
       // The crashed thread's candidates were best taken when it raised, before the unwinding
       // and the handler's own calls overwrote the raising frames; else they are taken now.
-      if (crashed && !e.PreparedStack().empty())
-        entry.preparedStack = e.PreparedStack();
+      if (crashed && !snapshot.preparedStack.empty())
+        entry.preparedStack = snapshot.preparedStack;
       else
         entry.preparedStack = FFacts.PrepareStack(entry);
       content = FFacts.LocationLine(exceptAddr, relAddrs, relLines) + "\r\n>> stack " + kCalculatedSoon;
     }
-    sections->SetContent(title, content);
+    placed.emplace_back(title, content);
     if (captured)
       state.threads.push_back(std::move(entry));
   } catch (...) {
     try {
-      sections->SetContent(title.empty() ? PlainThreadTitle(threadId) + ":" : title, InternalErrorText("GetThreadStack"));
+      placed.emplace_back(title.empty() ? PlainThreadTitle(threadId) + ":" : title, InternalErrorText("GetThreadStack"));
     } catch (...) {
     }
   }
@@ -258,16 +251,9 @@ void KXReportComposer::CompleteHere(TIKXException &e) {
   }
   if (auto alert = e.ProgressAlert())
     alert->Close();
-  if (!e.AbortCompleteRequested() && e.GetPhase() == TExceptPhase::epPostProcessing) {
-    e.SetPhase(TExceptPhase::epCompleteReport);
-    if (e.GetCallHandlers()) {
-      bool handled = false;
-      try {
-        FireExceptionEvent(0, 0, TExceptAction::eaSendBugReport, handled, e);
-      } catch (...) {
-      }
-    }
-  }
+  KXCompositionResult ended;
+  ended.completionEnded = true; // the object moves to the complete-report phase and fires its event
+  e.ApplyComposition(ended);
 }
 
 bool KXReportComposer::ThreadReport(TIKXException &e, State &state, size_t index, std::string &text,
@@ -294,7 +280,7 @@ bool KXReportComposer::ThreadReport(TIKXException &e, State &state, size_t index
       state.exceptFunc = result.exceptFunc;
       state.exceptFuncAddr = result.exceptFuncAddr;
       if (result.exceptAddr)
-        e.SetExceptAddr(result.exceptAddr);
+        state.tracedExceptAddr = std::uintptr_t(result.exceptAddr);
     }
     text = result.text;
     if (thread.creatorAddr && !text.empty() && text.front() != '>') {
@@ -311,21 +297,24 @@ bool KXReportComposer::ThreadReport(TIKXException &e, State &state, size_t index
 }
 
 void KXReportComposer::RunCompletion(TIKXException &e, State &state) {
-  std::shared_ptr<IKXFields> sections = e.GetBugReportSections();
+  const KXExceptionSnapshot &snapshot = e.Snapshot();
   if (!e.GetListThreads() && state.threads.size() > 1) {
     // Only the first thread is traced; the others keep no promise of a trace.
-    UpdateBracket bracket(e);
+    KXCompositionResult untraced;
     for (size_t i = 1; i < state.threads.size(); ++i)
-      sections->SetContent(state.threads[i].threadName, ">> stack not traced (ListThreads is off)");
+      untraced.sections.emplace_back(state.threads[i].threadName, ">> stack not traced (ListThreads is off)");
+    e.ApplyComposition(untraced);
     state.threads.resize(1);
   }
   size_t outstanding = state.threads.size() + (state.registers ? 1 : 0) + (state.stackDump ? 1 : 0) +
                        (state.disassembly ? 1 : 0) + state.plugins.size();
+  // One section's text, with the address and checksums known so far.
   auto store = [&](const std::string &title, const std::string &text) {
-    {
-      UpdateBracket bracket(e);
-      sections->SetContent(title, text);
-    }
+    KXCompositionResult stored;
+    stored.exceptAddr = state.tracedExceptAddr;
+    stored.callstackCrc = state.callstackCrc;
+    stored.sections.emplace_back(title, text);
+    e.ApplyComposition(stored);
     if (--outstanding == 0)
       Finish(e, state);
   };
@@ -334,12 +323,10 @@ void KXReportComposer::RunCompletion(TIKXException &e, State &state) {
   tidewell::stacktrace::CallStackChecksum checksum;
   std::string text;
   if (!state.threads.empty() && !aborted() && ThreadReport(e, state, 0, text, checksum)) {
-    e.SetCallstackCrc(0, checksum.firstLine);
-    e.SetCallstackCrc(1, checksum.chain);
-    e.SetCallstackCrc(2, checksum.chain);
+    state.callstackCrc = {checksum.firstLine, checksum.chain, checksum.chain};
     store(state.threads[0].threadName, text);
   }
-  const KXRegisterContext *context = e.GetContext();
+  const KXRegisterContext *context = snapshot.context ? &*snapshot.context : nullptr;
   if (state.registers && !aborted()) {
     try {
       text = context ? CpuRegistersText(*context) : std::string();
@@ -390,23 +377,25 @@ void KXReportComposer::RunCompletion(TIKXException &e, State &state) {
     if (aborted() || !ThreadReport(e, state, i, text, checksum))
       break;
     if (checksum.hasLineInfo)
-      e.SetCallstackCrc(2, CrcUpdateValue(e.GetCallstackCrc(2), checksum.chain));
+      state.callstackCrc[2] = CrcUpdateValue(state.callstackCrc[2], checksum.chain);
     store(state.threads[i].threadName, text);
   }
 }
 
 void KXReportComposer::Finish(TIKXException &e, State &state) {
-  std::shared_ptr<IKXFields> header = e.GetBugReportHeader();
-  UpdateBracket bracket(e);
-  header->SetContent(kCallstackCrcField, CallstackCrcText({e.GetCallstackCrc(0), e.GetCallstackCrc(1),
-                                                           e.GetCallstackCrc(2)}));
+  KXCompositionResult finished;
+  finished.exceptAddr = state.tracedExceptAddr;
+  finished.callstackCrc = state.callstackCrc;
+  const std::array<uint32_t, 3> &crc = state.callstackCrc;
+  finished.header.emplace_back(kCallstackCrcField, CallstackCrcText({crc[0], crc[1], crc[2]}));
   for (const std::string &info : state.minDebugInfos) {
     size_t bar = info.find('|');
     if (bar != std::string::npos && bar > 0)
-      header->SetContent(info.substr(0, bar) + ".kes", info.substr(bar + 1));
+      finished.header.emplace_back(info.substr(0, bar) + ".kes", info.substr(bar + 1));
   }
-  e.SetComplete(true);
-  e.SetModified();
+  finished.complete = true;
+  finished.modified = true;
+  e.ApplyComposition(finished);
 }
 
 // --- the text ------------------------------------------------------------------------------------

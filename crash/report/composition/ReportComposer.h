@@ -1,9 +1,12 @@
 #pragma once
 // The bug report composition: fills an exception's header and section lists (cheap facts at once,
 // placeholders for the stack traces, registers, stack dump, disassembly and plug-in sections),
-// completes them on a thread of its own or inline, and joins them into the report text.
+// completes them on a thread of its own or inline, and joins them into the report text. It reads
+// the caught exception from its snapshot (TIKXException::Snapshot) and the settings, and hands
+// every change back as a KXCompositionResult that the object applies (ApplyComposition).
 #include <mutex>
 
+#include "crash/capture/exception/KXComposition.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/report/composition/ReportFacts.h"
 
@@ -28,7 +31,8 @@ private:
   std::shared_ptr<State> StateOf(TIKXException &exception);
   void FillHeader(TIKXException &exception);
   void FillSections(TIKXException &exception, State &state);
-  void AddThreadSection(TIKXException &exception, State &state, uint32_t threadId, bool crashed, bool first);
+  void AddThreadSection(TIKXException &exception, State &state, KXCompositionResult::Pairs &placed, uint32_t threadId,
+                        bool crashed, bool first);
   void RunCompletion(TIKXException &exception, State &state);
   // The final text of a thread's section; false when the trace was aborted.
   bool ThreadReport(TIKXException &exception, State &state, size_t index, std::string &text,
@@ -36,7 +40,6 @@ private:
   void Finish(TIKXException &exception, State &state);
 
   IKXReportFacts &FFacts;
-  std::mutex FStateLock;
 };
 
 } // namespace kx

@@ -5,7 +5,6 @@
 #include <imagehlp.h>
 
 #include "crash/ui/assistant/win32/AssistantPictures.h"
-#include "crash/ui/dialog/win32/ExceptionBoxForException.h"
 #include "crash/capture/threads/win32/FreezeWatch.h"
 #include "crash/report/inventory/win32/InventoryPlugins.h"
 #include "crash/capture/catching/win32/KXCatchException.h"
@@ -22,6 +21,8 @@
 #include "crash/base/settings/win32/KXWin32Platform.h"
 #include "crash/capture/threads/win32/MsgWindows.h"
 #include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/shell/win32/KXShellOutputs.h"
+#include "crash/shell/win32/KXShellWindows.h"
 #include "crash/capture/threads/win32/ThreadPause.h"
 #include "runtime/win32/Thread.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
@@ -35,7 +36,7 @@ bool gActive = false;
 bool gJoined = false;
 
 void ReportFreeze() {
-  KXCatchArgs args;
+  KXCaughtException args;
   args.exceptType = TExceptType::etFrozen;
   args.source = TExceptSource::esAntiFreezeCheck;
   args.canContinue = true;
@@ -88,12 +89,14 @@ bool StartReporter() {
   }
   gJoined = JoinThreadRegistry();
   if (main->Enabled()) {
-    SetExceptionHost(&KXWin32ExceptionHost::Instance());
+    KXWin32ExceptionHost &host = KXWin32ExceptionHost::Instance();
+    SetExceptionHost(&host);
+    InstallShellOutputs(host);
     InstallReportComposition(&ReporterStartTime);
     InstallInventoryPlugins();
     InstallAssistantHooks(*shell.Context());
     InstallAssistantPictures(&ReporterTempFolder);
-    KXWin32ExceptionHost::Instance().SetExceptionBox(&ShowExceptionBoxFor);
+    InstallShellWindows(host);
     InstallCatchingPoints();
     StartHandlingThread();
     InstallHandlerMessage();

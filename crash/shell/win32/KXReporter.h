@@ -5,8 +5,9 @@
 namespace kx {
 
 // Takes over a restarted instance's exception times, empties the temporary directory, reads the
-// settings, runs the checksum test, joins the thread registry, installs the report composition
-// with its modules, processes and hardware plug-ins, installs the catching points, starts the
+// settings, runs the checksum test, joins the thread registry, installs the exception host with
+// its outputs (KXShellOutputs), the report composition with its modules, processes and hardware
+// plug-ins, the host's windows (KXShellWindows), installs the catching points, starts the
 // handling thread, registers the handler message, intercepts thread creation and, when
 // configured, starts the freeze watch. True when the catching points are active; a module
 // without a settings stream runs as if the reporter were absent.

@@ -32,69 +32,59 @@ bool WaitDispatching(HANDLE event) {
   return true;
 }
 
-void Catch(const KXCatchArgs &args) {
-  KXExceptObject object = args.exceptObject;
-  std::uintptr_t address = args.exceptAddr;
+void Catch(const KXCaughtException &args) {
+  KXCaughtException caught = args;
   KXRegisterContext context;
   bool hasContext = args.context != nullptr;
   if (hasContext)
     context = *args.context;
-  CompleteCaughtParameters(object, address, context, hasContext);
+  CompleteCaughtParameters(caught.exceptObject, caught.exceptAddr, context, hasContext);
+  caught.context = hasContext ? &context : nullptr;
   // The candidates prepared when this very exception was raised. Taken out of the thread's
   // record: code that runs on this thread while it waits may raise and refill the record.
   std::vector<tidewell::stacktrace::PreStackItem> prepared;
   KXThreadRecord &raised = ThreadExceptionRecord();
-  if (object && raised.object == object && raised.address == address)
+  if (caught.exceptObject && raised.object == caught.exceptObject && raised.address == caught.exceptAddr)
     prepared = std::move(raised.prepared);
+  caught.preparedStack = prepared.empty() ? nullptr : &prepared;
 
   // 4. A silent exception: no report, no dialog.
-  if (ExceptInheritsFrom(object, "EAbort")) {
+  if (ExceptInheritsFrom(caught.exceptObject, "EAbort")) {
     ClearThreadRecord();
-    if (!args.canContinue)
-      ExceptionHost().CloseProcess();
+    if (!caught.canContinue)
+      ExceptionHost().ProcessEnd().CloseProcess();
     return;
   }
 
   // 5. Stack and frame pointer at the fault when the context belongs to the address.
-  std::uintptr_t esp = args.esp, ebp = args.ebp;
-  if (!esp || !ebp) {
+  if (!caught.esp || !caught.ebp) {
     std::uintptr_t curEsp = 0, curEbp = 0;
-    ExceptionHost().CurrentStackPointers(curEsp, curEbp);
-    if (!esp)
-      esp = curEsp;
-    if (!ebp)
-      ebp = curEbp;
+    ExceptionHost().Data().CurrentStackPointers(curEsp, curEbp);
+    if (!caught.esp)
+      caught.esp = curEsp;
+    if (!caught.ebp)
+      caught.ebp = curEbp;
   }
-  if (hasContext && uint32_t(address) - context.eip <= 4) {
-    esp = context.esp;
-    ebp = context.ebp;
+  if (hasContext && uint32_t(caught.exceptAddr) - context.eip <= 4) {
+    caught.esp = context.esp;
+    caught.ebp = context.ebp;
   }
 
-  // 6. The hand-off record.
-  KXHandOffRecord record;
-  record.threadId = args.threadId ? args.threadId : GetCurrentThreadId();
-  record.exceptType = std::uintptr_t(args.exceptType);
-  record.exceptObject = object ? reinterpret_cast<std::uintptr_t>(&object) : 0;
-  record.exceptAddr = address;
-  record.canContinue = args.canContinue;
-  record.esp = esp;
-  record.ebp = ebp;
-  record.context = hasContext ? reinterpret_cast<std::uintptr_t>(&context) : 0;
-  record.bugReportOut = reinterpret_cast<std::uintptr_t>(args.bugReportOut);
-  record.source = std::uintptr_t(args.source);
-  record.relatedObject = reinterpret_cast<std::uintptr_t>(args.relatedObject);
-  record.package = args.package;
-  record.preparedStack = prepared.empty() ? 0 : reinterpret_cast<std::uintptr_t>(&prepared);
+  // 6. The thread.
+  if (!caught.threadId)
+    caught.threadId = GetCurrentThreadId();
 
   // 7-10. Handled here while the loader lock is held (no other thread could run); else handed over.
   if (ProcessLockHeld(250) || !HandlingThreadRunning()) {
-    ProcessCaughtException(record);
+    ProcessCaughtException(caught);
     return;
   }
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event)
     return;
-  record.event = reinterpret_cast<std::uintptr_t>(event);
+  KXHandOffRecord record;
+  record.caught = &caught;
+  record.event = event;
   PauseFreezeWatch(true);
   bool handled = true;
   if (WriteHandOffRecord(record)) {
@@ -135,7 +125,7 @@ bool IsValidExceptObject(const KXExceptObject &object) {
   return InLoadedImage(name) && name[0] != 0;
 }
 
-void CatchException(const KXCatchArgs &args) {
+void CatchException(const KXCaughtException &args) {
   // 1. Never on the handling thread, nor while the main thread runs synchronised handlers.
   if (GetCurrentThreadId() == HandlingThreadId() || RunningSynchronisedHandlers())
     return;

@@ -3,26 +3,15 @@
 // exception-handling thread and waits until it has been handled.
 #include <string>
 
+#include "crash/capture/exception/KXCaughtException.h"
 #include "crash/capture/exception/KXException.h"
 
 namespace kx {
 
-struct KXCatchArgs {
-  TExceptType exceptType = TExceptType::etNormal;
-  KXExceptObject exceptObject;          // empty: the thread's current exception
-  std::uintptr_t exceptAddr = 0;        // 0: the current exception's address
-  std::string *bugReportOut = nullptr;  // receives the report in server mode
-  KXModule package = 0;
-  void *relatedObject = nullptr;
-  TExceptSource source = TExceptSource::esManual;
-  const KXRegisterContext *context = nullptr;
-  std::uintptr_t ebp = 0, esp = 0;      // 0: the current ones
-  bool canContinue = true;
-  uint32_t threadId = 0;                // 0: the calling thread (another one only for a stack overflow)
-};
-
 // Returns when the exception has been handled or ignored; swallows anything raised inside.
-void CatchException(const KXCatchArgs &args);
+// What the catching point knows goes in as the one record of the caught exception; what it
+// leaves empty (object, address, registers, stack and frame pointer, thread) is completed here.
+void CatchException(const KXCaughtException &args);
 
 // Completes a missing object or address from the thread's current exception and takes the
 // registers recorded for that very exception.

@@ -20,7 +20,7 @@ namespace kx {
 namespace {
 void Catch(TExceptSource source, bool canContinue, KXExceptObject object = {}, std::uintptr_t address = 0,
            void *related = nullptr) {
-  KXCatchArgs args;
+  KXCaughtException args;
   args.source = source;
   args.canContinue = canContinue;
   args.exceptObject = object;

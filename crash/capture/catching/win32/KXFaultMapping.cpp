@@ -115,7 +115,7 @@ std::string MessageOf(const EXCEPTION_RECORD &r) {
 void SystemExceptionPath(const EXCEPTION_RECORD &r, const CONTEXT &c, uint32_t threadId) {
   KesException object(MessageOf(r));
   KXRegisterContext registers = RegistersOf(c);
-  KXCatchArgs args;
+  KXCaughtException args;
   args.exceptObject = KXExceptObject::Of(object);
   args.exceptAddr = reinterpret_cast<std::uintptr_t>(r.ExceptionAddress);
   args.context = &registers;

@@ -1,5 +1,8 @@
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 
+#include <array>
+#include <bit>
+
 #include "crash/capture/threads/win32/ProcessLock.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 
@@ -13,25 +16,29 @@ DWORD gThreadId = 0;
 CRITICAL_SECTION gWriteLock; // whole records, one writer at a time
 bool gWriteLockMade = false;
 
+// The pipe carries the record's bytes; they become the record again as a whole.
 bool ReadRecord(KXHandOffRecord &record) {
-  auto *bytes = reinterpret_cast<char *>(&record);
+  std::array<unsigned char, sizeof(KXHandOffRecord)> bytes;
   DWORD got = 0;
-  while (got < sizeof record) {
+  while (got < bytes.size()) {
     DWORD n = 0;
-    if (!ReadFile(gReadEnd, bytes + got, DWORD(sizeof record - got), &n, nullptr) || n == 0)
+    if (!ReadFile(gReadEnd, bytes.data() + got, DWORD(bytes.size() - got), &n, nullptr) || n == 0)
       return false;
     got += n;
   }
+  record = std::bit_cast<KXHandOffRecord>(bytes);
   return true;
 }
 
 DWORD WINAPI HandlingThreadProc(void *) {
   KXHandOffRecord record;
-  while (ReadRecord(record) && record.event != 0) {
-    ProcessCaughtException(record);
-    SetEvent(reinterpret_cast<HANDLE>(record.event));
+  while (ReadRecord(record) && record.caught) {
+    // Read before the event lets the catching thread go on and its record end.
+    DWORD crashedThread = record.caught->threadId;
+    ProcessCaughtException(*record.caught);
+    SetEvent(record.event);
     // A message wait of the crashed thread returns and sees the event.
-    PostThreadMessageW(DWORD(record.threadId), WM_NULL, 0, 0);
+    PostThreadMessageW(crashedThread, WM_NULL, 0, 0);
   }
   return 0;
 }
@@ -65,7 +72,7 @@ void StopHandlingThread() {
     return;
   ResumeThread(gThread);
   if (!ProcessLockHeld(0)) {
-    KXHandOffRecord stop; // event 0 ends the thread
+    KXHandOffRecord stop; // no exception: ends the thread
     WriteHandOffRecord(stop);
     CloseHandle(gWriteEnd);
     gWriteEnd = nullptr;

@@ -1,11 +1,22 @@
 #pragma once
 // The exception-handling thread: catching points write hand-off records into its pipe and wait for
-// the record's event; the thread runs the handling sequence for one record after the other.
+// the record's event; the thread runs the handling sequence for one caught exception after the
+// other.
 #include <windows.h>
+
+#include <type_traits>
 
 #include "crash/capture/exception/KXHandlingSequence.h"
 
 namespace kx {
+
+// What goes through the pipe: the caught exception itself (by pointer; the catching thread keeps
+// it alive until the event is set) and the event. A record without exception stops the thread.
+struct KXHandOffRecord {
+  const KXCaughtException *caught = nullptr;
+  HANDLE event = nullptr; // manual-reset, set when the exception has been handled
+};
+static_assert(std::is_trivially_copyable_v<KXHandOffRecord>);
 
 // The thread's name in the thread registry.
 inline constexpr const char *kHandlingThreadName = "Kestrelix - HandleExceptionThread";

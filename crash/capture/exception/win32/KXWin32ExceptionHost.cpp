@@ -5,27 +5,20 @@
 
 #include "crash/capture/threads/win32/FreezeWatch.h"
 #include "crash/capture/exception/KXAddressCorrection.h"
-#include "crash/output/win32/KXClipboard.h"
 #include "crash/capture/exception/KXExceptMessage.h"
 #include "crash/analysis/disasm/win32/LiveMemory.h"
 #include "crash/analysis/debuginfo/win32/Win32Modules.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/KXHeaderOnlyComposer.h"
-#include "crash/output/win32/KXMiniDump.h"
 #include "crash/capture/exception/win32/KXRestart.h"
 #include "crash/base/settings/win32/KXSettingsShell.h"
 #include "crash/capture/exception/win32/KXStandInBox.h"
+#include "crash/capture/exception/win32/KXStandInOutputs.h"
 #include "crash/capture/exception/win32/KXTempDirectory.h"
 #include "crash/base/settings/win32/KXWin32Platform.h"
-#include "crash/output/win32/KXWin32BugReportSave.h"
-#include "crash/delivery/win32/KXWin32ExceptionSend.h"
-#include "crash/output/win32/KXWin32Printing.h"
-#include "crash/output/image/win32/NVScreenShot.h"
 #include "crash/capture/threads/win32/MsgWindows.h"
 #include "crash/capture/threads/win32/ProcessLock.h"
-#include "crash/ui/progress/win32/ProgressAlertWin32.h"
-#include "crash/ui/assistant/win32/RunExceptionAssistant.h"
 #include "crash/capture/threads/win32/ThreadPause.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 #include "runtime/win32/WideText.h"
@@ -69,6 +62,14 @@ BOOL CALLBACK FindOwnWindow(HWND window, LPARAM param) {
   }
   return TRUE;
 }
+// The one place where the capture layer reads a PE header by hand: the subsystem of the
+// executable's image in memory.
+bool ExecutableHasConsoleSubsystem() {
+  auto *base = reinterpret_cast<const BYTE *>(GetModuleHandleW(nullptr));
+  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
 } // namespace
 
 bool InstallHandlerMessage() {
@@ -100,11 +101,21 @@ KXWin32ExceptionHost &KXWin32ExceptionHost::Instance() {
   return host;
 }
 
+namespace {
+KXStandInOutputs &StandInOutputs() {
+  static KXStandInOutputs outputs;
+  return outputs;
+}
+} // namespace
+
 KXWin32ExceptionHost::KXWin32ExceptionHost() {
   static KXHeaderOnlyComposer composer;
   FComposer = &composer;
+  FOutputs = &StandInOutputs();
   FShowBox = [](IKXException &e, TExceptionBoxForm) { ShowStandInBox(e); };
 }
+
+void KXWin32ExceptionHost::SetOutputs(IKXOutputHost *outputs) { FOutputs = outputs ? outputs : &StandInOutputs(); }
 
 // --- time and threads ----------------------------------------------------------------------------
 
@@ -165,11 +176,7 @@ std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address
     return address;
   tidewell::disasm::LiveMemory memory;
   return CorrectedExceptAddress(memory, where.FunctionAddress, uint32_t(address));
-  return address;
 }
-
-// The catching point completed them on its own thread, whose exception record they come from.
-void KXWin32ExceptionHost::CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) {}
 
 void KXWin32ExceptionHost::CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) {
   ebp = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
@@ -182,11 +189,11 @@ void KXWin32ExceptionHost::EmptyTempDirectory() { EmptyKXTempDirectory(); }
 // --- windows -------------------------------------------------------------------------------------
 
 std::shared_ptr<IProgressAlert> KXWin32ExceptionHost::CreatePleaseWait(const std::string &title, KXModule module) {
-  return CreateProgressAlert(title, reinterpret_cast<HMODULE>(module), kPleaseWaitPicture);
+  return FPleaseWait ? FPleaseWait(title, module) : nullptr;
 }
 
 std::shared_ptr<INVBitmap> KXWin32ExceptionHost::CaptureScreenShot(IKXException &exception) {
-  return ScreenShot(exception.GetScreenShotAppOnly());
+  return FScreenShot ? FScreenShot(exception) : nullptr;
 }
 
 void KXWin32ExceptionHost::ShowExceptionBox(IKXException &exception, TExceptionBoxForm form) {
@@ -194,7 +201,7 @@ void KXWin32ExceptionHost::ShowExceptionBox(IKXException &exception, TExceptionB
 }
 
 bool KXWin32ExceptionHost::RunAssistant(IKXException &exception, const std::string &name, KXWindow parent, bool &ok) {
-  return RunExceptionAssistant(exception, name, parent, ok);
+  return FAssistant && FAssistant(exception, name, parent, ok);
 }
 
 KXWindow KXWin32ExceptionHost::DialogWindow() {
@@ -214,71 +221,13 @@ void KXWin32ExceptionHost::SendWindowMessage(KXWindow window, uint32_t message) 
 void KXWin32ExceptionHost::SetArrowCursor() { SetCursor(LoadCursorW(nullptr, IDC_ARROW)); }
 
 bool KXWin32ExceptionHost::IsConsoleProgram() {
-  if (!FConsoleDetection)
-    return false;
-  auto *base = reinterpret_cast<const BYTE *>(GetModuleHandleW(nullptr));
-  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+  return FConsoleDetection && ExecutableHasConsoleSubsystem();
 }
 
 void KXWin32ExceptionHost::WriteConsoleLine(const std::string &line) {
   std::fputs(line.c_str(), stdout);
   std::fputs("\n", stdout);
   std::fflush(stdout);
-}
-
-// --- delivery and saving -----------------------------------------------------------------------
-
-std::uintptr_t KXWin32ExceptionHost::StartSend(IKXException &exception, const std::string &report, bool withScreenShot,
-                                               KXWindow window, bool hidden, bool background, bool progressBox) {
-  std::shared_ptr<INVBitmap> screenShot = withScreenShot ? exception.GetScreenShot() : nullptr;
-  HANDLE thread = SendExceptionReport(exception, report, std::move(screenShot), reinterpret_cast<HWND>(window), hidden,
-                                      background, progressBox, KXTempDirectory());
-  return reinterpret_cast<std::uintptr_t>(thread);
-}
-
-void KXWin32ExceptionHost::CloseThreadHandle(std::uintptr_t thread, bool wait) {
-  if (!thread)
-    return;
-  if (wait)
-    WaitForSingleObject(reinterpret_cast<HANDLE>(thread), INFINITE);
-  CloseHandle(reinterpret_cast<HANDLE>(thread));
-}
-
-void KXWin32ExceptionHost::SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic,
-                                             KXWindow window) {
-  kx::SaveBugReportFile(exception, report, automatic, window);
-}
-
-void KXWin32ExceptionHost::PrintBugReport(IKXException &exception, const std::string &report, KXWindow window) {
-  PrintBugReportText(report, window, &exception);
-}
-
-void KXWin32ExceptionHost::CopyToClipboard(const std::string &text) { kx::CopyToClipboard(text); }
-
-std::string KXWin32ExceptionHost::WriteMiniDump(IKXException &exception) {
-  EXCEPTION_RECORD record{};
-  record.ExceptionCode = ExceptionCodeOf(exception.GetExceptObject());
-  record.ExceptionAddress = reinterpret_cast<void *>(exception.GetExceptAddr());
-  CONTEXT context{};
-  const KXRegisterContext *registers = exception.GetContext();
-#if defined(__i386__)
-  if (registers) {
-    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
-    context.Eax = registers->eax, context.Ebx = registers->ebx, context.Ecx = registers->ecx;
-    context.Edx = registers->edx, context.Esi = registers->esi, context.Edi = registers->edi;
-    context.Ebp = registers->ebp, context.Esp = registers->esp, context.Eip = registers->eip;
-    context.EFlags = registers->eflags;
-    context.SegCs = registers->cs, context.SegDs = registers->ds, context.SegEs = registers->es;
-    context.SegFs = registers->fs, context.SegGs = registers->gs, context.SegSs = registers->ss;
-  }
-#else
-  registers = nullptr; // the recorded registers are the low halves only; no context is better
-#endif
-  KXMiniDumpResult result = kx::WriteMiniDump(GetCurrentProcess(), exception.GetCrashedThreadId(), &record,
-                                              registers ? &context : nullptr, MiniDumpPath(KXTempDirectory()));
-  return result.written ? std::string() : result.error;
 }
 
 // --- the end of the process ----------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #pragma once
 // The exception host of the live process: threads and locks from the thread bookkeeping, the
-// reporter's windows, the restart and the end of the process.
+// settings, the stand-in window, the restart and the end of the process.
 #include <windows.h>
 
 #include <functional>
@@ -9,18 +9,53 @@
 
 namespace kx {
 
-class KXWin32ExceptionHost : public IKXExceptionHost {
+// The capture layer's host: threads, settings, the report composition (KXHeaderOnlyComposer until
+// the full one is installed), the windows it can make by itself (the stand-in box, window
+// messages, the console) and the end of the process. What needs a higher layer is installed by
+// the shell at start-up (crash/shell/win32: InstallShellWindows, InstallShellOutputs); until then
+// the host behaves as before start-up completes:
+//   please-wait window  none (nullptr: the object shows no progress)
+//   screenshot          none (nullptr: the object drops CreateScreenShot)
+//   assistant           none (false: the object shows the exception box instead)
+//   exception box       the stand-in window (KXStandInBox)
+//   outputs             KXStandInOutputs: no send (0), no save, no print, no clipboard, the
+//                       minidump fails with a reason; thread handles are still closed
+class KXWin32ExceptionHost final : public IKXExceptionHost,
+                                   public IKXThreadHost,
+                                   public IKXDataHost,
+                                   public IKXWindowHost,
+                                   public IKXProcessEndHost {
 public:
+  using PleaseWaitMaker = std::function<std::shared_ptr<IProgressAlert>(const std::string &title, KXModule module)>;
+  using ScreenShotMaker = std::function<std::shared_ptr<INVBitmap>(IKXException &)>;
+  using AssistantRunner = std::function<bool(IKXException &, const std::string &name, KXWindow parent, bool &ok)>;
+  using ExceptionBox = std::function<void(IKXException &, TExceptionBoxForm)>;
+
   static KXWin32ExceptionHost &Instance();
 
   // Replaces the report composition (the host starts with KXHeaderOnlyComposer).
   void SetReportComposer(IKXReportComposer *composer) { FComposer = composer; }
   // Replaces the window that shows an exception (the host starts with the stand-in window).
-  void SetExceptionBox(std::function<void(IKXException &, TExceptionBoxForm)> show) { FShowBox = std::move(show); }
+  void SetExceptionBox(ExceptionBox show) { FShowBox = std::move(show); }
+  // The progress window, the screenshot and the assistants (the host starts without them); an
+  // empty function takes the part away again.
+  void SetPleaseWaitWindow(PleaseWaitMaker make) { FPleaseWait = std::move(make); }
+  void SetScreenShot(ScreenShotMaker capture) { FScreenShot = std::move(capture); }
+  void SetAssistant(AssistantRunner run) { FAssistant = std::move(run); }
+  // Replaces delivery and saving (the host starts with KXStandInOutputs); null restores it.
+  void SetOutputs(IKXOutputHost *outputs);
   // Console detection is on from the start: a console program writes exceptions to standard
   // output instead of showing windows.
   void SetConsoleDetection(bool on) { FConsoleDetection = on; }
 
+  // IKXExceptionHost
+  IKXThreadHost &Threads() override { return *this; }
+  IKXDataHost &Data() override { return *this; }
+  IKXWindowHost &Windows() override { return *this; }
+  IKXOutputHost &Outputs() override { return *FOutputs; }
+  IKXProcessEndHost &ProcessEnd() override { return *this; }
+
+  // IKXThreadHost
   int64_t NowSeconds() override;
   KXLocalTime LocalNow() override;
   uint32_t CurrentThreadId() override { return GetCurrentThreadId(); }
@@ -34,15 +69,15 @@ public:
   bool ReporterInExecutable() override;
   bool CallOnMainThread(const std::function<void()> &call) override;
 
+  // IKXDataHost
   std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t address) override;
   std::shared_ptr<IKXModuleSettings> CallerSettings() override;
   std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) override;
-  void CompleteParameters(KXExceptObject &object, std::uintptr_t &address, KXRegisterContext &context,
-                          bool &hasContext) override;
   void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) override;
   IKXReportComposer &ReportComposer() override { return *FComposer; }
   void EmptyTempDirectory() override;
 
+  // IKXWindowHost
   std::shared_ptr<IProgressAlert> CreatePleaseWait(const std::string &title, KXModule module) override;
   std::shared_ptr<INVBitmap> CaptureScreenShot(IKXException &exception) override;
   void ShowExceptionBox(IKXException &exception, TExceptionBoxForm form) override;
@@ -54,22 +89,18 @@ public:
   bool IsConsoleProgram() override;
   void WriteConsoleLine(const std::string &line) override;
 
-  std::uintptr_t StartSend(IKXException &exception, const std::string &report, bool withScreenShot, KXWindow window,
-                           bool hidden, bool background, bool progressBox) override;
-  void CloseThreadHandle(std::uintptr_t thread, bool wait) override;
-  void SaveBugReportFile(IKXException &exception, const std::string &report, bool automatic,
-                         KXWindow window) override;
-  void PrintBugReport(IKXException &exception, const std::string &report, KXWindow window) override;
-  void CopyToClipboard(const std::string &text) override;
-  std::string WriteMiniDump(IKXException &exception) override;
-
+  // IKXProcessEndHost
   void CloseProcess() override;
   void RestartProcess() override;
 
 private:
   KXWin32ExceptionHost();
   IKXReportComposer *FComposer;
-  std::function<void(IKXException &, TExceptionBoxForm)> FShowBox;
+  IKXOutputHost *FOutputs;
+  ExceptionBox FShowBox;
+  PleaseWaitMaker FPleaseWait;
+  ScreenShotMaker FScreenShot;
+  AssistantRunner FAssistant;
   bool FConsoleDetection = true;
 };
 

@@ -69,7 +69,7 @@ std::string ComposeProcessReport() {
   caught.exceptType = TExceptType::etFrozen;
   caught.canContinue = true;
   caught.source = TExceptSource::esManual;
-  caught.moduleSettings = host.SettingsOfAddress(reinterpret_cast<std::uintptr_t>(&ComposeProcessReport));
+  caught.moduleSettings = host.Data().SettingsOfAddress(reinterpret_cast<std::uintptr_t>(&ComposeProcessReport));
   if (!caught.moduleSettings)
     return {};
   std::shared_ptr<TIKXException> e = CreateExceptionObject(caught);
@@ -84,7 +84,7 @@ bool DeliverTraceReport(const std::string &text, int32_t bufSize) {
   if (TraceGoesToClipboard(bufSize)) {
     if (!HasExceptionHost())
       return false;
-    ExceptionHost().CopyToClipboard(text);
+    ExceptionHost().Outputs().CopyToClipboard(text);
     return true;
   }
   HANDLE map = OpenDeliveryObject();

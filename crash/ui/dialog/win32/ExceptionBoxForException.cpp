@@ -53,7 +53,7 @@ public:
   }
 
   bool AutoActionDue(uint32_t value) override {
-    return kx::AutoActionDue(value, ExceptionTimes(), ExceptionHost().NowSeconds());
+    return kx::AutoActionDue(value, ExceptionTimes(), ExceptionHost().Threads().NowSeconds());
   }
   std::string BugReportSoFar() override { return FExc.GetBugReport(false); }
 
@@ -91,7 +91,7 @@ public:
     if (HWND watch = FreezeWatchWindow())
       PostMessageW(watch, FreezeWatchMessage(), reinterpret_cast<WPARAM>(dialog), 0);
   }
-  void CopyToClipboard(const std::string &text) override { ExceptionHost().CopyToClipboard(text); }
+  void CopyToClipboard(const std::string &text) override { ExceptionHost().Outputs().CopyToClipboard(text); }
 
 private:
   static void ReadFields(const std::shared_ptr<IKXFields> &fields, std::vector<TReportItem> &items) {

@@ -1,6 +1,6 @@
 #pragma once
 // The crash dialog for an exception object: the reporter's host shows exceptions through this
-// (KXWin32ExceptionHost::Instance().SetExceptionBox(ShowExceptionBoxFor)).
+// (the shell installs it: InstallShellWindows, crash/shell/win32/KXShellWindows.h).
 #include "crash/capture/exception/KXException.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 

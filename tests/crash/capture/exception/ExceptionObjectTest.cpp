@@ -94,7 +94,9 @@ TEST_F(ExceptionTest, CanContinueAndCallstackCrcBounds) {
   free->SetCanContinue(true);
   EXPECT_TRUE(free->GetCanContinue());
 
-  free->SetCallstackCrc(2, 0xDEADBEEF);
+  KXCompositionResult crc;
+  crc.callstackCrc = {{0, 0, 0xDEADBEEF}};
+  free->ApplyComposition(crc);
   EXPECT_EQ(free->GetCallstackCrc(2), 0xDEADBEEFu);
   EXPECT_EQ(free->GetCallstackCrc(3), 0u);
   EXPECT_EQ(free->GetCallstackCrc(-1), 0u);
@@ -196,7 +198,7 @@ TEST_F(ExceptionTest, CompleteReportWaitsForTheCompletionWithThePleaseWaitWindow
 
   completion->onWait = [&] {
     if (completion->waits == 3) {
-      e->SetComplete(true);
+      e->ApplyComposition(FakeComposer::Completed());
       completion->ended = true;
     }
   };
@@ -257,7 +259,7 @@ TEST_F(ExceptionTest, FirstTimeCountersAndPhaseStep) {
   EXPECT_FALSE(e->FirstCompleteCallback());
   e->SetPhase(TExceptPhase::epPostProcessing);
   EXPECT_EQ(e->GetPhase(), TExceptPhase::epPostProcessing);
-  e->SetComplete(true);
+  e->ApplyComposition(FakeComposer::Completed());
   e->SetPhase(TExceptPhase::epPostProcessing);
   EXPECT_EQ(e->GetPhase(), TExceptPhase::epCompleteReport);
 }

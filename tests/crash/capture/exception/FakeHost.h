@@ -43,20 +43,23 @@ public:
     if (header->GetItemCount() > 0)
       return;
     ++builds;
-    e.BeginUpdate();
-    FieldsEx(*header).AcceptData();
-    FieldsEx(*e.GetBugReportSections()).AcceptData();
-    header->SetContent("exception class", e.GetExceptClass());
-    header->SetContent("exception message", e.GetExceptMessage());
-    if (!completion)
-      e.SetComplete(true);
-    e.EndUpdate();
+    KXCompositionResult filled;
+    filled.openHeader = filled.openSections = true;
+    filled.header = {{"exception class", e.GetExceptClass()}, {"exception message", e.GetExceptMessage()}};
+    filled.complete = !completion;
     if (startCompletion && completion)
-      e.SetCompletionThread(completion);
+      filled.completionThread = completion;
+    e.ApplyComposition(filled);
   }
   void CompleteHere(TIKXException &e) override {
     ++completions;
-    e.SetComplete(true);
+    e.ApplyComposition(Completed());
+  }
+  // What a completion hands back when it is done.
+  static KXCompositionResult Completed() {
+    KXCompositionResult r;
+    r.complete = true;
+    return r;
   }
   std::string Compose(TIKXException &e) override {
     std::string text = FieldsText(*e.GetBugReportHeader());
@@ -81,9 +84,21 @@ public:
   void Close() override { ++closes; }
 };
 
-class FakeHost : public IKXExceptionHost {
+// All five parts in one object, so that a test reads and overrides any of them in one place.
+class FakeHost : public IKXExceptionHost,
+                 public IKXThreadHost,
+                 public IKXDataHost,
+                 public IKXWindowHost,
+                 public IKXOutputHost,
+                 public IKXProcessEndHost {
 public:
   explicit FakeHost(std::shared_ptr<IKXModuleSettings> settings) : settings(std::move(settings)) {}
+
+  IKXThreadHost &Threads() override { return *this; }
+  IKXDataHost &Data() override { return *this; }
+  IKXWindowHost &Windows() override { return *this; }
+  IKXOutputHost &Outputs() override { return *this; }
+  IKXProcessEndHost &ProcessEnd() override { return *this; }
 
   std::shared_ptr<IKXModuleSettings> settings;
   FakeComposer composer;
@@ -119,10 +134,18 @@ public:
     call();
     return true;
   }
-  std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t) override { return settings; }
+  std::vector<std::uintptr_t> settingsAddresses; // what SettingsOfAddress was asked, in order
+  std::shared_ptr<IKXModuleSettings> SettingsOfAddress(std::uintptr_t address) override {
+    settingsAddresses.push_back(address);
+    return settings;
+  }
   std::shared_ptr<IKXModuleSettings> CallerSettings() override { return settings; }
-  std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) override { return address; }
-  void CompleteParameters(KXExceptObject &, std::uintptr_t &, KXRegisterContext &, bool &) override {}
+  int corrections = 0;
+  std::uintptr_t correctionShift = 0; // what each correction adds to the address
+  std::uintptr_t CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &) override {
+    ++corrections;
+    return address + correctionShift;
+  }
   void CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) override {
     esp = 0x12ff00;
     ebp = 0x12ff40;

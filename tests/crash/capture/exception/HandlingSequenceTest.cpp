@@ -26,15 +26,14 @@ protected:
     UseStream(Base());
   }
   void Handle(Exception &object, bool canContinue = true, TExceptType type = TExceptType::etNormal) {
-    KXExceptObject o = KXExceptObject::Of(object);
-    KXHandOffRecord r;
-    r.threadId = 9;
-    r.exceptType = std::uintptr_t(type);
-    r.exceptObject = reinterpret_cast<std::uintptr_t>(&o);
-    r.exceptAddr = 0x401000;
-    r.canContinue = canContinue;
-    r.source = std::uintptr_t(TExceptSource::esApplicationHandleException);
-    ProcessCaughtException(r);
+    KXCaughtException c;
+    c.threadId = 9;
+    c.exceptType = type;
+    c.exceptObject = KXExceptObject::Of(object);
+    c.exceptAddr = 0x401000;
+    c.canContinue = canContinue;
+    c.source = TExceptSource::esApplicationHandleException;
+    ProcessCaughtException(c);
   }
 };
 
@@ -87,6 +86,18 @@ TEST_F(SequenceTest, FullBoxShowsTheDialogAndLeavesTheChoiceToIt) {
   EXPECT_EQ(host->screenshots, 1);
   EXPECT_EQ(host->composer.builds, 1);
   EXPECT_NE(ExceptionTimes()[0], 0);
+}
+
+// Every correction of this host moves the address on, so a second one would show in the object.
+TEST_F(SequenceTest, TheAddressIsCorrectedOnceAndPicksTheSettings) {
+  host->correctionShift = 4;
+  std::uintptr_t shown = 0;
+  host->onShow = [&](IKXException &e) { shown = e.GetExceptAddr(); };
+  EConvertError convert("x");
+  Handle(convert);
+  EXPECT_EQ(host->corrections, 1);
+  EXPECT_EQ(host->settingsAddresses, (std::vector<std::uintptr_t>{0x401004}));
+  EXPECT_EQ(shown, 0x401004u);
 }
 
 TEST_F(SequenceTest, MiniDumpIsWrittenWhenAskedForAndItsFailureIsInTheReport) {

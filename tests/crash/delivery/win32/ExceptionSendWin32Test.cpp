@@ -3,6 +3,8 @@
 // calling thread; the send thread keeps the exception object alive until it is done.
 #include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/shell/win32/KXShellOutputs.h"
+#include "crash/shell/win32/KXShellWindows.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
 #include "tests/support/TestTime.h"
 
@@ -16,6 +18,8 @@ protected:
   void SetUp() override {
     DeliveryWin32Test::SetUp();
     SetDeliveryConfig(Config()); // the sends the exception host starts
+    InstallShellOutputs(KXWin32ExceptionHost::Instance());
+    InstallShellWindows(KXWin32ExceptionHost::Instance());
   }
   void TearDown() override {
     SetDeliveryConfig(QuietConfig());
@@ -34,7 +38,7 @@ protected:
 TEST_F(ExceptionSendWin32, AutomaticSendInTheBackground) {
   HttpTestServer server(kOk);
   auto e = Exception(Upload(server.Port()));
-  KXWin32ExceptionHost &host = KXWin32ExceptionHost::Instance();
+  IKXOutputHost &host = KXWin32ExceptionHost::Instance().Outputs();
   HANDLE thread = reinterpret_cast<HANDLE>(host.StartSend(*e, report, false, 0, true, true, false));
   ASSERT_TRUE(thread) << "a background send hands its thread back";
   ASSERT_TRUE(Ends(thread));
@@ -58,7 +62,7 @@ TEST_F(ExceptionSendWin32, AutomaticSendInTheBackground) {
 TEST_F(ExceptionSendWin32, ForegroundSendReturnsNoThread) {
   HttpTestServer server(kOk);
   auto e = Exception(Upload(server.Port()).Bool("SendInBackgr", false));
-  EXPECT_EQ(KXWin32ExceptionHost::Instance().StartSend(*e, report, false, 0, false, false, true), 0u);
+  EXPECT_EQ(KXWin32ExceptionHost::Instance().Outputs().StartSend(*e, report, false, 0, false, false, true), 0u);
   EXPECT_EQ(server.Requests().size(), 1u) << "done when StartSend returns";
   EXPECT_TRUE(e->GetMailWasSent());
 }

@@ -361,6 +361,49 @@ TEST_F(Composition, ChecksumsOverThreadsAndOverRawAddresses) {
   EXPECT_EQ(raw->GetCallstackCrc(2), raw->GetCallstackCrc(1));
 }
 
+namespace {
+struct HeardOfTrace {
+  bool heard = false;
+  std::uintptr_t exceptAddr = 0;
+  uint32_t crc0 = 0;
+};
+HeardOfTrace *gHeard = nullptr;
+void ListenForTrace(bool, const std::string &report, IKXException &e) {
+  if (gHeard->heard || report.find("TForm1.btnSetClick") == std::string::npos)
+    return;
+  gHeard->heard = true;
+  gHeard->exceptAddr = e.GetExceptAddr();
+  gHeard->crc0 = e.GetCallstackCrc(0);
+}
+} // namespace
+
+// The crashed thread's trace moves the address to the call site it found and gives the
+// checksums; a report callback that hears of the traced section already sees both, and the
+// snapshot the composition reads keeps the address as caught.
+TEST_F(Composition, TracedSectionArrivesWithItsAddressAndChecksums) {
+  facts.threads[7].frames[0].Addr = 0x401238;
+  HeardOfTrace heard;
+  gHeard = &heard;
+  // The lists are built at once and completed when the complete report is asked for, so that the
+  // callback is in place before the trace (a callback that a list's first field notifies while the
+  // lists are being built would ask for the lists again).
+  KXCaughtException c;
+  c.exceptObject = KXExceptObject::Of(error);
+  c.exceptAddr = 0x401234;
+  c.threadId = 7;
+  c.context = &registers;
+  c.dontComplete = true;
+  auto e = CreateExceptionObject(c);
+  e->RegisterBugReportCallback(&ListenForTrace, false);
+  e->GetBugReport(true);
+  gHeard = nullptr;
+  ASSERT_TRUE(heard.heard);
+  EXPECT_EQ(heard.exceptAddr, 0x401238u);
+  EXPECT_EQ(heard.crc0, tidewell::stacktrace::LineChecksumValue(facts.threads[7].frames[0]));
+  EXPECT_EQ(e->GetExceptAddr(), 0x401238u);
+  EXPECT_EQ(e->Snapshot().exceptAddr, 0x401234u);
+}
+
 TEST_F(Composition, TraceFailuresEmptyTracesAndMissingParts) {
   facts.threads[1].frames.clear();      // main thread: the trace comes out empty
   facts.threads[9].traceFails = true;   // reader: the tracer fails

@@ -54,15 +54,14 @@ protected:
 
   // Hands the exception over as a catching point does and waits (at most 20 s) for the handling.
   static bool HandOver(Exception &object, bool canContinue, DWORD waitMs = 20000) {
-    KXExceptObject o = KXExceptObject::Of(object);
-    KXHandOffRecord r;
+    KXCaughtException c;
+    c.threadId = GetCurrentThreadId();
+    c.exceptObject = KXExceptObject::Of(object);
+    c.exceptAddr = reinterpret_cast<std::uintptr_t>(&HandOver);
+    c.canContinue = canContinue;
+    c.source = TExceptSource::esManual;
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    r.event = reinterpret_cast<std::uintptr_t>(event);
-    r.threadId = GetCurrentThreadId();
-    r.exceptObject = reinterpret_cast<std::uintptr_t>(&o);
-    r.exceptAddr = reinterpret_cast<std::uintptr_t>(&HandOver);
-    r.canContinue = canContinue;
-    r.source = std::uintptr_t(TExceptSource::esManual);
+    KXHandOffRecord r{&c, event};
     bool done = WriteHandOffRecord(r) && WaitForSingleObject(event, tidewell_test::ScaledMs(waitMs)) == WAIT_OBJECT_0;
     CloseHandle(event);
     return done;

@@ -15,6 +15,8 @@
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
 #include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/shell/win32/KXShellOutputs.h"
+#include "crash/shell/win32/KXShellWindows.h"
 #include "crash/report/composition/ReportPlugins.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 #include "crash/capture/traceprocess/TraceDelivery.h"
@@ -63,6 +65,8 @@ public:
     ASSERT_TRUE(JoinThreadRegistry());
     SetExceptionHost(&KXWin32ExceptionHost::Instance());
     KXWin32ExceptionHost::Instance().SetConsoleDetection(false);
+    InstallShellOutputs(KXWin32ExceptionHost::Instance()); // the clipboard
+    InstallShellWindows(KXWin32ExceptionHost::Instance());
     InstallReportComposition();
     InstallInventoryPlugins();
     AddReportPlugin("probe", "what a trace looks like from inside", TBugReportPluginA(&Probe), true);

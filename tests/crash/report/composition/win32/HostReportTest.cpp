@@ -15,6 +15,8 @@
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
 #include "tests/support/MangledNames.h"
 #include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/shell/win32/KXShellOutputs.h"
+#include "crash/shell/win32/KXShellWindows.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
@@ -30,6 +32,8 @@ TEST(HostReport, HandedOverExceptionGetsTheCompleteReport) {
   ASSERT_TRUE(JoinThreadRegistry());
   SetExceptionHost(&KXWin32ExceptionHost::Instance());
   KXWin32ExceptionHost::Instance().SetConsoleDetection(false);
+  InstallShellOutputs(KXWin32ExceptionHost::Instance());
+  InstallShellWindows(KXWin32ExceptionHost::Instance()); // the box is the test's own, set below
   InstallReportComposition();
   ASSERT_TRUE(StartHandlingThread());
 
@@ -53,18 +57,18 @@ TEST(HostReport, HandedOverExceptionGetsTheCompleteReport) {
     SetThreadName(workerId, "station worker");
     EConvertError error("'' is not a valid integer value");
     KXExceptObject object = KXExceptObject::Of(error);
-    KXHandOffRecord r;
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    r.event = reinterpret_cast<std::uintptr_t>(event);
-    r.threadId = GetCurrentThreadId();
-    r.exceptObject = reinterpret_cast<std::uintptr_t>(&object);
-    r.exceptAddr = reinterpret_cast<std::uintptr_t>(&Hex);
-    r.canContinue = true;
-    r.source = std::uintptr_t(TExceptSource::esManual);
+    KXCaughtException c;
+    c.threadId = GetCurrentThreadId();
+    c.exceptObject = object;
+    c.exceptAddr = reinterpret_cast<std::uintptr_t>(&Hex);
+    c.canContinue = true;
+    c.source = TExceptSource::esManual;
     KXRegisterContext registers;
     registers.eax = 0x12345678;
-    registers.eip = uint32_t(r.exceptAddr);
-    r.context = reinterpret_cast<std::uintptr_t>(&registers);
+    registers.eip = uint32_t(c.exceptAddr);
+    c.context = &registers;
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    KXHandOffRecord r{&c, event};
     handled = WriteHandOffRecord(r) && WaitForSingleObject(event, tidewell_test::ScaledMs(30000)) == WAIT_OBJECT_0;
     CloseHandle(event);
   });
