@@ -1,11 +1,9 @@
 #include "crash/analysis/disasm/Decoder.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "crash/analysis/disasm/OpcodeTables.h"
-#include "crash/base/bytes/ByteReader.h"
 
 namespace tidewell::disasm {
 
@@ -70,9 +68,8 @@ const char* const kReg16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
 const char* const kReg8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
 const char* const kSeg[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
 
-// Reads the instruction bytes through the guarded read into a 16-byte window, and from there
-// through a byte reader over the first 15 of them; a byte that cannot be read, or a byte beyond
-// the architectural limit of 15, marks the instruction as failed and still counts as consumed.
+// Reads the instruction bytes through the guarded read; a byte that cannot be read, or a
+// byte beyond the architectural limit of 15, marks the instruction as failed.
 class Cursor {
 public:
     Cursor(const MemoryReader& memory, uint32_t start) : start_(start) {
@@ -83,39 +80,32 @@ public:
                    memory.Read(start + available_, bytes_ + available_, 1))
                 ++available_;
         }
-        reader_ = kx::ByteReader(bytes_, std::min(available_, kMaxLength));
     }
-    // The reader points into this cursor's own window.
-    Cursor(const Cursor&) = delete;
-    Cursor& operator=(const Cursor&) = delete;
-
     uint8_t Byte() {
-        if (!reader_.Has(1)) {
+        if (pos_ >= available_ || pos_ >= kMaxLength) {
             failed_ = true;
-            ++beyond_;
+            ++pos_;
             return 0;
         }
-        return reader_.U8();
+        return bytes_[pos_++];
     }
-    uint8_t Peek() const { return Pos() < available_ ? bytes_[Pos()] : 0; }
+    uint8_t Peek() const { return pos_ < available_ ? bytes_[pos_] : 0; }
     uint32_t Value(int size) {
-        if (reader_.Has(size_t(size))) return static_cast<uint32_t>(reader_.Unsigned(size_t(size)));
         uint32_t v = 0;
         for (int i = 0; i < size; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
         return v;
     }
-    uint32_t Address() const { return start_ + Pos(); }
-    uint32_t Pos() const { return static_cast<uint32_t>(reader_.Position()) + beyond_; }
+    uint32_t Address() const { return start_ + pos_; }
+    uint32_t Pos() const { return pos_; }
     bool Failed() const { return failed_; }
     // The bytes consumed, counting a byte whose read failed.
-    uint32_t Consumed() const { return Pos(); }
+    uint32_t Consumed() const { return pos_; }
 
 private:
     uint32_t start_;
     uint8_t bytes_[16] = {};
     uint32_t available_ = 0;
-    kx::ByteReader reader_;
-    uint32_t beyond_ = 0;  // bytes wanted past the window or the limit
+    uint32_t pos_ = 0;
     bool failed_ = false;
 };
 
