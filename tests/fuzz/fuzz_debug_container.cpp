@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The setting that names the companion: the signature of this very container, so that a
   // minimal container goes on to its companion.
   if (container.size() >= kMarkerSize + 20) {
-    debuginfo::ByteReader header(container.data() + kMarkerSize + 8, 8);
+    kx::ByteReader header(container.data() + kMarkerSize + 8, 8);
     const uint32_t a = header.U32(), b = header.U32();
     files.minDebugInfo = TMapFile::ContainerSignature(uint32_t(container.size()), a, b);
   }

@@ -6,93 +6,57 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
+
+#include "crash/base/bytes/ByteReader.h"
 
 namespace kesgen {
 
 // A reader over [0, size) of one section that never reads outside it: a read past the end
-// yields zeros, leaves the position at the end and clears Ok().
+// yields zeros, leaves the position at the end and clears Ok(). The section's names for the
+// shared byte reader's reads, and the in-place strings DWARF keeps.
 class Cursor {
 public:
-  Cursor(const uint8_t *data, size_t size, size_t pos = 0) : d_(data), n_(size), p_(std::min(pos, size)) {}
-  bool Ok() const { return ok_; }
-  size_t Pos() const { return p_; }
-  size_t Size() const { return n_; }
-  void Seek(size_t pos) {
-    if (pos > n_)
-      ok_ = false;
-    p_ = std::min(pos, n_);
-  }
-  uint64_t Fixed(int bytes) {
-    if (n_ - p_ < size_t(bytes)) {
-      ok_ = false;
-      p_ = n_;
-      return 0;
-    }
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-      v |= uint64_t(d_[p_ + i]) << (8 * i);
-    p_ += bytes;
-    return v;
-  }
-  uint64_t Uleb() {
-    uint64_t v = 0;
-    for (int shift = 0;; shift += 7) {
-      uint8_t b = uint8_t(Fixed(1));
-      if (!ok_)
-        return 0;
-      if (shift < 64)
-        v |= uint64_t(b & 0x7F) << shift;
-      if (!(b & 0x80))
-        return v;
-    }
-  }
-  int64_t Sleb() {
-    int64_t v = 0;
-    int shift = 0;
-    uint8_t b;
-    do {
-      b = uint8_t(Fixed(1));
-      if (!ok_)
-        return 0;
-      if (shift < 64)
-        v |= int64_t(uint64_t(b & 0x7F) << shift);
-      shift += 7;
-    } while (b & 0x80);
-    if (shift < 64 && (b & 0x40))
-      v |= -(int64_t(1) << shift);
-    return v;
-  }
+  Cursor(const uint8_t *data, size_t size, size_t pos = 0) : r_(data, size) { r_.Seek(std::min(pos, r_.Size())); }
+  bool Ok() const { return !r_.Failed(); }
+  size_t Pos() const { return r_.Position(); }
+  size_t Size() const { return r_.Size(); }
+  void Seek(size_t pos) { r_.Seek(pos); }
+  // A value of 0 to 8 bytes; a wider one fails.
+  uint64_t Fixed(int bytes) { return bytes < 0 ? Fail() : r_.Unsigned(size_t(bytes)); }
+  // LEB128 of at most 10 bytes.
+  uint64_t Uleb() { return r_.ULeb128(); }
+  int64_t Sleb() { return r_.SLeb128(); }
   // A zero-terminated string in place (null when it runs past the end).
   const char *CStringInPlace() {
-    const void *end = p_ < n_ ? std::memchr(d_ + p_, 0, n_ - p_) : nullptr;
+    const size_t start = r_.Position();
+    const std::span<const uint8_t> rest = r_.Bytes(r_.Remaining());
+    const void *end = rest.empty() ? nullptr : std::memchr(rest.data(), 0, rest.size());
     if (!end) {
-      ok_ = false;
-      p_ = n_;
+      Fail();
       return nullptr;
     }
-    const char *s = reinterpret_cast<const char *>(d_ + p_);
-    p_ = static_cast<const uint8_t *>(end) - d_ + 1;
-    return s;
+    r_.Seek(start + size_t(static_cast<const uint8_t *>(end) - rest.data()) + 1);
+    return reinterpret_cast<const char *>(rest.data());
   }
   std::string CString() {
     const char *s = CStringInPlace();
     return s ? std::string(s) : std::string();
   }
   void Skip(uint64_t bytes) {
-    if (bytes > n_ - p_) {
-      ok_ = false;
-      p_ = n_;
-    } else {
-      p_ += size_t(bytes);
-    }
+    if (bytes > r_.Remaining())
+      Fail();
+    else
+      r_.Skip(size_t(bytes));
   }
 
 private:
-  const uint8_t *d_;
-  size_t n_;
-  size_t p_;
-  bool ok_ = true;
+  uint64_t Fail() {
+    r_.Skip(r_.Remaining() + 1); // fails, and leaves the position at the end
+    return 0;
+  }
+  kx::ByteReader r_;
 };
 
 // The zero-terminated string at offset of a string section; empty when there is none.

@@ -15,6 +15,7 @@
 #include "crash/analysis/disasm/Decoder.h"
 #include "crash/analysis/disasm/Disassembly.h"
 #include "crash/analysis/disasm/FunctionAnalysis.h"
+#include "crash/analysis/disasm/ModuleImage.h"
 #include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
@@ -65,23 +66,12 @@ void Linear(const MemoryReader& mem, uint32_t begin, uint32_t end) {
 class ExportNames : public SymbolProvider {
 public:
     ExportNames(const MemoryReader& mem, uint32_t base, std::string module) : module_(std::move(module)) {
-        uint32_t pe = 0, rva = 0;
-        if (!mem.Read(base + 0x3C, &pe, 4) || !mem.Read(base + pe + 24 + 96, &rva, 4) || !rva) return;
-        uint32_t dir[10] = {};  // the export directory
-        if (!mem.Read(base + rva, dir, sizeof dir)) return;
-        const uint32_t functionCount = dir[5], nameCount = dir[6];
-        const uint32_t functions = dir[7], nameTable = dir[8], ordinals = dir[9];
-        for (uint32_t i = 0; i < nameCount && i < 65536; ++i) {
-            uint32_t nameRva = 0, functionRva = 0;
-            uint16_t ordinal = 0;
-            if (!mem.Read(base + nameTable + 4 * i, &nameRva, 4) || !mem.Read(base + ordinals + 2 * i, &ordinal, 2) ||
-                ordinal >= functionCount || !mem.Read(base + functions + 4u * ordinal, &functionRva, 4))
-                continue;
-            std::string name;
-            char c = 0;
-            for (uint32_t k = 0; k < 256 && mem.Read(base + nameRva + k, &c, 1) && c; ++k) name += c;
-            if (!name.empty()) names_.emplace(base + functionRva, name);
-        }
+        const ModuleImage image(mem, base);
+        std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(image);
+        if (!pe) return;
+        const auto [rva, size] = pe->Directory(debuginfo::kDirectoryExport);
+        for (debuginfo::PeExport& e : debuginfo::ReadExports(image, rva, size))
+            names_.emplace(base + e.Rva, std::move(e.Name));
     }
     std::string ProcedureName(uint32_t a) const override {
         auto it = names_.find(a);

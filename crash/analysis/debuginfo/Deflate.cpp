@@ -38,7 +38,7 @@ std::vector<uint8_t> CompressBlock(const uint8_t *data, size_t size) {
 std::optional<std::vector<uint8_t>> DecompressBlock(const uint8_t *data, size_t size) {
   if (size < 13)
     return std::nullopt;
-  ByteReader r(data, size);
+  kx::ByteReader r(data, size);
   uint64_t length = r.U64();
   uint32_t crc = r.U32();
   const size_t compressed = size - 12;

@@ -416,7 +416,7 @@ std::string TMapFile::ContainerSignature(uint32_t totalLength, uint32_t a, uint3
 bool TMapFile::LoadContainer(const uint8_t *data, size_t size, bool mayUseCompanion) {
   if (size <= kHeaderV2 || std::memcmp(data, kMarker, kMarkerSize) != 0)
     return false;
-  ByteReader header(data + kMarkerSize, size - kMarkerSize);
+  kx::ByteReader header(data + kMarkerSize, size - kMarkerSize);
   uint32_t length = header.U32();
   uint32_t version = header.U32();
   if (version != 2 && version != 3)
@@ -462,7 +462,7 @@ bool TMapFile::LoadContainer(const uint8_t *data, size_t size, bool mayUseCompan
 }
 
 bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) {
-  ByteReader r(data, size);
+  kx::ByteReader r(data, size);
   struct Seg {
     uint32_t start, length;
     std::string unit;
@@ -486,7 +486,7 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
       s.lines = r.U8() != 0;
       s.unit = "segment%" + std::to_string(i);
     } else {
-      s.unit = r.PackedString();
+      s.unit = PackedString(r);
       s.lines = false;
     }
     segs.push_back(std::move(s));
@@ -498,8 +498,8 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
   pubs.reserve(count);
   uint32_t address = 0;
   for (uint32_t i = 0; i < count && !r.Failed(); ++i) {
-    std::string name = minimal ? "public%" + std::to_string(i) : r.PackedString();
-    address = i == 0 ? CodeAddress(r.U32()) : address + uint32_t(r.PackedInt());
+    std::string name = minimal ? "public%" + std::to_string(i) : PackedString(r);
+    address = i == 0 ? CodeAddress(r.U32()) : address + uint32_t(PackedInt(r));
     pubs.emplace_back(std::move(name), address);
   }
 
@@ -514,11 +514,11 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
     for (uint32_t i = 1; i < count && !r.Failed(); ++i) {
       // The writer stores differences of line numbers that fit; a sum that leaves the range is
       // a damaged stream.
-      const int64_t next = int64_t(line) + r.PackedInt();
+      const int64_t next = int64_t(line) + PackedInt(r);
       if (next < INT32_MIN || next > INT32_MAX)
         return false;
       line = int32_t(next);
-      address += uint32_t(r.PackedInt());
+      address += uint32_t(PackedInt(r));
       lines.push_back({line, address});
     }
   }

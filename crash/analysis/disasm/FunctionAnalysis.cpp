@@ -1,5 +1,7 @@
 #include "crash/analysis/disasm/FunctionAnalysis.h"
 
+#include "crash/analysis/disasm/ModuleImage.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -498,24 +500,15 @@ FunctionInfo ParseFunction(const MemoryReader& memory, uint32_t entry, const Ana
 }
 
 std::pair<uint32_t, uint32_t> ModuleCodeRange(const MemoryReader& memory, uint32_t imageBase) {
-    uint16_t mz = 0, count = 0, optSize = 0;
-    uint32_t pe = 0, sig = 0;
-    if (!memory.Read(imageBase, &mz, 2) || mz != 0x5A4D || !memory.Read(imageBase + 0x3C, &pe, 4) || pe > 0x10000000)
-        return {0, 0};
-    const uint32_t coff = imageBase + pe + 4;
-    if (!memory.Read(imageBase + pe, &sig, 4) || sig != 0x4550 || !memory.Read(coff + 2, &count, 2) ||
-        !memory.Read(coff + 16, &optSize, 2))
-        return {0, 0};
+    std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(ModuleImage(memory, imageBase));
+    if (!pe) return {0, 0};
     uint32_t lo = UINT32_MAX, hi = 0;
-    uint32_t at = coff + 20 + optSize;
-    for (uint16_t i = 0; i < count && i < 96; ++i, at += 40) {
-        uint32_t vsize = 0, va = 0, characteristics = 0;
-        if (!memory.Read(at + 8, &vsize, 4) || !memory.Read(at + 12, &va, 4) || !memory.Read(at + 36, &characteristics, 4))
-            return {0, 0};
+    for (size_t i = 0; i < pe->Sections.size() && i < 96; ++i) {
+        const debuginfo::PeSection& s = pe->Sections[i];
         // Code and initialised or uninitialised data; resources and relocations stay outside.
-        if (!(characteristics & 0x000000E0u) || (characteristics & 0x02000000u)) continue;
-        lo = std::min(lo, imageBase + va);
-        hi = std::max(hi, imageBase + va + vsize);
+        if (!(s.Characteristics & 0x000000E0u) || (s.Characteristics & 0x02000000u)) continue;
+        lo = std::min(lo, imageBase + s.VirtualAddress);
+        hi = std::max(hi, imageBase + s.VirtualAddress + s.VirtualSize);
     }
     if (lo >= hi) return {0, 0};
     return {lo, hi};

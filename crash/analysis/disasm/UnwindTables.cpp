@@ -4,6 +4,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "crash/base/bytes/ByteReader.h"
 
 namespace tidewell::disasm {
 namespace {
@@ -11,48 +14,55 @@ namespace {
 constexpr uint8_t kOmit = 0xFF;
 constexpr size_t kMaxRecords = 1u << 20;
 constexpr size_t kMaxCallSites = 1u << 16;
+// The most bytes an encoded pointer takes, and a landing-pad table's header (three encodings,
+// two pointers or LEB128 values and the table's LEB128 length).
+constexpr uint32_t kPointerWindow = 10;
+constexpr uint32_t kHeaderWindow = 64;
 
-// Sequential guarded reads within [pos, limit).
+// The readable start of the n bytes at address: all of them when they can be read at once, else
+// read in pieces up to the first byte that cannot be read.
+std::vector<uint8_t> ReadablePrefix(const MemoryReader& mem, uint32_t address, uint32_t n) {
+    std::vector<uint8_t> bytes(n);
+    if (n == 0 || mem.Read(address, bytes.data(), n)) return bytes;
+    uint32_t got = 0, want = 256;
+    while (got < n) {
+        const uint32_t k = std::min(want, n - got);
+        if (mem.Read(address + got, bytes.data() + got, k)) {
+            got += k;
+            want = std::min(want * 2, 4096u);
+        } else if (k == 1) {
+            break;
+        } else {
+            want = k / 2;
+        }
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+// Sequential reads within [pos, limit) of the guarded memory, through a byte reader over the
+// readable part of the first `window` bytes; a read past the limit or into memory that cannot be
+// read fails.
 class Reader {
 public:
-    Reader(const MemoryReader& memory, uint32_t pos, uint32_t limit) : mem_(memory), pos_(pos), limit_(limit) {}
-    bool ok() const { return ok_; }
-    uint32_t pos() const { return pos_; }
+    Reader(const MemoryReader& memory, uint32_t pos, uint32_t limit, uint32_t window = UINT32_MAX)
+        : mem_(memory), start_(pos),
+          bytes_(pos <= limit ? ReadablePrefix(memory, pos, std::min(limit - pos, window)) : std::vector<uint8_t>()),
+          r_(bytes_.data(), bytes_.size()), ok_(pos <= limit) {}
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
-    bool Bytes(void* out, uint32_t n) {
-        if (!ok_ || pos_ > limit_ || limit_ - pos_ < n || !mem_.Read(pos_, out, n)) return ok_ = false;
-        pos_ += n;
-        return true;
-    }
-    uint8_t U8() { uint8_t v = 0; Bytes(&v, 1); return v; }
-    uint16_t U16() { uint16_t v = 0; Bytes(&v, 2); return v; }
-    uint32_t U32() { uint32_t v = 0; Bytes(&v, 4); return v; }
-    uint64_t Uleb() {
-        uint64_t v = 0;
-        for (int shift = 0; ok_; shift += 7) {
-            uint8_t b = U8();
-            if (shift < 64) v |= static_cast<uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) break;
-            if (shift > 70) ok_ = false;
-        }
-        return v;
-    }
-    int64_t Sleb() {
-        int64_t v = 0;
-        int shift = 0;
-        uint8_t b = 0;
-        do {
-            b = U8();
-            if (shift < 64) v |= static_cast<int64_t>(static_cast<uint64_t>(b & 0x7F) << shift);
-            shift += 7;
-            if (shift > 70) ok_ = false;
-        } while (ok_ && (b & 0x80));
-        if (shift < 64 && (b & 0x40)) v |= -(static_cast<int64_t>(1) << shift);
-        return v;
-    }
+    bool ok() const { return ok_ && !r_.Failed(); }
+    uint32_t pos() const { return start_ + static_cast<uint32_t>(r_.Position()); }
+
+    uint8_t U8() { return ok_ ? r_.U8() : 0; }
+    uint16_t U16() { return ok_ ? r_.U16() : 0; }
+    uint32_t U32() { return ok_ ? r_.U32() : 0; }
+    uint64_t Uleb() { return ok_ ? r_.ULeb128() : 0; }
+    int64_t Sleb() { return ok_ ? r_.SLeb128() : 0; }
     std::string CString(size_t max) {
         std::string s;
-        for (size_t i = 0; ok_ && i < max; ++i) {
+        for (size_t i = 0; ok() && i < max; ++i) {
             char c = static_cast<char>(U8());
             if (c == 0) return s;
             s += c;
@@ -63,7 +73,7 @@ public:
     // A pointer in DWARF exception-header encoding; `base` is the data-relative base.
     uint32_t Pointer(uint8_t encoding, uint32_t dataBase = 0) {
         if (encoding == kOmit) return 0;
-        const uint32_t at = pos_;
+        const uint32_t at = pos();
         uint32_t v = 0;
         switch (encoding & 0x0F) {
         case 0x00: case 0x03: case 0x0B: v = U32(); break;
@@ -86,16 +96,13 @@ public:
         }
         return v;
     }
-    void Skip(uint32_t n) {
-        if (!ok_ || limit_ - pos_ < n) ok_ = false;
-        else pos_ += n;
-    }
 
 private:
     const MemoryReader& mem_;
-    uint32_t pos_;
-    uint32_t limit_;
-    bool ok_ = true;
+    uint32_t start_;
+    std::vector<uint8_t> bytes_;
+    kx::ByteReader r_;
+    bool ok_;
 };
 
 struct Cie {
@@ -105,7 +112,7 @@ struct Cie {
 };
 
 std::optional<Cie> ReadCie(const MemoryReader& mem, uint32_t at, uint32_t sectionEnd) {
-    Reader r(mem, at, sectionEnd);
+    Reader r(mem, at, sectionEnd, 4);
     uint32_t length = r.U32();
     if (!r.ok() || length == 0 || length == 0xFFFFFFFF || length > sectionEnd - r.pos()) return std::nullopt;
     Reader c(mem, r.pos(), r.pos() + length);
@@ -144,7 +151,7 @@ std::vector<FrameDescription> ReadFrameDescriptions(const MemoryReader& mem, uin
     std::map<uint32_t, std::optional<Cie>> cies;
     uint32_t at = begin;
     for (size_t records = 0; at < end && records < kMaxRecords; ++records) {
-        Reader r(mem, at, end);
+        Reader r(mem, at, end, 8);
         const uint32_t length = r.U32();
         if (!r.ok() || length == 0 || length == 0xFFFFFFFF || length > end - r.pos()) break;
         const uint32_t body = r.pos();
@@ -164,7 +171,7 @@ std::vector<FrameDescription> ReadFrameDescriptions(const MemoryReader& mem, uin
                     const uint32_t augLength = static_cast<uint32_t>(f.Uleb());
                     const uint32_t augEnd = f.pos() + augLength;
                     if (cie.lsdaEncoding != kOmit) {
-                        Reader l(mem, f.pos(), augEnd);
+                        Reader l(mem, f.pos(), augEnd, kPointerWindow);
                         d.lsda = l.Pointer(cie.lsdaEncoding);
                         if (!l.ok()) d.lsda = 0;
                     }
@@ -180,7 +187,7 @@ std::vector<FrameDescription> ReadFrameDescriptions(const MemoryReader& mem, uin
 std::vector<uint32_t> LandingPads(const MemoryReader& mem, const FrameDescription& fde) {
     std::vector<uint32_t> pads;
     if (!fde.lsda) return pads;
-    Reader r(mem, fde.lsda, UINT32_MAX);
+    Reader r(mem, fde.lsda, UINT32_MAX, kHeaderWindow);
     uint8_t lpEncoding = r.U8();
     uint32_t lpStart = lpEncoding == kOmit ? fde.begin : r.Pointer(lpEncoding);
     uint8_t ttypeEncoding = r.U8();

@@ -1,5 +1,5 @@
 #pragma once
-// Little-endian byte writer and bounds-checked reader with the debug stream's packed forms:
+// Little-endian byte writer, and the debug stream's packed forms over the shared byte reader:
 // a packed integer is one signed byte for -127..127 (0x80 is the escape), else 0x80 followed
 // by the 32-bit value; a packed string is a length byte and up to 255 8-bit characters.
 #include <cstddef>
@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "crash/base/bytes/ByteReader.h"
 
 namespace debuginfo {
 
@@ -43,61 +45,23 @@ public:
   std::vector<uint8_t> Bytes;
 };
 
-// Every read past the end sets Failed and yields zero; callers check Failed once at the end
-// of a record group.
-class ByteReader {
-public:
-  ByteReader(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-  size_t Remaining() const { return size_ - pos_; }
-  size_t Position() const { return pos_; }
-  bool Failed() const { return failed_; }
-
-  uint8_t U8() {
-    if (Remaining() < 1)
-      return Fail();
-    return data_[pos_++];
+// The packed forms, read through the shared reader. A packed integer whose long form runs past the
+// end fails the reader.
+inline int32_t PackedInt(kx::ByteReader &r) {
+  uint8_t b = r.U8();
+  if (b == 0x80)
+    return int32_t(r.U32());
+  return int8_t(b);
+}
+// A string whose characters run past the end is skipped: it stays empty and the reader moves to
+// the end without failing.
+inline std::string PackedString(kx::ByteReader &r) {
+  size_t n = r.U8();
+  if (!r.Has(n)) {
+    r.Seek(r.Size());
+    return {};
   }
-  uint32_t U32() {
-    if (Remaining() < 4)
-      return Fail();
-    uint32_t v = data_[pos_] | (data_[pos_ + 1] << 8) | (data_[pos_ + 2] << 16) |
-                 (uint32_t(data_[pos_ + 3]) << 24);
-    pos_ += 4;
-    return v;
-  }
-  uint64_t U64() {
-    uint64_t lo = U32();
-    return lo | (uint64_t(U32()) << 32);
-  }
-  int32_t PackedInt() {
-    uint8_t b = U8();
-    if (b == 0x80)
-      return int32_t(U32());
-    return int8_t(b);
-  }
-  // A string whose characters run past the end is skipped: it stays empty and the reader
-  // moves to the end.
-  std::string PackedString() {
-    size_t n = U8();
-    if (Remaining() < n) {
-      pos_ = size_;
-      return {};
-    }
-    std::string s(reinterpret_cast<const char *>(data_ + pos_), n);
-    pos_ += n;
-    return s;
-  }
-
-private:
-  uint8_t Fail() {
-    failed_ = true;
-    pos_ = size_;
-    return 0;
-  }
-  const uint8_t *data_;
-  size_t size_;
-  size_t pos_ = 0;
-  bool failed_ = false;
-};
+  return std::string(r.Text(n));
+}
 
 } // namespace debuginfo

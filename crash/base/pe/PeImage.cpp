@@ -1,5 +1,7 @@
 #include "crash/base/pe/PeImage.h"
 
+#include "crash/base/bytes/ByteReader.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -8,88 +10,283 @@
 namespace debuginfo {
 
 namespace {
-bool Get16(const uint8_t *data, size_t size, uint64_t pos, uint32_t &out) {
-  if (pos + 2 > size)
+
+constexpr uint32_t kPeSignature = 0x00004550;
+constexpr uint16_t kDosMagic = 0x5A4D, kPe32Magic = 0x10B, kPe32PlusMagic = 0x20B;
+constexpr size_t kMaxName = 255;
+constexpr uint32_t kMaxExportNames = 65536;
+// The loader maps at most 96 sections; a file read by RVA looks no further.
+constexpr size_t kMaxMappedSections = 96;
+
+// A reader over the bytes of data at pos; a position past the end reads nothing and fails.
+kx::ByteReader ReaderAt(const uint8_t *data, size_t size, uint64_t pos) {
+  kx::ByteReader r(data, size);
+  r.Seek(size_t(std::min<uint64_t>(pos, SIZE_MAX)));
+  return r;
+}
+
+// Where the optional header starts, after the DOS header, the NT signature and the file header.
+struct NtStart {
+  uint32_t HeadersOffset = 0;
+  uint8_t FileHeader[20] = {};
+  uint16_t Magic = 0;
+  uint64_t OptionalHeader() const { return uint64_t(HeadersOffset) + 24; }
+  uint32_t DirectoriesAt() const { return Magic == kPe32PlusMagic ? 112 : 96; }
+};
+
+std::optional<NtStart> ReadNtStart(const PeSource &source) {
+  uint8_t dos[64], nt[26];
+  if (!source.Read(0, dos, sizeof dos))
+    return std::nullopt;
+  kx::ByteReader d(dos, sizeof dos);
+  const uint16_t mz = d.U16();
+  d.Seek(0x3C);
+  NtStart start;
+  start.HeadersOffset = d.U32();
+  if (mz != kDosMagic || !source.Read(start.HeadersOffset, nt, sizeof nt))
+    return std::nullopt;
+  kx::ByteReader n(nt, sizeof nt);
+  if (n.U32() != kPeSignature)
+    return std::nullopt;
+  std::copy_n(nt + 4, sizeof start.FileHeader, start.FileHeader);
+  n.Skip(sizeof start.FileHeader);
+  start.Magic = n.U16();
+  if (start.Magic != kPe32Magic && start.Magic != kPe32PlusMagic)
+    return std::nullopt;
+  return start;
+}
+
+// A name of at most max characters that ends with a zero byte or where the source ends. Read in
+// pieces, fewer bytes at a time near the end of what the source holds.
+std::string ReadName(const PeSource &source, uint64_t at, size_t max = kMaxName) {
+  std::string name;
+  char piece[64];
+  size_t want = sizeof piece;
+  while (name.size() < max) {
+    const size_t n = std::min(want, max - name.size());
+    if (!source.Read(at, piece, n)) {
+      if (n == 1)
+        break;
+      want = n / 2;
+      continue;
+    }
+    const size_t length = strnlen(piece, n);
+    name.append(piece, length);
+    if (length < n)
+      break;
+    at += n;
+    want = std::min(want * 2, sizeof piece);
+  }
+  return name;
+}
+
+bool Read32(const PeSource &source, uint64_t at, uint32_t &value) {
+  uint8_t b[4];
+  if (!source.Read(at, b, sizeof b))
     return false;
-  out = data[pos] | (data[pos + 1] << 8);
+  value = kx::ByteReader(b, sizeof b).U32();
   return true;
 }
-bool Get32(const uint8_t *data, size_t size, uint64_t pos, uint32_t &out) {
-  if (pos + 4 > size)
+
+bool Read16(const PeSource &source, uint64_t at, uint16_t &value) {
+  uint8_t b[2];
+  if (!source.Read(at, b, sizeof b))
     return false;
-  out = data[pos] | (data[pos + 1] << 8) | (data[pos + 2] << 16) | (uint32_t(data[pos + 3]) << 24);
+  value = kx::ByteReader(b, sizeof b).U16();
   return true;
 }
+
 } // namespace
 
-std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) {
+bool PeSpan::Read(uint64_t offset, void *out, size_t size) const {
+  if (offset > FBytes.size() || size > FBytes.size() - offset)
+    return false;
+  if (size)
+    std::memcpy(out, FBytes.data() + offset, size);
+  return true;
+}
+
+bool PeFileRvas::Read(uint64_t rva, void *out, size_t size) const {
+  const size_t count = std::min(FImage.Sections.size(), kMaxMappedSections);
+  for (size_t i = 0; i < count; ++i) {
+    const PeSection &s = FImage.Sections[i];
+    const uint64_t end = uint64_t(s.VirtualAddress) + s.SizeOfRawData;
+    if (rva >= s.VirtualAddress && rva < end)
+      return size <= end - rva && FFile.Read(s.PointerToRawData + (rva - s.VirtualAddress), out, size);
+  }
+  return size <= FImage.SizeOfHeaders && rva <= FImage.SizeOfHeaders - size && FFile.Read(rva, out, size);
+}
+
+std::optional<PeImage> PeImage::Parse(const uint8_t *data, size_t size) { return Parse(PeSpan(data, size)); }
+
+std::optional<PeImage> PeImage::Parse(const PeSource &source) {
+  std::optional<NtStart> start = ReadNtStart(source);
+  if (!start)
+    return std::nullopt;
   PeImage img;
-  uint32_t v = 0, peOffset = 0;
-  if (!Get16(data, size, 0, v) || v != 0x5A4D || !Get32(data, size, 0x3C, peOffset))
-    return std::nullopt;
-  uint64_t pe = peOffset;
-  if (!Get32(data, size, pe, v) || v != 0x00004550)
-    return std::nullopt;
-  uint64_t fh = pe + 4;
-  uint32_t sectionCount = 0, optSize = 0, magic = 0;
-  if (!Get16(data, size, fh + 2, sectionCount) || !Get32(data, size, fh + 4, img.TimeDateStamp) ||
-      !Get32(data, size, fh + 8, img.PointerToSymbolTable) ||
-      !Get32(data, size, fh + 12, img.NumberOfSymbols) || !Get16(data, size, fh + 16, optSize))
-    return std::nullopt;
-  uint64_t oh = fh + 20;
-  if (!Get16(data, size, oh, magic) || (magic != 0x10B && magic != 0x20B))
-    return std::nullopt;
+  img.HeadersOffset = start->HeadersOffset;
+  kx::ByteReader fh(start->FileHeader, sizeof start->FileHeader);
+  img.Machine = fh.U16();
+  const uint16_t sectionCount = fh.U16();
+  img.TimeDateStamp = fh.U32();
+  img.PointerToSymbolTable = fh.U32();
+  img.NumberOfSymbols = fh.U32();
+  const uint16_t optSize = fh.U16();
+  img.Characteristics = fh.U16();
+
   // PE32+ has no BaseOfData, a 64-bit ImageBase and its directories 16 bytes further on. Such an
   // image is accepted only where it is based below 4 GiB, so its addresses fit 32 bits.
-  const bool plus = magic == 0x20B;
-  const uint32_t dirsAt = plus ? 112 : 96;
-  uint32_t dirCount = 0, imageBaseHigh = 0;
-  if (optSize < dirsAt || !Get32(data, size, oh + 4, img.SizeOfCode) ||
-      !Get32(data, size, oh + 8, img.SizeOfInitializedData) ||
-      !Get32(data, size, oh + 12, img.SizeOfUninitializedData) ||
-      !Get32(data, size, oh + 16, img.AddressOfEntryPoint) ||
-      !Get32(data, size, oh + 20, img.BaseOfCode) ||
-      !Get32(data, size, oh + (plus ? 24 : 28), img.ImageBase) ||
-      !Get32(data, size, oh + 56, img.SizeOfImage) || !Get32(data, size, oh + 60, img.SizeOfHeaders) ||
-      !Get32(data, size, oh + 64, img.CheckSum) ||
-      !Get32(data, size, oh + dirsAt - 4, dirCount))
+  const bool plus = start->Magic == kPe32PlusMagic;
+  const uint32_t dirsAt = start->DirectoriesAt();
+  uint8_t optional[112 + 16 * 8];
+  const uint64_t oh = start->OptionalHeader();
+  if (optSize < dirsAt || !source.Read(oh, optional, dirsAt))
     return std::nullopt;
+  kx::ByteReader o(optional, dirsAt);
+  o.Skip(2); // the magic
+  img.MajorLinkerVersion = o.U8();
+  img.MinorLinkerVersion = o.U8();
+  img.SizeOfCode = o.U32();
+  img.SizeOfInitializedData = o.U32();
+  img.SizeOfUninitializedData = o.U32();
+  img.AddressOfEntryPoint = o.U32();
+  img.BaseOfCode = o.U32();
   if (plus) {
-    if (!Get32(data, size, oh + 28, imageBaseHigh) || imageBaseHigh != 0)
+    img.ImageBase = o.U32();
+    if (o.U32() != 0)
       return std::nullopt;
-  } else if (!Get32(data, size, oh + 24, img.BaseOfData)) {
-    return std::nullopt;
+  } else {
+    img.BaseOfData = o.U32();
+    img.ImageBase = o.U32();
   }
+  o.Seek(56);
+  img.SizeOfImage = o.U32();
+  img.SizeOfHeaders = o.U32();
+  img.CheckSum = o.U32();
+  img.Subsystem = o.U16();
+  o.Seek(dirsAt - 4);
+  uint32_t dirCount = o.U32();
   img.Pe32Plus = plus;
   dirCount = std::min<uint32_t>(dirCount, (optSize - dirsAt) / 8);
   dirCount = std::min<uint32_t>(dirCount, 16);
+  if (dirCount && !source.Read(oh + dirsAt, optional + dirsAt, 8 * dirCount))
+    return std::nullopt;
+  kx::ByteReader dirs(optional + dirsAt, 8 * dirCount);
   for (uint32_t i = 0; i < dirCount; ++i) {
-    uint32_t rva = 0, len = 0;
-    if (!Get32(data, size, oh + dirsAt + 8 * i, rva) || !Get32(data, size, oh + dirsAt + 4 + 8 * i, len))
-      return std::nullopt;
-    img.DataDirectories.emplace_back(rva, len);
+    const uint32_t rva = dirs.U32();
+    img.DataDirectories.emplace_back(rva, dirs.U32());
   }
+
   uint64_t sh = oh + optSize;
+  img.Sections.reserve(sectionCount);
   for (uint32_t i = 0; i < sectionCount; ++i, sh += 40) {
-    PeSection s;
-    if (sh + 40 > size)
+    uint8_t entry[40];
+    if (!source.Read(sh, entry, sizeof entry))
       return std::nullopt;
-    const char *name = reinterpret_cast<const char *>(data + sh);
-    s.Name.assign(name, strnlen(name, 8));
-    if (std::optional<uint64_t> at = img.LongNameOffset(s.Name); at && *at < size) {
-      std::string longName;
-      for (uint64_t i = *at; i < size && data[i] && longName.size() < 256; ++i)
-        longName += char(data[i]);
-      s.Name = std::move(longName);
+    kx::ByteReader e(entry, sizeof entry);
+    PeSection s;
+    const std::string_view name = e.Text(8);
+    s.Name.assign(name.data(), strnlen(name.data(), name.size()));
+    if (std::optional<uint64_t> at = img.LongNameOffset(s.Name)) {
+      char first = 0;
+      if (source.Read(*at, &first, 1))
+        s.Name = ReadName(source, *at, 256);
     }
-    Get32(data, size, sh + 8, s.VirtualSize);
-    Get32(data, size, sh + 12, s.VirtualAddress);
-    Get32(data, size, sh + 16, s.SizeOfRawData);
-    Get32(data, size, sh + 20, s.PointerToRawData);
-    Get32(data, size, sh + 36, s.Characteristics);
+    s.VirtualSize = e.U32();
+    s.VirtualAddress = e.U32();
+    s.SizeOfRawData = e.U32();
+    s.PointerToRawData = e.U32();
+    e.Seek(36);
+    s.Characteristics = e.U32();
     img.Sections.push_back(std::move(s));
   }
   return img;
+}
+
+std::pair<uint32_t, uint32_t> PeImage::Directory(size_t index) const {
+  return index < DataDirectories.size() ? DataDirectories[index] : std::pair<uint32_t, uint32_t>();
+}
+
+std::vector<PeExport> ReadExports(const PeSource &image, uint32_t dirRva, uint32_t dirSize) {
+  std::vector<PeExport> exports;
+  uint8_t header[20];
+  if (dirRva == 0 || !image.Read(uint64_t(dirRva) + 0x14, header, sizeof header))
+    return exports;
+  kx::ByteReader h(header, sizeof header);
+  const uint32_t functionCount = h.U32(), nameCount = std::min(h.U32(), kMaxExportNames);
+  const uint32_t functions = h.U32(), names = h.U32(), ordinals = h.U32();
+  for (uint32_t i = 0; i < nameCount; ++i) {
+    uint32_t nameRva = 0, functionRva = 0;
+    uint16_t ordinal = 0;
+    if (!Read32(image, uint64_t(names) + 4ull * i, nameRva) || !Read16(image, uint64_t(ordinals) + 2ull * i, ordinal))
+      break;
+    if (ordinal >= functionCount || !Read32(image, uint64_t(functions) + 4ull * ordinal, functionRva))
+      continue;
+    if (functionRva == 0 || (functionRva >= dirRva && functionRva - dirRva < dirSize))
+      continue; // empty slot or forwarder ("OTHERDLL.Name")
+    std::string name = ReadName(image, nameRva);
+    if (!name.empty())
+      exports.push_back({functionRva, std::move(name)});
+  }
+  return exports;
+}
+
+std::optional<uint32_t> FindExport(const PeSource &image, std::string_view name) {
+  // Only the export directory's entry is read from the optional header: the tools look up a
+  // module that the loader has mapped, whose headers it has checked already.
+  std::optional<NtStart> start = ReadNtStart(image);
+  if (!start)
+    return std::nullopt;
+  uint8_t entry[12];
+  if (!image.Read(start->OptionalHeader() + start->DirectoriesAt() - 4, entry, sizeof entry))
+    return std::nullopt;
+  kx::ByteReader r(entry, sizeof entry);
+  const uint32_t count = r.U32(), dirRva = r.U32(), dirSize = r.U32();
+  if (count < 1 || dirRva == 0)
+    return std::nullopt;
+  for (const PeExport &e : ReadExports(image, dirRva, dirSize))
+    if (e.Name == name)
+      return e.Rva;
+  return std::nullopt;
+}
+
+std::optional<std::vector<PeImport>> ReadImports(const PeSource &image, uint32_t dirRva, uint32_t dirSize) {
+  std::vector<PeImport> imports;
+  const uint64_t end = uint64_t(dirRva) + dirSize;
+  for (uint64_t at = dirRva; at + 20 <= end; at += 20) {
+    uint8_t descriptor[20];
+    if (!image.Read(at, descriptor, sizeof descriptor))
+      return std::nullopt;
+    kx::ByteReader d(descriptor, sizeof descriptor);
+    PeImport import;
+    import.LookupTable = d.U32();
+    d.Skip(8); // time stamp, forwarder chain
+    const uint32_t nameRva = d.U32();
+    import.AddressTable = d.U32();
+    if (!nameRva && !import.AddressTable)
+      break; // the end of the list
+    if (nameRva)
+      import.Module = ReadName(image, nameRva);
+    imports.push_back(std::move(import));
+  }
+  return imports;
+}
+
+std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint32_t dirRva, uint32_t dirSize) {
+  std::vector<PeRuntimeFunction> functions;
+  const uint32_t count = dirSize / 12;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t entry[12];
+    if (!image.Read(uint64_t(dirRva) + 12ull * i, entry, sizeof entry))
+      break;
+    kx::ByteReader e(entry, sizeof entry);
+    PeRuntimeFunction f;
+    f.Begin = e.U32();
+    f.End = e.U32();
+    f.UnwindInfo = e.U32();
+    functions.push_back(f);
+  }
+  return functions;
 }
 
 std::vector<uint8_t> PeImage::MapImage(const uint8_t *data, size_t size) const {
@@ -142,13 +339,13 @@ PeImage::FindResourceData(const uint8_t *data, size_t size, uint32_t type,
 
   // Walks one directory level; calls match(entryNameField) and returns the entry's target.
   auto findEntry = [&](uint64_t dir, auto &&match) -> std::optional<uint32_t> {
-    uint32_t named = 0, ids = 0;
-    if (!Get16(data, size, dir + 12, named) || !Get16(data, size, dir + 14, ids))
+    kx::ByteReader r = ReaderAt(data, size, dir + 12);
+    const uint32_t named = r.U16(), ids = r.U16();
+    if (r.Failed())
       return std::nullopt;
     for (uint32_t i = 0; i < named + ids; ++i) {
-      uint32_t nameField = 0, target = 0;
-      if (!Get32(data, size, dir + 16 + 8 * i, nameField) ||
-          !Get32(data, size, dir + 20 + 8 * i, target))
+      const uint32_t nameField = r.U32(), target = r.U32();
+      if (r.Failed())
         return std::nullopt;
       if (match(nameField))
         return target;
@@ -162,11 +359,12 @@ PeImage::FindResourceData(const uint8_t *data, size_t size, uint32_t type,
     if (!(f & 0x80000000u))
       return false;
     uint64_t pos = root + (f & 0x7FFFFFFFu);
-    uint32_t len = 0;
-    if (!Get16(data, size, pos, len) || len != name.size() || pos + 2 + 2 * uint64_t(len) > size)
+    kx::ByteReader r = ReaderAt(data, size, pos);
+    const uint32_t len = r.U16();
+    if (r.Failed() || len != name.size() || !r.Has(2 * size_t(len)))
       return false;
     for (uint32_t i = 0; i < len; ++i) {
-      uint32_t ch = data[pos + 2 + 2 * i] | (data[pos + 3 + 2 * i] << 8);
+      const uint32_t ch = r.U16();
       if (ch > 0x7F || std::toupper(int(ch)) != std::toupper((unsigned char)name[i]))
         return false;
     }
@@ -178,9 +376,9 @@ PeImage::FindResourceData(const uint8_t *data, size_t size, uint32_t type,
   auto langEntry = findEntry(root + (*nameEntry & 0x7FFFFFFFu), [](uint32_t) { return true; });
   if (!langEntry || (*langEntry & 0x80000000u))
     return std::nullopt;
-  uint32_t dataRva = 0, dataSize = 0;
-  if (!Get32(data, size, root + *langEntry, dataRva) ||
-      !Get32(data, size, root + *langEntry + 4, dataSize))
+  kx::ByteReader entry = ReaderAt(data, size, root + *langEntry);
+  const uint32_t dataRva = entry.U32(), dataSize = entry.U32();
+  if (entry.Failed())
     return std::nullopt;
   auto offset = FileOffsetOfRva(dataRva);
   if (!offset || uint64_t(*offset) + dataSize > size)

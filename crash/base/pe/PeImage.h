@@ -1,14 +1,40 @@
 #pragma once
-// Read-only view of a 32-bit PE image given as bytes (the file, or just its headers). Every
-// field is read with bounds checks; a malformed image gives nullopt instead of a fault.
+// The one reader of PE images: the DOS header, the NT signature, the file and optional headers
+// (PE32, and PE32+ based below 4 GiB), the data directories, the section table, and the export,
+// import and exception (.pdata) directories. It reads through a PeSource: the bytes of a file,
+// the image as the loader maps it (given as a span bounded by SizeOfImage), or the memory of a
+// traced process. Every field is read with bounds checks; a malformed image gives nullopt or an
+// empty list instead of a fault.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace debuginfo {
+
+// Reads an image's bytes by their offset from its start: in a mapped image or in process memory
+// that is the RVA; in a file it is the file offset (the headers lie at the same place in both).
+class PeSource {
+public:
+  virtual ~PeSource() = default;
+  // False, with out left undefined, when any of the size bytes cannot be read.
+  virtual bool Read(uint64_t offset, void *out, size_t size) const = 0;
+};
+
+// A PeSource over bytes in memory: a file's bytes or a mapped image bounded by its size.
+class PeSpan : public PeSource {
+public:
+  explicit PeSpan(std::span<const uint8_t> bytes) : FBytes(bytes) {}
+  PeSpan(const uint8_t *data, size_t size) : FBytes(data, data ? size : 0) {}
+  bool Read(uint64_t offset, void *out, size_t size) const override;
+  std::span<const uint8_t> Bytes() const { return FBytes; }
+
+private:
+  std::span<const uint8_t> FBytes;
+};
 
 struct PeSection {
   std::string Name; // long names ("/nnn") resolved through the COFF string table when it is there
@@ -23,10 +49,60 @@ struct PeSection {
 inline constexpr uint32_t kSectionCode = 0x20;
 inline constexpr uint32_t kResourceTypeRcData = 10;
 
+// Indexes of the data directories.
+inline constexpr size_t kDirectoryExport = 0;
+inline constexpr size_t kDirectoryImport = 1;
+inline constexpr size_t kDirectoryResource = 2;
+inline constexpr size_t kDirectoryException = 3;
+
+inline constexpr uint16_t kSubsystemWindowsGui = 2;
+inline constexpr uint16_t kSubsystemWindowsConsole = 3;
+
+// A named export: the function's RVA and its name (at most 255 characters).
+struct PeExport {
+  uint32_t Rva = 0;
+  std::string Name;
+};
+
+// One module an image imports from: its name (at most 255 characters), the RVA of its import
+// lookup table (0 where the linker left it out) and of its import address table.
+struct PeImport {
+  std::string Module;
+  uint32_t LookupTable = 0;
+  uint32_t AddressTable = 0;
+};
+
+// One entry of the exception directory of a PE32+ image: the function's RVA range and the RVA
+// of its unwind information.
+struct PeRuntimeFunction {
+  uint32_t Begin = 0;
+  uint32_t End = 0;
+  uint32_t UnwindInfo = 0;
+};
+
+struct PeImage;
+
+// A PeSource that reads a file's bytes by RVA, through the section table of its headers (RVAs
+// inside the headers read the headers). The image and the bytes must outlive it.
+class PeFileRvas : public PeSource {
+public:
+  PeFileRvas(const PeImage &image, std::span<const uint8_t> file) : FImage(image), FFile(file) {}
+  bool Read(uint64_t rva, void *out, size_t size) const override;
+
+private:
+  const PeImage &FImage;
+  PeSpan FFile;
+};
+
 struct PeImage {
+  uint32_t HeadersOffset = 0; // e_lfanew: where the NT signature lies
+  uint16_t Machine = 0;
+  uint16_t Characteristics = 0;
   uint32_t TimeDateStamp = 0;
   uint32_t PointerToSymbolTable = 0;
   uint32_t NumberOfSymbols = 0;
+  uint8_t MajorLinkerVersion = 0;
+  uint8_t MinorLinkerVersion = 0;
   uint32_t SizeOfCode = 0;
   uint32_t SizeOfInitializedData = 0;
   uint32_t SizeOfUninitializedData = 0;
@@ -37,6 +113,7 @@ struct PeImage {
   uint32_t SizeOfImage = 0;
   uint32_t SizeOfHeaders = 0;
   uint32_t CheckSum = 0;
+  uint16_t Subsystem = 0;
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;
 
@@ -44,6 +121,10 @@ struct PeImage {
 
   // Parses the DOS and PE headers and the section table: PE32, and PE32+ based below 4 GiB.
   static std::optional<PeImage> Parse(const uint8_t *data, size_t size);
+  static std::optional<PeImage> Parse(const PeSource &source);
+
+  // The data directory's (RVA, size); (0, 0) when the headers have no such entry.
+  std::pair<uint32_t, uint32_t> Directory(size_t index) const;
 
   // The image as the loader lays it out in memory (headers and sections at their RVAs, the
   // rest zero), from the file's bytes; at most 256 MiB whatever the headers claim.
@@ -66,5 +147,25 @@ struct PeImage {
                                                                 uint32_t type,
                                                             std::string_view name) const;
 };
+
+// The named exports of the export directory at dirRva (size dirSize) of the image that source
+// reads by RVA, in the order of the name table. Forwarders (an address inside the directory),
+// empty slots, unreadable entries and empty names are left out; reading stops at the first
+// unreadable name pointer or ordinal, and after 65536 names.
+std::vector<PeExport> ReadExports(const PeSource &image, uint32_t dirRva, uint32_t dirSize);
+
+// The RVA of the function exported under exactly this name by the image that source reads by
+// RVA; nullopt when the headers are not those of a PE image, there is no such export, or it is
+// forwarded. Only the headers up to the export directory's entry need to be there.
+std::optional<uint32_t> FindExport(const PeSource &image, std::string_view name);
+
+// The import descriptors of the import directory at dirRva (size dirSize), up to the empty one
+// that ends the list or the end of the directory; nullopt when a descriptor inside the
+// directory cannot be read.
+std::optional<std::vector<PeImport>> ReadImports(const PeSource &image, uint32_t dirRva, uint32_t dirSize);
+
+// The entries of the exception directory at dirRva (size dirSize, 12 bytes an entry); the
+// entries up to the first unreadable one.
+std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint32_t dirRva, uint32_t dirSize);
 
 } // namespace debuginfo

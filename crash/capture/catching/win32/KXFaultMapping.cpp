@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <memory>
 #include <unwind.h>
 
@@ -16,6 +17,7 @@
 #include "crash/capture/catching/KXSystemExceptions.h"
 #include "crash/capture/catching/win32/KXThreadRecord.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/base/pe/win32/LoadedImage.h"
 
 extern "C" void kx_fault_thunk() asm("kx_fault_thunk_sym");
 extern "C" [[noreturn]] void kx_throw_mapped_fault() asm("kx_throw_mapped_fault_sym");
@@ -150,9 +152,10 @@ void StartOverflowThread() {
   if (gOverflowThread)
     return;
   std::uintptr_t own = ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HasOwnUnwindTables));
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(own + reinterpret_cast<const IMAGE_DOS_HEADER *>(own)->e_lfanew);
+  // Without readable headers the range stays empty: an overflow is then left to the system.
+  std::optional<debuginfo::LoadedImage> image = debuginfo::ReadLoadedImage(reinterpret_cast<const void *>(own));
   gOwnBegin = own;
-  gOwnEnd = own + nt->OptionalHeader.SizeOfImage;
+  gOwnEnd = image ? own + image->Bytes.size() : own;
   gOverflowStart = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   gOverflowDone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   DWORD id = 0;

@@ -2,15 +2,14 @@
 
 #include <tlhelp32.h>
 
+#include "crash/base/pe/win32/LoadedImage.h"
+
 #include <algorithm>
 #include <string>
 
 namespace kx {
 
 namespace {
-
-using ImageNtHeaders = IMAGE_NT_HEADERS32;
-constexpr WORD kOptionalMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
 
 // True when [rva, rva + size) lies inside an image of imageSize bytes.
 bool InImage(ULONG_PTR rva, ULONG_PTR size, ULONG_PTR imageSize) {
@@ -58,34 +57,23 @@ std::vector<HMODULE> LoadedModules() {
 }
 
 bool ImportPatcher::PatchModule(HMODULE module, FARPROC original, FARPROC replacement, int &count) {
-  auto base = reinterpret_cast<const BYTE *>(module);
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0)
+  // Only images of this process's kind hold import address tables of pointers this code writes.
+  std::optional<debuginfo::LoadedImage> image = debuginfo::ReadLoadedImage(module);
+  if (!image || image->Headers.Pe32Plus != (sizeof(void *) == 8))
     return true; // not an image this code understands: nothing to patch
-  // The headers lie in the first page(s) of the image; the size check follows once it is known.
-  MEMORY_BASIC_INFORMATION info{};
-  if (!VirtualQuery(base, &info, sizeof info) || ULONG_PTR(dos->e_lfanew) + sizeof(ImageNtHeaders) > info.RegionSize)
-    return true;
-  auto nt = reinterpret_cast<const ImageNtHeaders *>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != kOptionalMagic)
-    return true;
-  ULONG_PTR imageSize = nt->OptionalHeader.SizeOfImage;
-  if (!InImage(ULONG_PTR(dos->e_lfanew), sizeof(ImageNtHeaders), imageSize) ||
-      nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_IMPORT)
-    return true;
-  const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (!directory.VirtualAddress || !directory.Size)
+  auto base = reinterpret_cast<const BYTE *>(module);
+  const ULONG_PTR imageSize = image->Bytes.size();
+  const auto [directoryRva, directorySize] = image->Headers.Directory(debuginfo::kDirectoryImport);
+  if (!directoryRva || !directorySize)
     return true; // imports nothing
-  if (!InImage(directory.VirtualAddress, directory.Size, imageSize))
+  if (!InImage(directoryRva, directorySize, imageSize))
     return false;
-
-  ULONG_PTR directoryEnd = ULONG_PTR(directory.VirtualAddress) + directory.Size;
-  for (ULONG_PTR at = directory.VirtualAddress; at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= directoryEnd;
-       at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + at);
-    if (!descriptor->Name && !descriptor->FirstThunk)
-      break; // end of the list
-    ULONG_PTR table = descriptor->FirstThunk;
+  std::optional<std::vector<debuginfo::PeImport>> imports =
+      debuginfo::ReadImports(debuginfo::PeSpan(image->Bytes), directoryRva, directorySize);
+  if (!imports)
+    return false;
+  for (const debuginfo::PeImport &import : *imports) {
+    ULONG_PTR table = import.AddressTable;
     if (!table || !InImage(table, sizeof(FARPROC), imageSize))
       return false;
     for (ULONG_PTR slotRva = table; InImage(slotRva, sizeof(FARPROC), imageSize); slotRva += sizeof(FARPROC)) {

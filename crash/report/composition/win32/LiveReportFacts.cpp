@@ -11,6 +11,7 @@
 #include "crash/report/composition/win32/CompletionThread.h"
 #include "crash/base/settings/KXText.h"
 #include "crash/base/settings/win32/KXWin32Platform.h"
+#include "crash/base/pe/win32/LoadedImage.h"
 #include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
 #include "crash/analysis/stacktrace/win32/LiveTraceTarget.h"
 #include "crash/analysis/stacktrace/LocationLine.h"
@@ -309,17 +310,8 @@ std::string KXLiveReportFacts::LoadedModulePath(const std::string &name) {
 }
 
 int KXLiveReportFacts::LinkerMajorVersion() {
-  auto *base = reinterpret_cast<const uint8_t *>(ReporterModule());
-  if (!base)
-    return -1;
-  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 || dos->e_lfanew > 0x10000)
-    return -1;
-  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE)
-    return -1;
-  // The linker version sits at the same place in the 32-bit and the 64-bit optional header.
-  return nt->OptionalHeader.MajorLinkerVersion;
+  std::optional<debuginfo::LoadedImage> image = debuginfo::ReadLoadedImage(ReporterModule());
+  return image ? image->Headers.MajorLinkerVersion : -1;
 }
 
 // --- threads and stacks -----------------------------------------------------------------------------

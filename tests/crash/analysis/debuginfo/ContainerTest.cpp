@@ -32,8 +32,8 @@ TEST(PackedInt, ShortAndEscapedForms) {
   EXPECT_EQ(Packed(-0x180).size(), 5u);
   for (int32_t v : {0, 1, -1, 127, -127, 128, -128, -129, 0x180, INT32_MAX, INT32_MIN}) {
     auto bytes = Packed(v);
-    ByteReader r(bytes.data(), bytes.size());
-    EXPECT_EQ(r.PackedInt(), v);
+    kx::ByteReader r(bytes.data(), bytes.size());
+    EXPECT_EQ(PackedInt(r), v);
     EXPECT_FALSE(r.Failed());
     EXPECT_EQ(r.Remaining(), 0u);
   }
@@ -43,14 +43,14 @@ TEST(PackedString, LengthLimitAndTruncation) {
   ByteWriter w;
   w.PackedString("abc");
   w.PackedString(std::string(300, 'x'));
-  ByteReader r(w.Bytes.data(), w.Bytes.size());
-  EXPECT_EQ(r.PackedString(), "abc");
-  EXPECT_EQ(r.PackedString(), std::string(255, 'x'));
+  kx::ByteReader r(w.Bytes.data(), w.Bytes.size());
+  EXPECT_EQ(PackedString(r), "abc");
+  EXPECT_EQ(PackedString(r), std::string(255, 'x'));
   EXPECT_EQ(r.Remaining(), 0u);
 
   const uint8_t truncated[] = {5, 'a', 'b'};
-  ByteReader t(truncated, sizeof truncated);
-  EXPECT_EQ(t.PackedString(), "");
+  kx::ByteReader t(truncated, sizeof truncated);
+  EXPECT_EQ(PackedString(t), "");
   EXPECT_EQ(t.Remaining(), 0u);
   EXPECT_EQ(t.U32(), 0u);
   EXPECT_TRUE(t.Failed());
