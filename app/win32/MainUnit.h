@@ -1,9 +1,9 @@
 #pragma once
 // The station tool's one window: connect to the station, read the logger interval, set a
 // new one.
+#include "app/StationSession.h"
 #include "hid/win32/HidController.h"
 #include "runtime/win32/Forms.h"
-#include "app/StationSession.h"
 
 // Control identifiers, in declaration order; other processes find the controls by them.
 enum TForm1Control {

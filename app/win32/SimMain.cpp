@@ -1,8 +1,8 @@
 // TidewellSim.exe: the tool with a simulated Fine Offset station (logger interval 30
 // minutes) instead of the system's HID devices. Every report exchanged with the station is
 // written to TidewellSim.traffic.log beside the exe.
-#include "hid/win32/SimHidPlatform.h"
 #include "app/win32/Startup.h"
+#include "hid/win32/SimHidPlatform.h"
 
 #include <string>
 

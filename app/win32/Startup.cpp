@@ -1,9 +1,9 @@
 #include "app/win32/Startup.h"
 
+#include "app/win32/MainUnit.h"
+#include "crash/shell/win32/KXReporter.h"
 #include "runtime/win32/Application.h"
 #include "runtime/win32/RuntimeHooks.h"
-#include "crash/shell/win32/KXReporter.h"
-#include "app/win32/MainUnit.h"
 
 int RunTidewell() {
   // The crash reporter comes first and goes last.

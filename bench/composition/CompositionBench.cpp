@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "bench/figure/BenchFigure.h"
+#include "crash/capture/exception/KXHandlers.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/report/composition/ReportComposer.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
 #include "runtime/Exception.h"
 #include "tests/crash/capture/exception/FakeHost.h"
-#include "crash/capture/exception/KXHandlers.h"
-#include "crash/report/composition/win32/LiveReportFacts.h"
-#include "crash/report/composition/ReportComposer.h"
-#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 using namespace kx;
 using namespace kx::test;

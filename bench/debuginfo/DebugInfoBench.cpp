@@ -4,9 +4,9 @@
 // "baseline_linear_scan" (a plain scan over the publics) and "baseline_inflate" (decompressing
 // the container's block without building the model).
 #include "crash/analysis/debuginfo/Deflate.h"
-#include "tools/kesgen/ExeDebugInfo.h"
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/analysis/debuginfo/Scrambler.h"
+#include "tools/kesgen/ExeDebugInfo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "crash/analysis/disasm/Decoder.h"
 #include "bench/figure/BenchFigure.h"
+#include "crash/analysis/disasm/Decoder.h"
 #include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;

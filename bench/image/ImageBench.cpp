@@ -16,8 +16,8 @@
 #include <string>
 
 #include "bench/figure/BenchFigure.h"
-#include "crash/output/image/NVPngEncoding.h"
 #include "crash/output/image/NVPixels.h"
+#include "crash/output/image/NVPngEncoding.h"
 
 using namespace kx;
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "tests/crash/analysis/stacktrace/DeepChain.h"
 #include "crash/analysis/stacktrace/StackTracer.h"
+#include "tests/crash/analysis/stacktrace/DeepChain.h"
 
 using namespace tidewell::stacktrace;
 using tidewell::stacktrace::test::DeepChain;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "crash/capture/exception/ProgressAlert.h"
 #include "crash/delivery/KXAttachmentFiles.h"
 #include "crash/delivery/KXDeliverySettings.h"
 #include "crash/delivery/KXDnsQuery.h"
@@ -17,7 +18,6 @@
 #include "crash/delivery/KXMailText.h"
 #include "crash/delivery/KXMapiMessage.h"
 #include "crash/delivery/KXNetwork.h"
-#include "crash/capture/exception/ProgressAlert.h"
 
 namespace kx {
 

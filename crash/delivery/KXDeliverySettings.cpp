@@ -1,7 +1,7 @@
 #include "crash/delivery/KXDeliverySettings.h"
 
-#include "crash/output/KXReportFields.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/output/KXReportFields.h"
 
 namespace kx {
 

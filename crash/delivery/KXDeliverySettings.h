@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "crash/base/settings/KXFields.h"
-#include "crash/delivery/KXSendProgress.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/delivery/KXSendProgress.h"
 
 namespace kx {
 

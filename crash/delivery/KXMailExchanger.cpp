@@ -1,8 +1,8 @@
 #include "crash/delivery/KXMailExchanger.h"
 
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXDnsMessage.h"
 #include "crash/delivery/KXMailAddresses.h"
-#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

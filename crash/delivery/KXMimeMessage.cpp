@@ -1,8 +1,8 @@
 #include "crash/delivery/KXMimeMessage.h"
 
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXMailAddresses.h"
-#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

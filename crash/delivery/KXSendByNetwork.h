@@ -8,8 +8,8 @@
 #include "crash/delivery/KXAttachmentFiles.h"
 #include "crash/delivery/KXDnsQuery.h"
 #include "crash/delivery/KXHttpRequest.h"
-#include "crash/delivery/KXMailText.h"
 #include "crash/delivery/KXMailExchanger.h"
+#include "crash/delivery/KXMailText.h"
 #include "crash/delivery/KXNetwork.h"
 #include "crash/delivery/KXSendProgress.h"
 

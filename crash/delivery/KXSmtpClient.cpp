@@ -1,10 +1,10 @@
 #include "crash/delivery/KXSmtpClient.h"
 
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXMailAddresses.h"
 #include "crash/delivery/KXMimeMessage.h"
 #include "crash/delivery/KXServerConnection.h"
 #include "crash/delivery/KXSmtpReply.h"
-#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
 #include "crash/output/KXAttachmentList.h"
 
+#include "crash/base/settings/KXText.h"
 #include "crash/output/KXBugFilePaths.h"
 #include "crash/output/KXBugReportSave.h"
-#include "crash/base/settings/KXText.h"
 
 namespace kx {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "crash/base/settings/KXFields.h"
 #include "crash/output/KXAttachmentSettings.h"
 #include "crash/output/KXBugFileSystem.h"
-#include "crash/base/settings/KXFields.h"
 #include "crash/output/KXFileStore.h"
 
 namespace kx {

@@ -1,7 +1,7 @@
 #include "crash/output/KXAttachmentPreparation.h"
 
-#include "crash/output/KXBugFilePaths.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/output/KXBugFilePaths.h"
 #include "crash/output/KXZipArchive.h"
 
 namespace kx {

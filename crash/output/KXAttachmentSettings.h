@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "crash/output/KXBugFileRules.h"
 #include "crash/base/settings/KXFields.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/output/KXBugFileRules.h"
 
 namespace kx {
 

@@ -8,8 +8,8 @@
 #include <new>
 
 #include "crash/analysis/debuginfo/Crc32.h"
-#include "crash/output/KXBugFilePaths.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/output/KXBugFilePaths.h"
 
 namespace kx {
 

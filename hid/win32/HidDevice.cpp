@@ -1,9 +1,9 @@
 #include "hid/win32/HidDevice.h"
 
-#include "runtime/Exception.h"
-#include "runtime/win32/WideText.h"
 #include "hid/win32/HidController.h"
 #include "hid/win32/HidReadThread.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/WideText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "hid/win32/HidReadThread.h"
 
+#include "hid/win32/HidDevice.h"
 #include "runtime/ClassInfo.h"
 #include "runtime/Exception.h"
-#include "hid/win32/HidDevice.h"
 
 #include <algorithm>
 

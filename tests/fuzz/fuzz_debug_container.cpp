@@ -13,11 +13,11 @@
 #include <cstring>
 #include <vector>
 
-#include "crash/base/bytes/ByteStream.h"
-#include "tests/fuzz/DebugInfoFuzzing.h"
 #include "crash/analysis/debuginfo/Deflate.h"
 #include "crash/analysis/debuginfo/Scrambler.h"
+#include "crash/base/bytes/ByteStream.h"
 #include "tests/crash/analysis/debuginfo/TestImage.h"
+#include "tests/fuzz/DebugInfoFuzzing.h"
 
 namespace {
 

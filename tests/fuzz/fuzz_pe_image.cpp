@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/fuzz/DebugInfoFuzzing.h"
 #include "crash/analysis/disasm/FunctionAnalysis.h"
 #include "crash/analysis/disasm/ModuleImage.h"
 #include "crash/base/pe/PeImage.h"
+#include "tests/fuzz/DebugInfoFuzzing.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/fuzz/DebugInfoFuzzing.h"
 #include "tests/crash/analysis/debuginfo/TestImage.h"
+#include "tests/fuzz/DebugInfoFuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kx::fuzz::MemoryModuleFiles files;

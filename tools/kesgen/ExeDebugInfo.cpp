@@ -1,10 +1,10 @@
 #include "tools/kesgen/ExeDebugInfo.h"
 
-#include "crash/base/bytes/ByteStream.h"
 #include "crash/analysis/debuginfo/Crc32.h"
-#include "tools/kesgen/DwarfForms.h"
-#include "tools/kesgen/CodeRanges.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
+#include "crash/base/bytes/ByteStream.h"
+#include "tools/kesgen/CodeRanges.h"
+#include "tools/kesgen/DwarfForms.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,10 +5,10 @@
 // (named after the file without its extension), functions named "Class.Method", and the line
 // numbers of our sources. Functions outside our sources are kept as publics without a unit, so
 // an address in library code is never credited to a neighbouring function of ours.
-#include "tools/kesgen/DwarfSections.h"
-#include "tools/kesgen/CodeRanges.h"
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/base/pe/PeImage.h"
+#include "tools/kesgen/CodeRanges.h"
+#include "tools/kesgen/DwarfSections.h"
 
 #include <cstdint>
 #include <span>

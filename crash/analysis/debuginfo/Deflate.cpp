@@ -1,7 +1,7 @@
 #include "crash/analysis/debuginfo/Deflate.h"
 
-#include "crash/base/bytes/ByteStream.h"
 #include "crash/analysis/debuginfo/Crc32.h"
+#include "crash/base/bytes/ByteStream.h"
 
 #include <zlib.h>
 

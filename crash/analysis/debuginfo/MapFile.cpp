@@ -1,9 +1,9 @@
 #include "crash/analysis/debuginfo/MapFile.h"
 
-#include "crash/base/bytes/ByteStream.h"
 #include "crash/analysis/debuginfo/Deflate.h"
 #include "crash/analysis/debuginfo/Scrambler.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
+#include "crash/base/bytes/ByteStream.h"
 
 #include <algorithm>
 #include <cctype>

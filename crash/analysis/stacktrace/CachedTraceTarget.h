@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "crash/analysis/stacktrace/TraceTarget.h"
 #include "crash/analysis/disasm/PageCachedMemory.h"
+#include "crash/analysis/stacktrace/TraceTarget.h"
 
 namespace tidewell::stacktrace {
 

@@ -9,12 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "crash/analysis/stacktrace/ExportTable.h"
 #include "crash/analysis/debuginfo/MapFile.h"
-#include "crash/analysis/stacktrace/RuntimeNames.h"
-#include "crash/analysis/stacktrace/TraceTarget.h"
 #include "crash/analysis/disasm/FunctionAnalysis.h"
 #include "crash/analysis/disasm/UnwindTables.h"
+#include "crash/analysis/stacktrace/ExportTable.h"
+#include "crash/analysis/stacktrace/RuntimeNames.h"
+#include "crash/analysis/stacktrace/TraceTarget.h"
 
 namespace tidewell::stacktrace {
 

@@ -7,12 +7,12 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/analysis/stacktrace/ReturnAddress.h"
+#include "crash/base/settings/KXSettingsObject.h"
 #include "crash/capture/exception/KXCaughtException.h"
 #include "crash/capture/exception/KXComposition.h"
 #include "crash/capture/exception/KXException.h"
-#include "crash/analysis/stacktrace/ReturnAddress.h"
 #include "crash/capture/exception/KXExceptionHost.h"
-#include "crash/base/settings/KXSettingsObject.h"
 
 namespace kx {
 

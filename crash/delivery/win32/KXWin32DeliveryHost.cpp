@@ -5,14 +5,14 @@
 #include <random>
 
 #include "crash/capture/exception/KXException.h"
-#include "crash/output/win32/KXWin32Attachments.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 #include "crash/delivery/win32/KXWin32FileSource.h"
 #include "crash/delivery/win32/KXWin32Mailto.h"
 #include "crash/delivery/win32/KXWin32Mapi.h"
 #include "crash/delivery/win32/KXWin32Network.h"
 #include "crash/delivery/win32/KXWin32Proxy.h"
 #include "crash/delivery/win32/KXWin32SystemDns.h"
-#include "crash/capture/threads/win32/ProcessLock.h"
+#include "crash/output/win32/KXWin32Attachments.h"
 #include "crash/ui/progress/win32/ProgressAlertWin32.h"
 
 namespace kx {

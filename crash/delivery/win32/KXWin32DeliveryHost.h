@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "crash/delivery/KXDeliverBugReport.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/delivery/KXDeliverBugReport.h"
 #include "crash/delivery/win32/KXWin32DeliveryConfig.h"
 #include "crash/output/image/NVBitmap.h"
 

@@ -1,7 +1,7 @@
 #include "crash/delivery/win32/KXWin32ExceptionSend.h"
 
-#include "crash/delivery/KXDeliverySettings.h"
 #include "crash/base/settings/KXSettingsObject.h"
+#include "crash/delivery/KXDeliverySettings.h"
 #include "crash/delivery/win32/KXWin32DeliveryHost.h"
 
 namespace kx {

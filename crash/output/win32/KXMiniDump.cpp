@@ -2,9 +2,9 @@
 
 #include <dbghelp.h>
 
+#include "crash/capture/threads/win32/ProcessLock.h"
 #include "crash/output/KXAttachmentList.h"
 #include "crash/output/win32/KXWin32BugFileSystem.h"
-#include "crash/capture/threads/win32/ProcessLock.h"
 
 namespace kx {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "crash/output/KXBugReportSave.h"
 #include "crash/capture/exception/KXException.h"
+#include "crash/output/KXBugReportSave.h"
 
 namespace kx {
 

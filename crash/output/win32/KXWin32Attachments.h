@@ -3,8 +3,8 @@
 // or an exception object's) and prepared over the real file system.
 #include <string>
 
-#include "crash/output/KXSendAttachments.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/output/KXSendAttachments.h"
 
 namespace kx {
 

@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
+#include "crash/base/settings/KXExpand.h"
+#include "crash/base/settings/win32/KXSettingsShell.h"
+#include "crash/capture/threads/win32/ProcessLock.h"
 #include "crash/output/KXAttachmentSettings.h"
 #include "crash/output/KXBugReportSave.h"
-#include "crash/base/settings/KXExpand.h"
 #include "crash/output/win32/KXSaveDialog.h"
-#include "crash/base/settings/win32/KXSettingsShell.h"
 #include "crash/output/win32/KXWin32BugFileSystem.h"
-#include "crash/capture/threads/win32/ProcessLock.h"
 
 namespace kx {
 

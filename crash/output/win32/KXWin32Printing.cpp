@@ -4,8 +4,8 @@
 
 #include "crash/base/settings/KXDefaults.h"
 #include "crash/base/settings/win32/KXSettingsShell.h"
-#include "crash/output/win32/KXWin32TextDevice.h"
 #include "crash/capture/threads/win32/ProcessLock.h"
+#include "crash/output/win32/KXWin32TextDevice.h"
 
 namespace kx {
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "crash/base/settings/KXSettings.h"
 #include "crash/capture/exception/KXException.h"
 #include "crash/output/KXPrintLayout.h"
-#include "crash/base/settings/KXSettings.h"
 
 namespace kx {
 

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cctype>
 
-#include "crash/capture/exception/KXExceptionObject.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/capture/exception/KXExceptionObject.h"
 #include "crash/report/composition/ReportPlugins.h"
 
 namespace kx {

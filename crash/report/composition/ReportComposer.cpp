@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "crash/report/composition/ContextTexts.h"
-#include "crash/report/composition/HeaderFields.h"
 #include "crash/capture/exception/KXExceptMessage.h"
 #include "crash/capture/exception/KXExceptionObject.h"
+#include "crash/capture/threads/ThreadTitles.h"
+#include "crash/report/composition/ContextTexts.h"
+#include "crash/report/composition/HeaderFields.h"
 #include "crash/report/composition/ReportPlugins.h"
 #include "crash/report/composition/ReportText.h"
-#include "crash/capture/threads/ThreadTitles.h"
 
 namespace kx {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "crash/capture/exception/KXExceptionHost.h"
-#include "crash/base/settings/KXPlatform.h"
 #include "crash/analysis/stacktrace/StackTracer.h"
+#include "crash/base/settings/KXPlatform.h"
+#include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/report/composition/SystemTexts.h"
 
 namespace kx {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "crash/report/inventory/InventoryText.h"
 #include "crash/base/settings/KXText.h"
 #include "crash/report/composition/ReportText.h"
 #include "crash/report/composition/SystemTexts.h"
+#include "crash/report/inventory/InventoryText.h"
 
 namespace kx {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "crash/report/inventory/InventoryText.h"
 #include "crash/base/settings/KXText.h"
 #include "crash/report/composition/ReportText.h"
+#include "crash/report/inventory/InventoryText.h"
 
 namespace kx {
 

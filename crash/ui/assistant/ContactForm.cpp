@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "crash/ui/assistant/EMailAddress.h"
 #include "crash/capture/exception/KXException.h"
+#include "crash/ui/assistant/EMailAddress.h"
 
 namespace kx {
 

@@ -1,8 +1,8 @@
 // Building a form from its definition stream: which object configures which item, and the
 // properties of the form itself.
+#include "crash/base/settings/KXText.h"
 #include "crash/ui/assistant/ContactForm.h"
 #include "crash/ui/assistant/FormStream.h"
-#include "crash/base/settings/KXText.h"
 #include "crash/ui/assistant/NVForm.h"
 #include "crash/ui/assistant/ScreenshotForm.h"
 

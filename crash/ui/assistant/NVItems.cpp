@@ -1,7 +1,7 @@
 #include "crash/ui/assistant/NVItems.h"
 
-#include "crash/ui/assistant/AssistantBitmaps.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
 #include "crash/ui/assistant/NVForm.h"
 #include "runtime/StrToInt.h"
 

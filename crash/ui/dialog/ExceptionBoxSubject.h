@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "crash/ui/dialog/DetailsTabs.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/ui/dialog/DetailsTabs.h"
 
 struct HWND__;
 

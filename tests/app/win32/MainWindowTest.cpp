@@ -1,9 +1,9 @@
 // The real TForm1 in a real window, read back through window messages.
-#include "runtime/win32/Application.h"
-#include "runtime/ClassInfo.h"
 #include "app/win32/MainUnit.h"
-#include "runtime/win32/WideText.h"
 #include "hid/win32/SimHidPlatform.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/win32/Application.h"
+#include "runtime/win32/WideText.h"
 
 #include <gtest/gtest.h>
 

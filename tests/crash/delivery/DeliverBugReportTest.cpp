@@ -1,9 +1,9 @@
 // The send routine's order of transports and fallbacks, against a recording host.
 #include <gtest/gtest.h>
 
+#include "crash/delivery/KXDeliverBugReport.h"
 #include "tests/crash/delivery/DnsPackets.h"
 #include "tests/crash/delivery/FakeSmtpServer.h"
-#include "crash/delivery/KXDeliverBugReport.h"
 #include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {

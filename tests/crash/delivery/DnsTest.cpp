@@ -3,11 +3,11 @@
 
 #include <map>
 
-#include "tests/crash/delivery/DnsPackets.h"
-#include "tests/crash/delivery/FakeNetwork.h"
 #include "crash/delivery/KXDnsMessage.h"
 #include "crash/delivery/KXDnsQuery.h"
 #include "crash/delivery/KXMailExchanger.h"
+#include "tests/crash/delivery/DnsPackets.h"
+#include "tests/crash/delivery/FakeNetwork.h"
 
 namespace kx {
 namespace {

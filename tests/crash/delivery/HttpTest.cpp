@@ -1,11 +1,11 @@
 // The upload request, its transmission and the judging of the answer.
 #include <gtest/gtest.h>
 
-#include "tests/crash/delivery/FakeNetwork.h"
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXDeliverBugReport.h"
 #include "crash/delivery/KXHttpUpload.h"
-#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/FakeNetwork.h"
 #include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {

@@ -2,9 +2,9 @@
 // (aiosmtpd), a DNS server (dnslib) and an upload server (Python's http.server).
 #include <gtest/gtest.h>
 
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXSendByNetwork.h"
-#include "crash/base/settings/KXText.h"
 #include "tests/crash/delivery/FakeNetwork.h"
 #include "tests/crash/delivery/LoopbackNetwork.h"
 

@@ -1,11 +1,11 @@
 // The SMTP reply reader and the mail dialogue against a scripted server.
 #include <gtest/gtest.h>
 
-#include "tests/crash/delivery/FakeSmtpServer.h"
+#include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXSmtpClient.h"
 #include "crash/delivery/KXSmtpReply.h"
-#include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/FakeSmtpServer.h"
 #include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/crash/base/settings/FakePlatform.h"
+#include "crash/base/settings/KXSettingsObject.h"
+#include "crash/base/settings/KXText.h"
 #include "crash/output/KXAttachmentList.h"
 #include "crash/output/KXAttachmentPreparation.h"
 #include "crash/output/KXSendAttachments.h"
-#include "crash/base/settings/KXSettingsObject.h"
-#include "crash/base/settings/KXText.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 #ifndef _WIN32
 #include "tests/crash/output/LocalFileStore.h"
 #endif

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "crash/output/KXFileStore.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/output/KXFileStore.h"
 
 namespace kx::test {
 

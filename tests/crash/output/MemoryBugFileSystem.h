@@ -4,8 +4,8 @@
 #include <map>
 #include <set>
 
-#include "crash/output/KXBugFileSystem.h"
 #include "crash/output/KXBugFilePaths.h"
+#include "crash/output/KXBugFileSystem.h"
 
 namespace kx::test {
 

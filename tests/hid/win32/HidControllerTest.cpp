@@ -1,8 +1,8 @@
 // The HID controller, devices and read threads over the simulated platform, under Wine.
-#include "runtime/Exception.h"
-#include "runtime/win32/Application.h"
 #include "hid/win32/HidController.h"
 #include "hid/win32/SimHidPlatform.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/Application.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Finding the export in PE32 and PE32+ images: by its exact name, not forwarded, and never reading
 // past what the image holds; and the product exe's own export table.
-#include "tools/kestrace/ExportTable.h"
 #include "crash/base/pe/PeImage.h"
+#include "tools/kestrace/ExportTable.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
-#include "tools/kestrace/ExportTable.h"
 #include "crash/capture/traceprocess/TraceDelivery.h"
+#include "tools/kestrace/ExportTable.h"
 
 namespace kestrace {
 

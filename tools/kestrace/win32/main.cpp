@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/kestrace/win32/RemoteTrace.h"
 #include "tools/kestrace/TraceCommand.h"
+#include "tools/kestrace/win32/RemoteTrace.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "crash/analysis/disasm/PageCachedMemory.h"
 #include "crash/analysis/stacktrace/CachedTraceTarget.h"
 #include "crash/analysis/stacktrace/win32/LiveTraceTarget.h"
-#include "crash/analysis/disasm/PageCachedMemory.h"
 
 namespace tidewell::stacktrace {
 

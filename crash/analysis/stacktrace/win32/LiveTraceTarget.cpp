@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "crash/analysis/debuginfo/ModelCache.h"
-#include "crash/base/pe/PeImage.h"
 #include "crash/analysis/debuginfo/win32/Win32Modules.h"
+#include "crash/base/pe/PeImage.h"
 
 namespace tidewell::stacktrace {
 

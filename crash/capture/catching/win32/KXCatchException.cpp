@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
-#include "crash/capture/threads/win32/FreezeWatch.h"
 #include "crash/capture/catching/win32/KXEmergencyReserve.h"
 #include "crash/capture/catching/win32/KXMemoryChecks.h"
+#include "crash/capture/catching/win32/KXThreadRecord.h"
 #include "crash/capture/exception/KXExceptMessage.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/capture/exception/win32/KXHandlingThread.h"
-#include "crash/capture/catching/win32/KXThreadRecord.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
 #include "crash/capture/threads/win32/ProcessLock.h"
 #include "runtime/win32/Thread.h"
 

@@ -4,16 +4,16 @@
 
 #include <exception>
 
-#include "runtime/ClassInfo.h"
-#include "runtime/Exception.h"
-#include "crash/capture/threads/win32/ImportPatch.h"
 #include "crash/capture/catching/win32/KXCatchException.h"
 #include "crash/capture/catching/win32/KXFaultMapping.h"
 #include "crash/capture/catching/win32/KXMemoryChecks.h"
 #include "crash/capture/catching/win32/KXThreadRecord.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
 #include "runtime/win32/RuntimeHooks.h"
 #include "runtime/win32/Thread.h"
-#include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {
 

@@ -10,14 +10,14 @@
 #include <memory>
 #include <unwind.h>
 
-#include "runtime/Exception.h"
+#include "crash/base/pe/win32/LoadedImage.h"
+#include "crash/capture/catching/KXSystemExceptions.h"
 #include "crash/capture/catching/win32/KXCatchException.h"
 #include "crash/capture/catching/win32/KXEmergencyReserve.h"
 #include "crash/capture/catching/win32/KXMemoryChecks.h"
-#include "crash/capture/catching/KXSystemExceptions.h"
 #include "crash/capture/catching/win32/KXThreadRecord.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
-#include "crash/base/pe/win32/LoadedImage.h"
+#include "runtime/Exception.h"
 
 extern "C" void kx_fault_thunk() asm("kx_fault_thunk_sym");
 extern "C" [[noreturn]] void kx_throw_mapped_fault() asm("kx_throw_mapped_fault_sym");

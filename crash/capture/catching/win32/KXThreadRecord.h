@@ -7,8 +7,8 @@
 #include <exception>
 #include <vector>
 
-#include "crash/capture/exception/KXException.h"
 #include "crash/analysis/stacktrace/ReturnAddress.h"
+#include "crash/capture/exception/KXException.h"
 
 namespace kx {
 

@@ -1,22 +1,25 @@
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
 
+#include <optional>
+
 #include <cstdio>
 #include <cstring>
 
-#include "crash/capture/threads/win32/FreezeWatch.h"
+#include "crash/analysis/debuginfo/win32/Win32Modules.h"
+#include "crash/analysis/disasm/win32/LiveMemory.h"
+#include "crash/base/pe/win32/LoadedImage.h"
+#include "crash/base/settings/win32/KXSettingsShell.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
 #include "crash/capture/exception/KXAddressCorrection.h"
 #include "crash/capture/exception/KXExceptMessage.h"
-#include "crash/analysis/disasm/win32/LiveMemory.h"
-#include "crash/analysis/debuginfo/win32/Win32Modules.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
-#include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/KXHeaderOnlyComposer.h"
+#include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/win32/KXRestart.h"
-#include "crash/base/settings/win32/KXSettingsShell.h"
 #include "crash/capture/exception/win32/KXStandInBox.h"
 #include "crash/capture/exception/win32/KXStandInOutputs.h"
 #include "crash/capture/exception/win32/KXTempDirectory.h"
-#include "crash/base/settings/win32/KXWin32Platform.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
 #include "crash/capture/threads/win32/MsgWindows.h"
 #include "crash/capture/threads/win32/ProcessLock.h"
 #include "crash/capture/threads/win32/ThreadPause.h"
@@ -62,13 +65,10 @@ BOOL CALLBACK FindOwnWindow(HWND window, LPARAM param) {
   }
   return TRUE;
 }
-// The one place where the capture layer reads a PE header by hand: the subsystem of the
-// executable's image in memory.
+// The subsystem of the executable's image in memory, as the PE reader reads its headers.
 bool ExecutableHasConsoleSubsystem() {
-  auto *base = reinterpret_cast<const BYTE *>(GetModuleHandleW(nullptr));
-  auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-  auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+  std::optional<debuginfo::LoadedImage> image = debuginfo::ReadLoadedImage(GetModuleHandleW(nullptr));
+  return image && image->Headers.Subsystem == debuginfo::kSubsystemWindowsConsole;
 }
 } // namespace
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <vector>
 
-#include "crash/capture/threads/win32/ImportPatch.h"
 #include "crash/analysis/debuginfo/MapFile.h"
+#include "crash/capture/threads/win32/ImportPatch.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 
 namespace kx {

@@ -7,20 +7,20 @@
 #include <iterator>
 #include <optional>
 
-#include "crash/analysis/stacktrace/CachedTraceTarget.h"
-#include "crash/report/composition/win32/CompletionThread.h"
-#include "crash/base/settings/KXText.h"
-#include "crash/base/settings/win32/KXWin32Platform.h"
-#include "crash/base/pe/win32/LoadedImage.h"
-#include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
-#include "crash/analysis/stacktrace/win32/LiveTraceTarget.h"
-#include "crash/analysis/stacktrace/LocationLine.h"
-#include "crash/report/composition/win32/RegistryText.h"
-#include "crash/report/composition/ReportText.h"
-#include "crash/capture/threads/win32/ThreadRegistry.h"
 #include "crash/analysis/debuginfo/win32/Win32Modules.h"
 #include "crash/analysis/disasm/Disassembly.h"
 #include "crash/analysis/disasm/PageCachedMemory.h"
+#include "crash/analysis/stacktrace/CachedTraceTarget.h"
+#include "crash/analysis/stacktrace/LocationLine.h"
+#include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
+#include "crash/analysis/stacktrace/win32/LiveTraceTarget.h"
+#include "crash/base/pe/win32/LoadedImage.h"
+#include "crash/base/settings/KXText.h"
+#include "crash/base/settings/win32/KXWin32Platform.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/report/composition/ReportText.h"
+#include "crash/report/composition/win32/CompletionThread.h"
+#include "crash/report/composition/win32/RegistryText.h"
 
 namespace kx {
 

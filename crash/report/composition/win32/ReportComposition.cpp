@@ -1,8 +1,8 @@
 #include "crash/report/composition/win32/ReportComposition.h"
 
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
-#include "crash/report/composition/win32/LiveReportFacts.h"
 #include "crash/report/composition/ReportComposer.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
 
 namespace kx {
 

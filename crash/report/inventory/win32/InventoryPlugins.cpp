@@ -1,9 +1,9 @@
 #include "crash/report/inventory/win32/InventoryPlugins.h"
 
+#include "crash/report/composition/ReportPlugins.h"
 #include "crash/report/inventory/win32/LiveHardware.h"
 #include "crash/report/inventory/win32/LiveModules.h"
 #include "crash/report/inventory/win32/LiveProcesses.h"
-#include "crash/report/composition/ReportPlugins.h"
 
 namespace kx {
 

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "crash/ui/assistant/AssistantBitmaps.h"
 #include "crash/capture/exception/KXException.h"
 #include "crash/output/image/win32/NVLoadBitmapFile.h"
 #include "crash/output/image/win32/NVScreenshotEditor.h"
+#include "crash/ui/assistant/AssistantBitmaps.h"
 #include "crash/ui/assistant/ScreenshotForm.h"
 
 namespace kx {

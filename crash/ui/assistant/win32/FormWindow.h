@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "crash/ui/assistant/win32/FormPainter.h"
 #include "crash/ui/assistant/NVForm.h"
+#include "crash/ui/assistant/win32/FormPainter.h"
 
 namespace kx {
 

@@ -4,12 +4,12 @@
 
 #include <cctype>
 
+#include "crash/base/settings/win32/KXWin32Platform.h"
 #include "crash/ui/assistant/AssistantHooks.h"
 #include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/NVAssistantObject.h"
 #include "crash/ui/assistant/win32/ContactStoreRegistry.h"
 #include "crash/ui/assistant/win32/FormWindow.h"
-#include "crash/base/settings/win32/KXWin32Platform.h"
-#include "crash/ui/assistant/NVAssistantObject.h"
 
 namespace kx {
 

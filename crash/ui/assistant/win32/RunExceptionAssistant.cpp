@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "crash/ui/assistant/AssistantOutputs.h"
 #include "crash/base/settings/KXSettingsObject.h"
+#include "crash/ui/assistant/AssistantOutputs.h"
 #include "crash/ui/assistant/win32/LoadAssistant.h"
 
 namespace kx {

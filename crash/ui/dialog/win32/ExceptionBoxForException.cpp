@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include "crash/ui/dialog/ExceptionBoxSubject.h"
-#include "crash/capture/threads/win32/FreezeWatch.h"
+#include "crash/base/settings/KXExpand.h"
 #include "crash/capture/exception/KXExceptionObject.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
-#include "crash/base/settings/KXExpand.h"
 #include "crash/capture/exception/KXHandlers.h"
+#include "crash/capture/threads/win32/FreezeWatch.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
 #include "crash/ui/dialog/win32/ShowExceptionBox.h"
 
 namespace kx {

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "crash/ui/dialog/win32/BoxPainter.h"
-#include "crash/ui/dialog/ExceptionBoxLayout.h"
 #include "crash/ui/dialog/DetailsViews.h"
+#include "crash/ui/dialog/ExceptionBoxLayout.h"
 #include "crash/ui/dialog/ExceptionBoxSubject.h"
+#include "crash/ui/dialog/win32/BoxPainter.h"
 
 namespace kx {
 

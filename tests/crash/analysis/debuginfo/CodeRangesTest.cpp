@@ -1,7 +1,7 @@
 // kesgen's reading of function and inlined-call ranges from debugging-information entries, and
 // the line rows of a function that it builds from them.
-#include "tools/kesgen/CodeRanges.h"
 #include "tests/crash/analysis/debuginfo/DebugInfoSample.h"
+#include "tools/kesgen/CodeRanges.h"
 #include "tools/kesgen/ExeDebugInfo.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Packed forms, CRC-32, the compressed block, the scrambler and the container round trip.
-#include "crash/base/bytes/ByteStream.h"
 #include "crash/analysis/debuginfo/Crc32.h"
 #include "crash/analysis/debuginfo/Deflate.h"
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/analysis/debuginfo/Scrambler.h"
+#include "crash/base/bytes/ByteStream.h"
 #include "tests/crash/analysis/debuginfo/TestImage.h"
 
 #include <gtest/gtest.h>

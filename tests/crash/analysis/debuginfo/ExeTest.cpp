@@ -2,11 +2,11 @@
 // answers like i686-w64-mingw32-addr2line with readable names, and kxaddr prints the expected
 // lines; the exe also carries its application manifest. Skipped when the exe
 // (TIDEWELL_DEBUGINFO_EXE) or addr2line is not there.
-#include "tools/kesgen/ExeDebugInfo.h"
-#include "tests/crash/analysis/debuginfo/LineProgramSample.h"
 #include "crash/analysis/debuginfo/MapFile.h"
-#include "tests/support/MangledNames.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
+#include "tests/crash/analysis/debuginfo/LineProgramSample.h"
+#include "tests/support/MangledNames.h"
+#include "tools/kesgen/ExeDebugInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Fuzz entry for the debug-information readers: the first byte picks the reader, the rest is
 // its input. Builds as a libFuzzer target (clang -fsanitize=fuzzer) or with FuzzDriver.cpp.
-#include "crash/base/bytes/ByteStream.h"
-#include "tools/kesgen/CodeRanges.h"
 #include "crash/analysis/debuginfo/Deflate.h"
-#include "tools/kesgen/ExeDebugInfo.h"
 #include "crash/analysis/debuginfo/MapFile.h"
-#include "crash/base/pe/PeImage.h"
 #include "crash/analysis/debuginfo/Scrambler.h"
+#include "crash/base/bytes/ByteStream.h"
+#include "crash/base/pe/PeImage.h"
+#include "tools/kesgen/CodeRanges.h"
+#include "tools/kesgen/ExeDebugInfo.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,8 +1,8 @@
 // Function names from GCC's i686 symbols: decorations, the symbol table's underscore,
 // demangling and the dotted form; and the scanner that finds mangled names left in text.
 // The symbols are the ones i686-w64-mingw32-g++ writes for the declarations named beside them.
-#include "tests/support/MangledNames.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
+#include "tests/support/MangledNames.h"
 
 #include <gtest/gtest.h>
 

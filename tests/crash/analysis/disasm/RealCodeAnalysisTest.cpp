@@ -12,8 +12,8 @@
 #include <set>
 
 #include "crash/analysis/disasm/FunctionAnalysis.h"
-#include "crash/base/pe/PeImage.h"
 #include "crash/analysis/disasm/UnwindTables.h"
+#include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
 using debuginfo::PeImage;

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "crash/analysis/stacktrace/CallStackText.h"
 #include "crash/analysis/debuginfo/Crc32.h"
+#include "crash/analysis/stacktrace/CallStackText.h"
 
 namespace tidewell::stacktrace::test {
 namespace {

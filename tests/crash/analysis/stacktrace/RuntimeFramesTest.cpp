@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "tests/crash/analysis/stacktrace/DeepChain.h"
 #include "crash/analysis/stacktrace/StackTracer.h"
+#include "tests/crash/analysis/stacktrace/DeepChain.h"
 
 namespace tidewell::stacktrace::test {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "crash/analysis/debuginfo/Crc32.h"
 #include "crash/analysis/stacktrace/LocationLine.h"
-#include "tests/crash/analysis/stacktrace/Scenario.h"
 #include "crash/analysis/stacktrace/StackTracer.h"
+#include "tests/crash/analysis/stacktrace/Scenario.h"
 
 namespace tidewell::stacktrace::test {
 namespace {

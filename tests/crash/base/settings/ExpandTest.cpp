@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/base/settings/KXExpand.h"
 #include "crash/base/settings/KXSettingsObject.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 
 using namespace kx;
 using namespace kx::test;

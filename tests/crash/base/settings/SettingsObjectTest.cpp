@@ -2,9 +2,9 @@
 
 #include <thread>
 
-#include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/base/settings/KXDefaults.h"
 #include "crash/base/settings/KXSettingsObject.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 
 using namespace kx;
 using namespace kx::test;

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/base/settings/KXSettingsStream.h"
 #include "crash/base/settings/KXText.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 
 using namespace kx;
 using namespace kx::test;

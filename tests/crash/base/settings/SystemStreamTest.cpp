@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/base/settings/KXSettingsObject.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 #include "tools/kxstream/SettingsSource.h"
 
 using namespace kx;

@@ -2,10 +2,10 @@
 // waiting rules of the report text.
 #include <gtest/gtest.h>
 
-#include "runtime/Exception.h"
-#include "tests/crash/capture/exception/HostTest.h"
 #include "crash/capture/exception/KXExceptMessage.h"
 #include "crash/capture/exception/KXHandlers.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/HostTest.h"
 
 namespace kx::test {
 

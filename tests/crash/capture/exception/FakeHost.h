@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/crash/base/settings/FakePlatform.h"
 #include "crash/capture/exception/KXExceptionHost.h"
 #include "crash/capture/exception/KXExceptionObject.h"
+#include "tests/crash/base/settings/FakePlatform.h"
 
 namespace kx::test {
 

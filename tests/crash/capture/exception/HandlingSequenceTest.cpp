@@ -2,11 +2,11 @@
 // and the exception-time ring.
 #include <gtest/gtest.h>
 
-#include "runtime/Exception.h"
-#include "tests/crash/capture/exception/HostTest.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
 #include "crash/capture/exception/KXHandlers.h"
 #include "crash/capture/exception/KXHandlingSequence.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/HostTest.h"
 
 namespace kx::test {
 

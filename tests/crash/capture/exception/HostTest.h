@@ -2,10 +2,10 @@
 // The fixture of the exception tests: a fake host over a stream the test gives.
 #include <gtest/gtest.h>
 
-#include "runtime/Exception.h"
-#include "tests/crash/capture/exception/FakeHost.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
 #include "crash/capture/exception/KXHandlers.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 
 namespace kx::test {
 

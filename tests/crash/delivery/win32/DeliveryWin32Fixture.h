@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "crash/delivery/win32/KXWin32DeliveryHost.h"
 #include "runtime/Exception.h"
 #include "tests/crash/capture/exception/FakeHost.h"
 #include "tests/crash/delivery/win32/GuardedNetwork.h"
-#include "crash/delivery/win32/KXWin32DeliveryHost.h"
 #include "tests/crash/output/TestReports.h"
 #include "tests/crash/output/win32/Win32TestFolder.h"
 

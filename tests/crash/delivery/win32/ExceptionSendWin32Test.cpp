@@ -1,10 +1,10 @@
 // The exception host's send: the crash dialog's send button and the automatic send reach the
 // Win32 delivery, in the background with the send thread's handle handed back, or on the
 // calling thread; the send thread keeps the exception object alive until it is done.
-#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
 #include "crash/shell/win32/KXShellOutputs.h"
 #include "crash/shell/win32/KXShellWindows.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
 #include "tests/support/TestTime.h"
 

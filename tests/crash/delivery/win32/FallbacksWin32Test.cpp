@@ -1,8 +1,8 @@
 // The local fallbacks through the Win32 host: Simple MAPI, the registered mail program started
 // with the mailto address, the failure message box, and a hidden send that fails showing nothing.
+#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 #include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
-#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 #include "tests/support/TestTime.h"
 
 namespace kx::test {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "tests/crash/delivery/DnsPackets.h"
 #include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/DnsPackets.h"
 #include "tests/support/TestTime.h"
 
 namespace kx::test {

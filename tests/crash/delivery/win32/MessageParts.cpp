@@ -5,8 +5,8 @@
 
 #include <regex>
 
-#include "crash/delivery/KXBoundary.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/delivery/KXBoundary.h"
 
 namespace kx::test {
 

@@ -1,6 +1,5 @@
 // The platform pieces on their own: Winsock streams and datagrams on 127.0.0.1, files read while
 // another program writes them, the mailto command from the registry, and the message MAPI gets.
-#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "crash/delivery/KXMapiMessage.h"
 #include "crash/delivery/win32/KXWin32FileSource.h"
 #include "crash/delivery/win32/KXWin32Mailto.h"
@@ -8,6 +7,7 @@
 #include "crash/delivery/win32/KXWin32Network.h"
 #include "crash/delivery/win32/KXWin32Proxy.h"
 #include "crash/delivery/win32/KXWin32SystemDns.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
 #include "tests/support/TestTime.h"
 

@@ -3,10 +3,10 @@
 // what arrives there, byte for byte, as the servers stored it.
 #include <regex>
 
-#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
-#include "crash/delivery/KXBoundary.h"
 #include "crash/base/settings/KXSettingsStream.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/delivery/KXBoundary.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/MessageParts.h"
 
 namespace kx::test {

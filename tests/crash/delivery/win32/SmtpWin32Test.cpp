@@ -2,9 +2,9 @@
 // 127.0.0.1: the dialogue, the bytes of the message, and direct sending to each recipient's
 // mail exchanger.
 
-#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "crash/base/settings/KXSettingsStream.h"
 #include "crash/base/settings/KXText.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
 #include "tests/crash/delivery/win32/MessageParts.h"
 

@@ -1,10 +1,10 @@
 // The HTTP upload through the Win32 host, against an upload server of the test on 127.0.0.1: the
 // request's header and multipart body, answers 200 and 302, the system's proxy, and the upload
 // taking precedence over mail.
-#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
-#include "crash/delivery/KXBoundary.h"
 #include "crash/base/settings/KXSettingsStream.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/delivery/KXBoundary.h"
+#include "tests/crash/delivery/win32/DeliveryWin32Fixture.h"
 #include "tests/crash/delivery/win32/LoopbackServers.h"
 #include "tests/crash/delivery/win32/MessageParts.h"
 

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "tests/crash/capture/exception/FakeHost.h"
+#include "crash/output/KXZipArchive.h"
 #include "crash/output/win32/KXWin32Attachments.h"
 #include "crash/output/win32/KXWin32FileStore.h"
-#include "crash/output/KXZipArchive.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 #include "tests/crash/output/TestReports.h"
-#include "tests/crash/output/win32/Win32TestFolder.h"
 #include "tests/crash/output/ZipInspect.h"
+#include "tests/crash/output/win32/Win32TestFolder.h"
 
 namespace kx::test {
 namespace {

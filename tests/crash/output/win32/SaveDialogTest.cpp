@@ -6,8 +6,8 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/crash/capture/exception/FakeHost.h"
 #include "crash/output/win32/KXWin32BugReportSave.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 #include "tests/crash/output/TestReports.h"
 
 namespace kx::test {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "tests/crash/capture/exception/FakeHost.h"
 #include "crash/output/KXReportFields.h"
 #include "crash/output/win32/KXWin32BugReportSave.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 #include "tests/crash/output/TestReports.h"
 
 namespace kx::test {

@@ -4,16 +4,16 @@
 
 #include <chrono>
 
-#include "tests/crash/capture/exception/FakeHost.h"
 #include "crash/analysis/stacktrace/CallStackText.h"
-#include "runtime/ClassInfo.h"
-#include "runtime/Exception.h"
-#include "tests/crash/report/composition/FakeFacts.h"
-#include "crash/report/composition/HeaderFields.h"
 #include "crash/capture/exception/KXHandlers.h"
+#include "crash/report/composition/HeaderFields.h"
 #include "crash/report/composition/ReportComposer.h"
 #include "crash/report/composition/ReportPlugins.h"
 #include "crash/report/composition/ReportText.h"
+#include "runtime/ClassInfo.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
+#include "tests/crash/report/composition/FakeFacts.h"
 
 namespace kx::test {
 namespace {

@@ -1,10 +1,10 @@
 // The sections as the crash dialog's details pane shows them: modules and processes split into
 // their columns by column detection, hardware as a one-column tree.
-#include "crash/ui/dialog/DetailsViews.h"
-#include "crash/report/inventory/HardwareList.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/report/inventory/HardwareList.h"
 #include "crash/report/inventory/ModuleList.h"
 #include "crash/report/inventory/ProcessList.h"
+#include "crash/ui/dialog/DetailsViews.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Building forms and assistants from definition streams, the program's own definitions included.
 #include <gtest/gtest.h>
 
-#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #include "crash/ui/assistant/ContactForm.h"
 #include "crash/ui/assistant/ScreenshotForm.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 namespace kx::test {
 namespace {

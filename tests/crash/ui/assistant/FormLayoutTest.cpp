@@ -1,8 +1,8 @@
 // The geometry of forms and the colours of their painting, with fixed text metrics.
 #include <gtest/gtest.h>
 
-#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #include "crash/ui/assistant/FormColours.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 namespace kx::test {
 namespace {

@@ -1,8 +1,8 @@
 // The readable form sources that kxstream turns into definition streams.
 #include <gtest/gtest.h>
 
-#include "tools/kxstream/FormSource.h"
 #include "crash/ui/assistant/FormStream.h"
+#include "tools/kxstream/FormSource.h"
 
 namespace kx {
 namespace {

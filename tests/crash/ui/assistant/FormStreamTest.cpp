@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #include "crash/ui/assistant/FormStream.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #ifdef TIDEWELL_FORM_FUZZ_CORPUS
 #include "tests/fuzz/FormStreamFuzzing.h"
 #endif

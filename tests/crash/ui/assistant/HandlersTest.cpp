@@ -1,11 +1,11 @@
 // The contact and screenshot handlers over a real exception object.
 #include <gtest/gtest.h>
 
-#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #include "crash/ui/assistant/ContactForm.h"
+#include "crash/ui/assistant/ScreenshotForm.h"
 #include "runtime/Exception.h"
 #include "tests/crash/capture/exception/HostTest.h"
-#include "crash/ui/assistant/ScreenshotForm.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 namespace kx::test {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "crash/ui/assistant/AssistantHooks.h"
 #include "crash/ui/assistant/AssistantOutputs.h"
-#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 #include "runtime/Exception.h"
 #include "tests/crash/capture/exception/HostTest.h"
+#include "tests/crash/ui/assistant/AssistantTestSupport.h"
 
 namespace kx::test {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "crash/analysis/disasm/win32/LiveMemory.h"
 #include "crash/analysis/disasm/FunctionAnalysis.h"
+#include "crash/analysis/disasm/win32/LiveMemory.h"
 
 using namespace tidewell::disasm;
 

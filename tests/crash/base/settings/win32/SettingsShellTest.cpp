@@ -11,8 +11,8 @@
 #include <cstring>
 #include <thread>
 
-#include "crash/base/settings/win32/KXSettingsShell.h"
 #include "crash/base/settings/KXText.h"
+#include "crash/base/settings/win32/KXSettingsShell.h"
 
 using namespace kx;
 

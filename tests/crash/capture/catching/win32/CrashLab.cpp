@@ -15,18 +15,18 @@
 #include <stdexcept>
 #include <string>
 
-#include "runtime/win32/Application.h"
-#include "runtime/Exception.h"
-#include "runtime/win32/Forms.h"
 #include "crash/capture/catching/win32/KXCatchingPoints.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
-#include "crash/shell/win32/KXReporter.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
-#include "crash/report/composition/ReportPlugins.h"
-#include "runtime/win32/RuntimeHooks.h"
-#include "tests/support/TestTime.h"
-#include "runtime/win32/Thread.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/shell/win32/KXReporter.h"
+#include "runtime/Exception.h"
+#include "runtime/win32/Application.h"
+#include "runtime/win32/Forms.h"
+#include "runtime/win32/RuntimeHooks.h"
+#include "runtime/win32/Thread.h"
+#include "tests/support/TestTime.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/Exception.h"
 #include "crash/capture/exception/KXExceptionTimes.h"
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/win32/KXStandInBox.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "runtime/Exception.h"
 
 namespace kx {
 namespace {

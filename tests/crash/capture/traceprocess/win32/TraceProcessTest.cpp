@@ -11,16 +11,16 @@
 #include <mutex>
 #include <thread>
 
-#include "crash/report/inventory/win32/InventoryPlugins.h"
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
-#include "crash/report/composition/win32/ReportComposition.h"
-#include "crash/shell/win32/KXShellOutputs.h"
-#include "crash/shell/win32/KXShellWindows.h"
-#include "crash/report/composition/ReportPlugins.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 #include "crash/capture/traceprocess/TraceDelivery.h"
 #include "crash/capture/traceprocess/win32/TraceProcess.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/report/composition/win32/ReportComposition.h"
+#include "crash/report/inventory/win32/InventoryPlugins.h"
+#include "crash/shell/win32/KXShellOutputs.h"
+#include "crash/shell/win32/KXShellWindows.h"
 
 extern "C" DWORD WINAPI kesTraceProcess(int32_t bufSize);
 

@@ -9,15 +9,15 @@
 #include <mutex>
 #include <thread>
 
-#include "runtime/Exception.h"
 #include "crash/capture/exception/win32/KXHandlingThread.h"
 #include "crash/capture/exception/win32/KXStandInBox.h"
 #include "crash/capture/exception/win32/KXWin32ExceptionHost.h"
-#include "tests/support/MangledNames.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
 #include "crash/report/composition/win32/ReportComposition.h"
 #include "crash/shell/win32/KXShellOutputs.h"
 #include "crash/shell/win32/KXShellWindows.h"
-#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "runtime/Exception.h"
+#include "tests/support/MangledNames.h"
 
 namespace kx {
 namespace {

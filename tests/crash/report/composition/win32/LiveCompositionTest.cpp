@@ -10,14 +10,14 @@
 #include <regex>
 #include <thread>
 
-#include "tests/crash/capture/exception/FakeHost.h"
-#include "runtime/Exception.h"
-#include "crash/report/composition/HeaderFields.h"
 #include "crash/capture/exception/KXHandlers.h"
-#include "crash/report/composition/win32/LiveReportFacts.h"
+#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/report/composition/HeaderFields.h"
 #include "crash/report/composition/ReportComposer.h"
 #include "crash/report/composition/ReportText.h"
-#include "crash/capture/threads/win32/ThreadRegistry.h"
+#include "crash/report/composition/win32/LiveReportFacts.h"
+#include "runtime/Exception.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 
 namespace kx::test {
 namespace {

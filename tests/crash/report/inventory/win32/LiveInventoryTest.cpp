@@ -9,14 +9,14 @@
 #include <algorithm>
 #include <iostream>
 
+#include "crash/base/settings/KXText.h"
+#include "crash/report/composition/ReportPlugins.h"
+#include "crash/report/composition/ReportText.h"
 #include "crash/report/inventory/HardwareList.h"
 #include "crash/report/inventory/win32/InventoryPlugins.h"
-#include "crash/base/settings/KXText.h"
 #include "crash/report/inventory/win32/LiveHardware.h"
 #include "crash/report/inventory/win32/LiveModules.h"
 #include "crash/report/inventory/win32/LiveProcesses.h"
-#include "crash/report/composition/ReportPlugins.h"
-#include "crash/report/composition/ReportText.h"
 
 namespace kx {
 namespace {

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <thread>
 
-#include "runtime/Exception.h"
-#include "crash/ui/dialog/win32/ExceptionBoxForException.h"
 #include "crash/ui/dialog/ExceptionBoxSubject.h"
+#include "crash/ui/dialog/win32/ExceptionBoxForException.h"
 #include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
-#include "tests/crash/capture/exception/FakeHost.h"
+#include "runtime/Exception.h"
 #include "runtime/win32/WideText.h"
+#include "tests/crash/capture/exception/FakeHost.h"
 
 namespace kx::test {
 namespace {

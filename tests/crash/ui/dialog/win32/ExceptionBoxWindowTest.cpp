@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "crash/ui/dialog/win32/ExceptionBoxWin32.h"
-#include "tests/crash/ui/dialog/win32/FakeExceptionSubject.h"
 #include "crash/ui/dialog/win32/ShowExceptionBox.h"
 #include "runtime/win32/WideText.h"
+#include "tests/crash/ui/dialog/win32/FakeExceptionSubject.h"
 
 #include "tests/support/TestTime.h"
 

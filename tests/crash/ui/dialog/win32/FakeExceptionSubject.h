@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "crash/ui/dialog/ExceptionBoxSubject.h"
 #include "crash/base/settings/KXSettings.h"
+#include "crash/ui/dialog/ExceptionBoxSubject.h"
 
 namespace kx {
 

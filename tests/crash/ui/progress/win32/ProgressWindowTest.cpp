@@ -10,8 +10,8 @@
 #include <functional>
 #include <thread>
 
-#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 #include "crash/ui/progress/ProgressModel.h"
+#include "crash/ui/progress/win32/ProgressAlertWin32.h"
 #include "runtime/win32/WideText.h"
 
 namespace kx {
