@@ -18,6 +18,7 @@
 //     inlined         .debug_ranges: [402010, 402020), base 402080, [402080, 402088); call line 7
 //       subprogram    [402100, 402140)                 a function of its own in there
 //         inlined     [402100, 402110) call line 3
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
