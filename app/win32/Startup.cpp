@@ -1,13 +1,12 @@
 #include "app/win32/Startup.h"
 
 #include "app/win32/MainUnit.h"
-#include "crash/shell/win32/KXReporter.h"
 #include "runtime/win32/Application.h"
 #include "runtime/win32/RuntimeHooks.h"
 
 int RunTidewell() {
-  // The crash reporter comes first and goes last.
-  kx::StartReporter();
+  // The crash reporter runs already: Kestrelix::Kestrelix starts it before wWinMain and stops it
+  // after.
   try {
     TApplication application;
     Application = &application;
@@ -29,7 +28,6 @@ int RunTidewell() {
     if (RuntimeHooks().topLevelException)
       RuntimeHooks().topLevelException();
   }
-  kx::StopReporter();
   // The controller and a checked-out device live until the process ends.
   return 0;
 }

@@ -30,7 +30,7 @@ struct Fixture {
     if (std::filesystem::exists(exe)) {
       auto bytes = FileModuleFiles::Instance().ReadFile(exe);
       kesgen::Options options;
-      options.SourceRoot = SOURCE_ROOT;
+      options.SourceRoots = {SOURCE_ROOT};
       kesgen::Stats stats;
       std::string error;
       loaded = bytes && kesgen::BuildModel(*bytes, options, Model, stats, error);

@@ -55,6 +55,18 @@ class LayerCheck(unittest.TestCase):
         self.assertIn('host (capture) links box (ui)', out)
         self.assertIn('crash/capture/exception/Host.cpp:2: "Host.h" is not a path from the root', out)
 
+    def test_examples_include_their_own_folder_only(self):
+        code, out = self.run_check({
+            'crash/base/text/Text.h': '#pragma once\n',
+            'examples/console/Station.h': '#pragma once\n',
+            'examples/console/main.cpp': '#include "Station.h"\n#include <kestrelix/Kestrelix.h>\n',
+            'examples/gui/main.cpp': '#include "crash/base/text/Text.h"\n#include "Station.h"\n',
+        })
+        self.assertEqual(code, 1, out)
+        self.assertIn('0 upward includes, 0 upward link edges, 2 includes not written from the root', out)
+        self.assertIn('examples/gui/main.cpp:1: "crash/base/text/Text.h" is not a file of the example', out)
+        self.assertIn('examples/gui/main.cpp:2: "Station.h" is not a file of the example', out)
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -438,10 +438,18 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
     stats.Warning = "inlined code after a damaged part of .debug_info keeps the lines of the line table (" +
                     infoError + ")";
 
-  std::string root = NormalisePath(options.SourceRoot);
-  if (!root.empty() && root.back() != '/')
-    root += '/';
-  auto own = [&](const std::string &path) { return !root.empty() && path.starts_with(root); };
+  std::vector<std::string> roots;
+  for (const std::string &given : options.SourceRoots) {
+    std::string root = NormalisePath(given);
+    if (root.empty())
+      continue;
+    if (root.back() != '/')
+      root += '/';
+    roots.push_back(std::move(root));
+  }
+  auto own = [&](const std::string &path) {
+    return std::any_of(roots.begin(), roots.end(), [&](const std::string &root) { return path.starts_with(root); });
+  };
 
   std::vector<std::pair<int32_t, uint32_t>> lines;
   std::map<std::string, int> units;

@@ -58,7 +58,7 @@ std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size,
 std::string NormalisePath(const std::string &path);
 
 struct Options {
-  std::string SourceRoot;      // our sources live below this folder
+  std::vector<std::string> SourceRoots; // our sources live below these folders
   bool StatementsOnly = false; // keep only rows that begin a statement
 };
 

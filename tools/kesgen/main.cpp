@@ -1,5 +1,5 @@
 // kesgen: writes the debug-information container of a linked executable.
-//   kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT
+//   kesgen [--source-root DIR]... [--statements-only] [--version 2|3] EXE OUTPUT
 //   kesgen --check EXE CONTAINER   (exit 0 when the container was made from EXE's code)
 #include "tools/kesgen/ExeDebugInfo.h"
 
@@ -11,10 +11,12 @@
 namespace {
 int Usage() {
   std::fprintf(stderr,
-               "usage: kesgen [--source-root DIR] [--statements-only] [--version 2|3] EXE OUTPUT\n"
+               "usage: kesgen [--source-root DIR]... [--statements-only] [--version 2|3] EXE OUTPUT\n"
                "       kesgen --check EXE CONTAINER\n"
                "Reads EXE's COFF symbols and DWARF (line tables, inlined calls) and writes its\n"
                "debug-information container to OUTPUT (normally EXE with the extension .kes).\n"
+               "Units and lines are written for the functions whose sources lie below a\n"
+               "--source-root; give it once for each tree (the program's, the reporter's).\n"
                "Inlined code is given the line of its call. --check tells whether\n"
                "CONTAINER was made from an image with the same code as EXE (after a relink that\n"
                "embeds it, for instance).\n");
@@ -30,7 +32,7 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--source-root" && i + 1 < argc) {
-      options.SourceRoot = argv[++i];
+      options.SourceRoots.push_back(argv[++i]);
     } else if (arg == "--check") {
       check = true;
     } else if (arg == "--statements-only") {
@@ -74,7 +76,7 @@ int main(int argc, char **argv) {
     std::printf("kesgen: %s matches the code of %s\n", outPath.c_str(), exePath.c_str());
     return 0;
   }
-  if (options.SourceRoot.empty())
+  if (options.SourceRoots.empty())
     std::fprintf(stderr, "kesgen: warning: no --source-root, no unit or line will be written\n");
 
   auto exe = FileModuleFiles::Instance().ReadFile(exePath);

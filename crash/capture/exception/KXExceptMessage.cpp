@@ -1,6 +1,7 @@
 #include "crash/capture/exception/KXExceptMessage.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "runtime/ClassInfo.h"
 #include "runtime/Exception.h"
@@ -61,6 +62,10 @@ std::string PrepareExceptMessage(const KXExceptObject &object) {
   if (object && (ExceptInheritsFrom(object, "KesException") || ExceptInheritsFrom(object, "Exception"))) {
     if (const Exception *e = AsException(object))
       text = e->Message();
+  } else if (const std::exception *standard = As<std::exception>(object)) {
+    // A standard exception tells what happened through what(); the class names it otherwise.
+    const char *what = standard->what();
+    text = what && *what ? what : ExceptClassName(object);
   } else if (object) {
     text = ExceptClassName(object);
   }

@@ -32,8 +32,15 @@ void Catch(TExceptSource source, bool canContinue, KXExceptObject object = {}, s
 std::terminate_handler gPreviousTerminate = nullptr;
 
 [[noreturn]] void TerminateHandler() {
-  KesException object("Abnormal program termination");
-  Catch(TExceptSource::esBcbAbnormalProgramTermination, false, KXExceptObject::Of(object));
+  // An exception for which no handler was found (one that escaped main, a thread's function or
+  // a window procedure) is the current one here, the stack still as it was at the throw: the
+  // report names it. A bare call of std::terminate reports the runtime's own text.
+  if (std::exception_ptr current = std::current_exception()) {
+    Catch(TExceptSource::esBcbAbnormalProgramTermination, false, ObjectOfException(current));
+  } else {
+    KesException object("Abnormal program termination");
+    Catch(TExceptSource::esBcbAbnormalProgramTermination, false, KXExceptObject::Of(object));
+  }
   TerminateProcess(GetCurrentProcess(), 3);
   std::abort();
 }

@@ -87,7 +87,7 @@ protected:
       GTEST_SKIP() << "no executable at " << kExe << " (set TIDEWELL_DEBUGINFO_EXE)";
     exe_ = *FileModuleFiles::Instance().ReadFile(kExe);
     kesgen::Options options;
-    options.SourceRoot = kSourceRoot;
+    options.SourceRoots = {kSourceRoot};
     std::string error;
     ASSERT_TRUE(kesgen::BuildModel(exe_, options, model_, stats_, error)) << error;
   }
@@ -297,7 +297,7 @@ TEST_F(RealExe, DamagedCopiesFailCleanly) {
     TMapFile m;
     kesgen::Stats stats;
     std::string error;
-    bool built = kesgen::BuildModel(part, {kSourceRoot, false}, m, stats, error);
+    bool built = kesgen::BuildModel(part, {{kSourceRoot}, false}, m, stats, error);
     if (cut < exe_.size() / 2 + 1) {
       EXPECT_FALSE(built) << cut;
       EXPECT_FALSE(error.empty()) << cut;

@@ -69,9 +69,17 @@ TEST_F(ExceptionTest, MessagePreparation) {
   EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(lines)), "first\r\nsecond.");
   Exception empty("  ");
   EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(empty)), "Unknown.");
-  // Not an Exception: the class name stands for the message.
+  // A standard exception: its what(); an empty one, and an object of another class, are named
+  // by their class.
   std::out_of_range range("vector::_M_range_check");
-  EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(range)), "std::out_of_range.");
+  EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(range)), "vector::_M_range_check.");
+  std::runtime_error silent("");
+  EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(silent)), "std::runtime_error.");
+  struct Gauge {
+    virtual ~Gauge() = default;
+  } gauge;
+  EXPECT_EQ(PrepareExceptMessage(KXExceptObject::Of(gauge)).back(), '.');
+  EXPECT_NE(PrepareExceptMessage(KXExceptObject::Of(gauge)).find("Gauge"), std::string::npos);
   EXPECT_EQ(PrepareExceptMessage({}), "Unknown.");
   // The message of a derived class is found through its Exception base.
   EAccessViolation av("Access violation at address $401000", 0xC0000005);
