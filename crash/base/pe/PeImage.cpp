@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 namespace debuginfo {
 
@@ -17,13 +18,10 @@ constexpr size_t kMaxName = 255;
 constexpr uint32_t kMaxExportNames = 65536;
 // The loader maps at most 96 sections; a file read by RVA looks no further.
 constexpr size_t kMaxMappedSections = 96;
-
-// A reader over the bytes of data at pos; a position past the end reads nothing and fails.
-kx::ByteReader ReaderAt(const uint8_t *data, size_t size, uint64_t pos) {
-  kx::ByteReader r(data, size);
-  r.Seek(size_t(std::min<uint64_t>(pos, SIZE_MAX)));
-  return r;
-}
+// A resource directory entry's name or target with this bit set is a string or a subdirectory.
+constexpr uint32_t kResourceHighBit = 0x80000000u;
+constexpr size_t kMaxResourceEntries = 65536;
+constexpr size_t kMaxResourceNameUnits = size_t(1) << 20;
 
 // Where the optional header starts, after the DOS header, the NT signature and the file header.
 struct NtStart {
@@ -159,6 +157,9 @@ std::optional<PeImage> PeImage::Parse(const PeSource &source) {
     img.BaseOfData = o.U32();
     img.ImageBase = o.U32();
   }
+  o.Seek(32);
+  img.SectionAlignment = o.U32();
+  img.FileAlignment = o.U32();
   o.Seek(56);
   img.SizeOfImage = o.U32();
   img.SizeOfHeaders = o.U32();
@@ -167,6 +168,7 @@ std::optional<PeImage> PeImage::Parse(const PeSource &source) {
   o.Seek(dirsAt - 4);
   uint32_t dirCount = o.U32();
   img.Pe32Plus = plus;
+  img.SizeOfOptionalHeader = optSize;
   dirCount = std::min<uint32_t>(dirCount, (optSize - dirsAt) / 8);
   dirCount = std::min<uint32_t>(dirCount, 16);
   if (dirCount && !source.Read(oh + dirsAt, optional + dirsAt, 8 * dirCount))
@@ -205,6 +207,18 @@ std::optional<PeImage> PeImage::Parse(const PeSource &source) {
 
 std::pair<uint32_t, uint32_t> PeImage::Directory(size_t index) const {
   return index < DataDirectories.size() ? DataDirectories[index] : std::pair<uint32_t, uint32_t>();
+}
+
+PeHeaderFields PeImage::HeaderFields() const {
+  const uint64_t fileHeader = uint64_t(HeadersOffset) + 4, optional = fileHeader + 20;
+  PeHeaderFields f;
+  f.NumberOfSections = fileHeader + 2;
+  f.SizeOfInitializedData = optional + 8;
+  f.SizeOfImage = optional + 56;
+  f.CheckSum = optional + 64;
+  f.DataDirectories = optional + (Pe32Plus ? 112 : 96);
+  f.SectionTable = optional + SizeOfOptionalHeader;
+  return f;
 }
 
 std::vector<PeExport> ReadExports(const PeSource &image, uint32_t dirRva, uint32_t dirSize) {
@@ -272,6 +286,119 @@ std::optional<std::vector<PeImport>> ReadImports(const PeSource &image, uint32_t
   return imports;
 }
 
+namespace {
+
+// Walks a resource directory table by table. Each table is read once: a second visit is a loop
+// or a shared table, either of which could make the walk endless or its output explode.
+class ResourceWalk {
+public:
+  ResourceWalk(const PeSource &image, uint32_t root) : FImage(image), FRoot(root) {}
+
+  PeResourceTree Walk() {
+    PeResource leaf;
+    Table(0, 0, leaf);
+    return std::move(FTree);
+  }
+
+private:
+  enum Level { kTypes, kNames, kLanguages };
+
+  bool Fail(const std::string &why) {
+    if (FTree.Error.empty())
+      FTree.Error = why;
+    return false;
+  }
+
+  uint64_t At(uint32_t offset) const { return uint64_t(FRoot) + offset; }
+
+  bool ReadName(uint32_t field, PeResourceName &name) {
+    name = {};
+    if (!(field & kResourceHighBit)) {
+      name.Id = field;
+      return true;
+    }
+    const uint64_t at = At(field & ~kResourceHighBit);
+    uint16_t length = 0;
+    if (!Read16(FImage, at, length))
+      return Fail("a resource name lies outside the image");
+    FNameUnits += length;
+    if (FNameUnits > kMaxResourceNameUnits)
+      return Fail("the resource names are too long in all");
+    std::vector<uint8_t> bytes(2 * size_t(length));
+    if (length && !FImage.Read(at + 2, bytes.data(), bytes.size()))
+      return Fail("a resource name lies outside the image");
+    name.IsString = true;
+    name.String.resize(length);
+    for (size_t i = 0; i < length; ++i)
+      name.String[i] = char16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return true;
+  }
+
+  bool Table(uint32_t offset, int level, PeResource &leaf) {
+    if (!FVisited.insert(offset).second)
+      return Fail("a resource directory table is reached twice (a loop)");
+    uint8_t header[16];
+    if (!FImage.Read(At(offset), header, sizeof header))
+      return Fail("a resource directory table lies outside the image");
+    kx::ByteReader h(header, sizeof header);
+    h.Seek(12);
+    const size_t count = size_t(h.U16()) + h.U16();
+    FEntries += count;
+    if (FEntries > kMaxResourceEntries)
+      return Fail("the resource directory has too many entries");
+    std::vector<uint8_t> entries(8 * count);
+    if (count && !FImage.Read(At(offset) + 16, entries.data(), entries.size()))
+      return Fail("a resource directory table lies outside the image");
+    kx::ByteReader e(entries.data(), entries.size());
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t nameField = e.U32(), target = e.U32();
+      PeResourceName &name = level == kTypes ? leaf.Type : level == kNames ? leaf.Name : leaf.Language;
+      if (!ReadName(nameField, name))
+        return false;
+      const bool subdirectory = (target & kResourceHighBit) != 0;
+      if (subdirectory != (level != kLanguages))
+        return Fail(subdirectory ? "a resource directory is nested deeper than type, name and language"
+                                 : "a resource data entry stands above the language level");
+      if (subdirectory) {
+        if (!Table(target & ~kResourceHighBit, level + 1, leaf))
+          return false;
+        continue;
+      }
+      uint8_t data[12];
+      if (!FImage.Read(At(target), data, sizeof data))
+        return Fail("a resource data entry lies outside the image");
+      kx::ByteReader d(data, sizeof data);
+      leaf.DataRva = d.U32();
+      leaf.DataSize = d.U32();
+      leaf.CodePage = d.U32();
+      FTree.Resources.push_back(leaf);
+    }
+    return true;
+  }
+
+  const PeSource &FImage;
+  const uint32_t FRoot;
+  PeResourceTree FTree;
+  std::unordered_set<uint32_t> FVisited;
+  size_t FEntries = 0;
+  size_t FNameUnits = 0;
+};
+
+// Resource names compare as the loader does for ASCII names: without regard to case.
+bool SameAsciiName(const std::u16string &stored, std::string_view name) {
+  if (stored.size() != name.size())
+    return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (stored[i] > 0x7F || std::toupper(int(stored[i])) != std::toupper((unsigned char)name[i]))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+PeResourceTree ReadResources(const PeSource &image, uint32_t rootRva) { return ResourceWalk(image, rootRva).Walk(); }
+
 std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint32_t dirRva, uint32_t dirSize) {
   std::vector<PeRuntimeFunction> functions;
   const uint32_t count = dirSize / 12;
@@ -327,63 +454,23 @@ const PeSection *PeImage::FindSection(std::string_view name) const {
   return nullptr;
 }
 
-std::optional<std::pair<uint32_t, uint32_t>>
-PeImage::FindResourceData(const uint8_t *data, size_t size, uint32_t type,
-                      std::string_view name) const {
-  if (DataDirectories.size() < 3 || DataDirectories[2].first == 0)
+std::optional<std::pair<uint32_t, uint32_t>> PeImage::FindResourceData(const uint8_t *data, size_t size,
+                                                                       uint32_t type, std::string_view name) const {
+  const uint32_t rootRva = Directory(kDirectoryResource).first;
+  if (rootRva == 0)
     return std::nullopt;
-  auto rootOffset = FileOffsetOfRva(DataDirectories[2].first);
-  if (!rootOffset)
+  const PeResourceTree tree = ReadResources(PeFileRvas(*this, {data, data ? size : 0}), rootRva);
+  if (!tree.Error.empty())
     return std::nullopt;
-  const uint64_t root = *rootOffset;
-
-  // Walks one directory level; calls match(entryNameField) and returns the entry's target.
-  auto findEntry = [&](uint64_t dir, auto &&match) -> std::optional<uint32_t> {
-    kx::ByteReader r = ReaderAt(data, size, dir + 12);
-    const uint32_t named = r.U16(), ids = r.U16();
-    if (r.Failed())
+  for (const PeResource &r : tree.Resources) {
+    if (r.Type.IsString || r.Type.Id != type || !r.Name.IsString || !SameAsciiName(r.Name.String, name))
+      continue;
+    std::optional<uint32_t> offset = FileOffsetOfRva(r.DataRva);
+    if (!offset || uint64_t(*offset) + r.DataSize > size)
       return std::nullopt;
-    for (uint32_t i = 0; i < named + ids; ++i) {
-      const uint32_t nameField = r.U32(), target = r.U32();
-      if (r.Failed())
-        return std::nullopt;
-      if (match(nameField))
-        return target;
-    }
-    return std::nullopt;
-  };
-  auto typeEntry = findEntry(root, [&](uint32_t f) { return f == type; });
-  if (!typeEntry || !(*typeEntry & 0x80000000u))
-    return std::nullopt;
-  auto nameMatches = [&](uint32_t f) {
-    if (!(f & 0x80000000u))
-      return false;
-    uint64_t pos = root + (f & 0x7FFFFFFFu);
-    kx::ByteReader r = ReaderAt(data, size, pos);
-    const uint32_t len = r.U16();
-    if (r.Failed() || len != name.size() || !r.Has(2 * size_t(len)))
-      return false;
-    for (uint32_t i = 0; i < len; ++i) {
-      const uint32_t ch = r.U16();
-      if (ch > 0x7F || std::toupper(int(ch)) != std::toupper((unsigned char)name[i]))
-        return false;
-    }
-    return true;
-  };
-  auto nameEntry = findEntry(root + (*typeEntry & 0x7FFFFFFFu), nameMatches);
-  if (!nameEntry || !(*nameEntry & 0x80000000u))
-    return std::nullopt;
-  auto langEntry = findEntry(root + (*nameEntry & 0x7FFFFFFFu), [](uint32_t) { return true; });
-  if (!langEntry || (*langEntry & 0x80000000u))
-    return std::nullopt;
-  kx::ByteReader entry = ReaderAt(data, size, root + *langEntry);
-  const uint32_t dataRva = entry.U32(), dataSize = entry.U32();
-  if (entry.Failed())
-    return std::nullopt;
-  auto offset = FileOffsetOfRva(dataRva);
-  if (!offset || uint64_t(*offset) + dataSize > size)
-    return std::nullopt;
-  return std::make_pair(*offset, dataSize);
+    return std::make_pair(*offset, r.DataSize);
+  }
+  return std::nullopt;
 }
 
 } // namespace debuginfo

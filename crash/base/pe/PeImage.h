@@ -1,10 +1,10 @@
 #pragma once
 // The one reader of PE images: the DOS header, the NT signature, the file and optional headers
 // (PE32, and PE32+ based below 4 GiB), the data directories, the section table, and the export,
-// import and exception (.pdata) directories. It reads through a PeSource: the bytes of a file,
-// the image as the loader maps it (given as a span bounded by SizeOfImage), or the memory of a
-// traced process. Every field is read with bounds checks; a malformed image gives nullopt or an
-// empty list instead of a fault.
+// import, exception (.pdata) and resource directories. It reads through a PeSource: the bytes of
+// a file, the image as the loader maps it (given as a span bounded by SizeOfImage), or the memory
+// of a traced process. Every field is read with bounds checks; a malformed image gives nullopt or
+// an empty list instead of a fault.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -48,12 +48,14 @@ struct PeSection {
 
 inline constexpr uint32_t kSectionCode = 0x20;
 inline constexpr uint32_t kResourceTypeRcData = 10;
+inline constexpr size_t kSectionHeaderSize = 40;
 
 // Indexes of the data directories.
 inline constexpr size_t kDirectoryExport = 0;
 inline constexpr size_t kDirectoryImport = 1;
 inline constexpr size_t kDirectoryResource = 2;
 inline constexpr size_t kDirectoryException = 3;
+inline constexpr size_t kDirectoryCertificate = 4; // its "RVA" is a file offset
 
 inline constexpr uint16_t kSubsystemWindowsGui = 2;
 inline constexpr uint16_t kSubsystemWindowsConsole = 3;
@@ -78,6 +80,39 @@ struct PeRuntimeFunction {
   uint32_t Begin = 0;
   uint32_t End = 0;
   uint32_t UnwindInfo = 0;
+};
+
+// The name of a resource directory entry: a number, or a UTF-16 string.
+struct PeResourceName {
+  bool IsString = false;
+  uint32_t Id = 0;       // when !IsString
+  std::u16string String; // when IsString, as stored (at most 65535 code units)
+  bool operator==(const PeResourceName &) const = default;
+};
+
+// One leaf of the resource directory (type -> name -> language -> data entry) and where its
+// data lies.
+struct PeResource {
+  PeResourceName Type, Name, Language;
+  uint32_t DataRva = 0;
+  uint32_t DataSize = 0;
+  uint32_t CodePage = 0;
+};
+
+// The resources of a directory in the order its tables list them, or why it is malformed.
+struct PeResourceTree {
+  std::vector<PeResource> Resources;
+  std::string Error; // empty when the whole directory could be read
+};
+
+// Where the header fields lie in the image file, for a tool that rewrites them.
+struct PeHeaderFields {
+  uint64_t NumberOfSections = 0;
+  uint64_t SizeOfInitializedData = 0;
+  uint64_t SizeOfImage = 0;
+  uint64_t CheckSum = 0;
+  uint64_t DataDirectories = 0; // 8 bytes each: RVA, size
+  uint64_t SectionTable = 0;    // kSectionHeaderSize bytes each
 };
 
 struct PeImage;
@@ -110,10 +145,13 @@ struct PeImage {
   uint32_t BaseOfCode = 0;
   uint32_t BaseOfData = 0;
   uint32_t ImageBase = 0;
+  uint32_t SectionAlignment = 0;
+  uint32_t FileAlignment = 0;
   uint32_t SizeOfImage = 0;
   uint32_t SizeOfHeaders = 0;
   uint32_t CheckSum = 0;
   uint16_t Subsystem = 0;
+  uint16_t SizeOfOptionalHeader = 0;
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;
 
@@ -125,6 +163,9 @@ struct PeImage {
 
   // The data directory's (RVA, size); (0, 0) when the headers have no such entry.
   std::pair<uint32_t, uint32_t> Directory(size_t index) const;
+
+  // The file offsets of the header fields that change when a section is added.
+  PeHeaderFields HeaderFields() const;
 
   // The image as the loader lays it out in memory (headers and sections at their RVAs, the
   // rest zero), from the file's bytes; at most 256 MiB whatever the headers claim.
@@ -142,10 +183,10 @@ struct PeImage {
   std::optional<uint64_t> LongNameOffset(const std::string &name) const;
 
   // Locates a resource of the given numeric type whose name equals `name` (case-insensitive,
-  // ASCII) in the image file `data`; returns (file offset, size) of its first language.
+  // ASCII) in the image file `data`; returns (file offset, size) of its first language. Nothing
+  // when the resource directory is malformed or the data does not lie in the file.
   std::optional<std::pair<uint32_t, uint32_t>> FindResourceData(const uint8_t *data, size_t size,
-                                                                uint32_t type,
-                                                            std::string_view name) const;
+                                                                uint32_t type, std::string_view name) const;
 };
 
 // The named exports of the export directory at dirRva (size dirSize) of the image that source
@@ -163,6 +204,14 @@ std::optional<uint32_t> FindExport(const PeSource &image, std::string_view name)
 // that ends the list or the end of the directory; nullopt when a descriptor inside the
 // directory cannot be read.
 std::optional<std::vector<PeImport>> ReadImports(const PeSource &image, uint32_t dirRva, uint32_t dirSize);
+
+// The resource directory whose root table lies at rootRva in the image that source reads by RVA:
+// every leaf, three levels deep (type, name, language), with its data entry. Every table, name
+// and data entry is read with bounds checks. A table reached twice (a loop, or tables shared
+// between entries), an entry at the wrong depth, more than 65536 entries or names of more than
+// 1 Mi code units in all make the directory malformed: Error says what, and Resources holds
+// what was read before. The work is linear in what the directory holds.
+PeResourceTree ReadResources(const PeSource &image, uint32_t rootRva);
 
 // The entries of the exception directory at dirRva (size dirSize, 12 bytes an entry); the
 // entries up to the first unreadable one.
