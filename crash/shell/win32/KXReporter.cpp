@@ -4,6 +4,8 @@
 
 #include <imagehlp.h>
 
+#include <atomic>
+
 #include "crash/base/settings/win32/KXSettingsShell.h"
 #include "crash/base/settings/win32/KXWin32Platform.h"
 #include "crash/capture/catching/win32/KXCatchException.h"
@@ -32,7 +34,7 @@ namespace kx {
 
 namespace {
 int64_t gStartTime = 0;
-bool gActive = false;
+std::atomic<bool> gActive{false};
 bool gJoined = false;
 
 void ReportFreeze() {
@@ -61,6 +63,8 @@ bool ModuleFileChecksumOk(const wchar_t *path) {
 }
 
 int64_t ReporterStartTime() { return gStartTime; }
+
+bool ReporterRunning() { return gActive; }
 
 bool StartReporter() {
   if (gActive)
@@ -112,7 +116,9 @@ bool StartReporter() {
 
 void StopReporter() {
   try {
-    if (gActive) {
+    // Not running from here on, so that the public calls stop handing anything over.
+    const bool active = gActive.exchange(false);
+    if (active) {
       StopFreezeWatch();
       RemovePauseInterceptions();
       RemoveThreadCreationInterception();
@@ -123,14 +129,13 @@ void StopReporter() {
     if (gJoined)
       LeaveThreadRegistry();
     gJoined = false;
-    if (gActive) {
+    if (active) {
       ReleasePauseState();
       ReleaseEmergencyReserve();
       ClearExceptionHandlers();
       RemoveInventoryPlugins();
       SetExceptionHost(nullptr);
     }
-    gActive = false;
     KXSettingsShell::Instance().Stop();
   } catch (...) {
   }

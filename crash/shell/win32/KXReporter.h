@@ -14,6 +14,9 @@ namespace kx {
 bool StartReporter();
 // Takes everything back in the reverse order.
 void StopReporter();
+// True from a StartReporter that made the catching points active until StopReporter; may be
+// asked from any thread.
+bool ReporterRunning();
 
 // The start time in milliseconds of the performance counter (0 without one).
 int64_t ReporterStartTime();
