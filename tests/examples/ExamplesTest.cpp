@@ -141,3 +141,39 @@ TEST(Examples, WindowProgramExceptionInAThreadLetsTheProgramGoOn) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(PlainProgram, StackOverflowIsReported) {
+  ExampleRun run = RunExample(L"plain_program.exe", L"overflow");
+  ASSERT_FALSE(run.report.empty()) << "no bug report, exit code " << run.exitCode;
+  EXPECT_EQ(run.Header("exception message"), "Stack overflow.");
+  std::string crashed = run.CrashedThread();
+  EXPECT_EQ(crashed.rfind("main thread", 0), 0u) << crashed;
+  EXPECT_NE(crashed.find("Recurse"), std::string::npos) << crashed;
+  EXPECT_EQ(run.exitCode, 1u);
+}
+
+TEST(PlainProgram, FaultInSystemCodeNamesTheCaller) {
+  ExampleRun run = RunExample(L"plain_program.exe", L"system");
+  ASSERT_FALSE(run.report.empty()) << "no bug report, exit code " << run.exitCode;
+  EXPECT_NE(run.Header("exception message").find("Access violation"), std::string::npos) << run.report;
+  EXPECT_NE(run.CrashedThread().find("MeasureLabel"), std::string::npos) << run.CrashedThread();
+  EXPECT_EQ(run.exitCode, 1u);
+
+  run = RunExample(L"plain_program.exe", L"createthread");
+  ASSERT_FALSE(run.report.empty()) << "no bug report, exit code " << run.exitCode;
+  EXPECT_NE(run.Header("exception message").find("Access violation"), std::string::npos) << run.report;
+  std::string crashed = run.CrashedThread();
+  EXPECT_EQ(crashed.rfind("thread $", 0), 0u) << crashed;
+  EXPECT_NE(crashed.find("Sampler"), std::string::npos) << crashed;
+}
+
+TEST(PlainProgram, TerminateIsReported) {
+  ExampleRun run = RunExample(L"plain_program.exe", L"terminate");
+  ASSERT_FALSE(run.report.empty()) << "no bug report, exit code " << run.exitCode;
+  EXPECT_EQ(run.Header("exception message"), "Abnormal program termination.");
+  EXPECT_EQ(run.exitCode, 1u);
+}
+
+} // namespace

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <new>
+
 #include "crash/capture/catching/win32/KXEmergencyReserve.h"
 #include "crash/capture/catching/win32/KXMemoryChecks.h"
 #include "crash/capture/catching/win32/KXThreadRecord.h"
@@ -32,9 +35,25 @@ bool WaitDispatching(HANDLE event) {
   return true;
 }
 
-void Catch(const KXCaughtException &args) {
-  KXCaughtException caught = args;
+// What the handling thread reads of one caught exception: the record, the registers it points at
+// and the stack candidates prepared at the raise.
+struct KXCaughtState {
+  KXCaughtException caught;
   KXRegisterContext context;
+  std::vector<tidewell::stacktrace::PreStackItem> prepared;
+};
+
+void Catch(const KXCaughtException &args) {
+  // On the heap: a main thread that stops waiting at the quit message returns before the
+  // handling ends, and the handling thread goes on reading the state; it is then left to it.
+  // Only when even that allocation fails does the state live in this frame.
+  std::unique_ptr<KXCaughtState> owned(new (std::nothrow) KXCaughtState);
+  KXCaughtState inFrame;
+  KXCaughtState &state = owned ? *owned : inFrame;
+  KXCaughtException &caught = state.caught;
+  KXRegisterContext &context = state.context;
+  std::vector<tidewell::stacktrace::PreStackItem> &prepared = state.prepared;
+  caught = args;
   bool hasContext = args.context != nullptr;
   if (hasContext)
     context = *args.context;
@@ -42,7 +61,6 @@ void Catch(const KXCaughtException &args) {
   caught.context = hasContext ? &context : nullptr;
   // The candidates prepared when this very exception was raised. Taken out of the thread's
   // record: code that runs on this thread while it waits may raise and refill the record.
-  std::vector<tidewell::stacktrace::PreStackItem> prepared;
   KXThreadRecord &raised = ThreadExceptionRecord();
   if (caught.exceptObject && raised.object == caught.exceptObject && raised.address == caught.exceptAddr)
     prepared = std::move(raised.prepared);
@@ -94,10 +112,12 @@ void Catch(const KXCaughtException &args) {
       WaitForSingleObject(event, INFINITE);
   }
   PauseFreezeWatch(false);
-  // The handling thread still sets the event of a record whose wait ended at the quit message, so
-  // that event stays open.
+  // The handling thread still reads the state of a record whose wait ended at the quit message,
+  // and sets its event: both stay with it (once, as the program ends).
   if (handled)
     CloseHandle(event);
+  else
+    owned.release();
 }
 } // namespace
 
