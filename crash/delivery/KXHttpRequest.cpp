@@ -1,7 +1,7 @@
 #include "crash/delivery/KXHttpRequest.h"
 
 #include "crash/base/settings/KXText.h"
-#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXHeaderValue.h"
 #include "crash/delivery/KXMailAddresses.h"
 
 namespace kx {
@@ -57,43 +57,48 @@ std::string HttpProxyName(std::string_view proxyList) {
   return list;
 }
 
-std::string HttpFieldsPart(const KXFormFields &fields) {
+std::string HttpFieldsPart(std::string_view boundary, const KXFormFields &fields) {
   std::string part;
   for (const auto &[name, content] : fields) {
+    if (!IsSingleLineValue(name))
+      continue;
     part += "\r\n--";
-    part += kMultipartBoundary;
-    part += "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
+    part += boundary;
+    part += "\r\nContent-Disposition: form-data; name=\"" + EscapedQuotedValue(name) + "\"\r\n\r\n";
     part += content;
   }
   return part;
 }
 
-std::string HttpAttachmentPartHeader(std::string_view fieldName, std::string_view sendAsName) {
+std::string HttpAttachmentPartHeader(std::string_view boundary, std::string_view fieldName,
+                                     std::string_view sendAsName) {
   std::string part = "\r\n--";
-  part += kMultipartBoundary;
-  part += "\r\nContent-Disposition: form-data; name=\"" + std::string(fieldName) + "\"; filename=\"" +
-          std::string(sendAsName) + "\"\r\n";
+  part += boundary;
+  part += "\r\nContent-Disposition: form-data; name=\"" + EscapedQuotedValue(fieldName) + "\"; filename=\"" +
+          EscapedQuotedValue(sendAsName) + "\"\r\n";
   part += "Content-Type: application/octet-stream\r\n\r\n";
   return part;
 }
 
-uint64_t HttpAttachmentPartLength(std::string_view fieldName, std::string_view sendAsName, uint64_t fileSize) {
-  return kMultipartBoundary.size() + fieldName.size() + sendAsName.size() + fileSize + 102;
+uint64_t HttpAttachmentPartLength(std::string_view boundary, std::string_view fieldName, std::string_view sendAsName,
+                                  uint64_t fileSize) {
+  return boundary.size() + EscapedQuotedValue(fieldName).size() + EscapedQuotedValue(sendAsName).size() + fileSize +
+         102;
 }
 
-std::string HttpClosingDelimiter() {
-  return "\r\n--" + std::string(kMultipartBoundary) + "--\r\n";
+std::string HttpClosingDelimiter(std::string_view boundary) {
+  return "\r\n--" + std::string(boundary) + "--\r\n";
 }
 
 std::string HttpRequestHeader(const KXHttpRequestHeader &header) {
-  const uint64_t contentLength = header.fieldsLength + header.attachmentsLength + kMultipartBoundary.size() + 6;
+  const uint64_t contentLength = header.fieldsLength + header.attachmentsLength + header.boundary.size() + 6;
   std::string text;
   text += "POST " + header.path + " HTTP/1.1\r\n";
   text += "Host: " + header.hostHeader + "\r\n";
   text += "Connection: close\r\n";
   text += "Pragma: no-cache\r\n";
   text += "User-Agent: Kestrelix/3.0\r\n";
-  text += "Content-Type: multipart/form-data; boundary=" + std::string(kMultipartBoundary) + "\r\n";
+  text += "Content-Type: multipart/form-data; boundary=" + header.boundary + "\r\n";
   text += "Content-Length: " + std::to_string(contentLength) + "\r\n";
   if (!header.sender.empty())
     text += "From: " + ShortAngleAddress(header.sender) + "\r\n";

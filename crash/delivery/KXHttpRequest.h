@@ -35,18 +35,23 @@ std::string HttpProxyName(std::string_view proxyList);
 using KXFormFields = std::vector<std::pair<std::string, std::string>>;
 
 // For each field: CR LF, "--" boundary, CR LF, the form-data disposition with the name, an empty
-// line and the content. Its leading CR LF also ends the request header.
-std::string HttpFieldsPart(const KXFormFields &fields);
+// line and the content. Its leading CR LF also ends the request header. A field whose name is not
+// one line (IsSingleLineValue) is left out; quotes in names are escaped.
+std::string HttpFieldsPart(std::string_view boundary, const KXFormFields &fields);
 
-// The beginning of one attachment part, up to the file's bytes.
-std::string HttpAttachmentPartHeader(std::string_view fieldName, std::string_view sendAsName);
-// The whole part's length: boundary + field name + send-as name + file size + 102.
-uint64_t HttpAttachmentPartLength(std::string_view fieldName, std::string_view sendAsName, uint64_t fileSize);
+// The beginning of one attachment part, up to the file's bytes. The names are escaped for their
+// quotes; the caller has made sure each is one line (IsSingleLineValue).
+std::string HttpAttachmentPartHeader(std::string_view boundary, std::string_view fieldName,
+                                     std::string_view sendAsName);
+// The whole part's length: boundary + escaped field name + escaped send-as name + file size + 102.
+uint64_t HttpAttachmentPartLength(std::string_view boundary, std::string_view fieldName, std::string_view sendAsName,
+                                  uint64_t fileSize);
 
 // CR LF "--" boundary "--" CR LF.
-std::string HttpClosingDelimiter();
+std::string HttpClosingDelimiter(std::string_view boundary);
 
 struct KXHttpRequestHeader {
+  std::string boundary;
   std::string path;
   std::string hostHeader; // the host and port for the Host line
   std::string sender;     // "" for no From line

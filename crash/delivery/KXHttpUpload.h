@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXHttpAnswer.h"
 #include "crash/delivery/KXHttpRequest.h"
 #include "crash/delivery/KXNetwork.h"
@@ -28,6 +29,7 @@ struct KXUploadContext {
   IKXNetwork *network = nullptr;
   KXOpenFileFn openFile;
   KXSendProgress progress;
+  KXRandomFn random; // the boundary's random source; empty for the system's
 };
 
 struct KXUploadResult {
@@ -42,7 +44,9 @@ std::vector<KXProgressArea> UploadProgressAreas(const KXSendTexts &texts, uint64
                                                 const std::vector<uint64_t> &attachmentPartLengths);
 
 // Runs the upload: adds its progress areas, marks the preparation area done, connects, sends and
-// judges the answer.
+// judges the answer. Attachments whose field or send-as name is not one line are left out; a
+// sender or upload address that is not one line fails the upload before it connects, and so does
+// content that every boundary candidate occurs in.
 KXUploadResult UploadBugReport(const KXUploadJob &job, const KXSendTexts &texts, KXUploadContext &context);
 
 } // namespace kx

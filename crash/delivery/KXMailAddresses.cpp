@@ -1,5 +1,7 @@
 #include "crash/delivery/KXMailAddresses.h"
 
+#include "crash/delivery/KXHeaderValue.h"
+
 namespace kx {
 
 namespace {
@@ -26,7 +28,8 @@ std::string NormalizeRecipients(std::string_view mailAddr) {
     if (end == std::string_view::npos)
       end = mailAddr.size();
     std::string_view item = TrimItem(mailAddr.substr(start, end - start));
-    if (!item.empty()) {
+    // An item over several lines would put commands of its own into the envelope: it is dropped.
+    if (!item.empty() && IsSingleLineValue(item)) {
       if (!result.empty())
         result += ',';
       result += item;

@@ -10,7 +10,8 @@ namespace kx {
 
 // The recipient list as the send uses it: semicolons become commas, and spaces, control
 // characters and separators are removed at both ends and around every separator, so empty items
-// disappear ("a@x.com ; ;b@y.com," gives "a@x.com,b@y.com").
+// disappear ("a@x.com ; ;b@y.com," gives "a@x.com,b@y.com"). An item that still holds a CR, LF or
+// NUL inside is dropped, as it would end the SMTP command or header line it is written into.
 std::string NormalizeRecipients(std::string_view mailAddr);
 
 // The items of a normalised list (none for an empty list).

@@ -1,7 +1,7 @@
 #include "crash/delivery/KXMimeMessage.h"
 
 #include "crash/base/settings/KXText.h"
-#include "crash/delivery/KXBoundary.h"
+#include "crash/delivery/KXHeaderValue.h"
 #include "crash/delivery/KXMailAddresses.h"
 
 namespace kx {
@@ -17,12 +17,12 @@ std::string MailHeaderBlock(std::string_view recipients, std::string_view sender
   return block;
 }
 
-std::string MimePrologue(std::string_view bodyText) {
+std::string MimePrologue(std::string_view boundary, std::string_view bodyText) {
   std::string text;
   text += "MIME-Version: 1.0\r\n";
-  text += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMultipartBoundary) + "\"\r\n\r\n";
+  text += "Content-Type: multipart/mixed; boundary=\"" + std::string(boundary) + "\"\r\n\r\n";
   text += "This is a multi-part message in MIME format.\r\n\r\n";
-  text += "--" + std::string(kMultipartBoundary) + "\r\n";
+  text += "--" + std::string(boundary) + "\r\n";
   text += "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n";
   text += "Content-Transfer-Encoding: 8bit\r\n\r\n";
   text += bodyText;
@@ -37,12 +37,14 @@ std::string AttachmentContentType(std::u16string_view path) {
   return "application/octet-stream";
 }
 
-std::string MimeAttachmentHeader(std::string_view contentType, std::string_view sendAsName) {
+std::string MimeAttachmentHeader(std::string_view boundary, std::string_view contentType,
+                                 std::string_view sendAsName) {
+  const std::string name = EscapedQuotedValue(sendAsName);
   std::string text;
-  text += "--" + std::string(kMultipartBoundary) + "\r\n";
-  text += "Content-Type: " + std::string(contentType) + "; name=\"" + std::string(sendAsName) + "\"\r\n";
+  text += "--" + std::string(boundary) + "\r\n";
+  text += "Content-Type: " + std::string(contentType) + "; name=\"" + name + "\"\r\n";
   text += "Content-Transfer-Encoding: base64\r\n";
-  text += "Content-Disposition: attachment; filename=\"" + std::string(sendAsName) + "\"\r\n\r\n";
+  text += "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
   return text;
 }
 
@@ -50,8 +52,8 @@ std::string Base64Line(std::string_view chunk) {
   return Base64Encode(chunk) + "\r\n";
 }
 
-std::string MimeClosingDelimiter() {
-  return "--" + std::string(kMultipartBoundary) + "--\r\n";
+std::string MimeClosingDelimiter(std::string_view boundary) {
+  return "--" + std::string(boundary) + "--\r\n";
 }
 
 } // namespace kx

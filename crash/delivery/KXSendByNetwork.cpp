@@ -25,7 +25,7 @@ KXNetworkResult Upload(const KXNetworkSend &send, KXNetworkEnvironment &environm
   job.fields = send.fields;
   job.attachments = send.attachments;
   job.proxyList = environment.proxyList;
-  KXUploadContext context{environment.network, environment.openFile, KXSendProgress(environment.progress)};
+  KXUploadContext context{environment.network, environment.openFile, KXSendProgress(environment.progress), {}};
   KXUploadResult upload = UploadBugReport(job, environment.texts, context);
   return {upload.sent, upload.location};
 }

@@ -1,6 +1,7 @@
 #include "crash/delivery/KXSmtpClient.h"
 
 #include "crash/base/settings/KXText.h"
+#include "crash/delivery/KXHeaderValue.h"
 #include "crash/delivery/KXMailAddresses.h"
 #include "crash/delivery/KXMimeMessage.h"
 #include "crash/delivery/KXServerConnection.h"
@@ -11,6 +12,24 @@ namespace kx {
 namespace {
 
 constexpr size_t kSendChunk = 1024;
+
+// Reads the file in chunks of one base64 line and hands each line's wire text (with its CR LF)
+// and the bytes read so far to sink, which returns false to stop. False on a read error or a file
+// shorter than size.
+template <typename Sink> bool ForEachBase64Line(IKXFileSource &source, uint64_t size, Sink &&sink) {
+  char chunk[kBase64LineBytes];
+  uint64_t done = 0;
+  while (done < size) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kBase64LineBytes, size - done));
+    int64_t got = ReadFully(source, chunk, want);
+    if (got <= 0)
+      return false;
+    done += static_cast<uint64_t>(got);
+    if (!sink(Base64Line(std::string_view(chunk, static_cast<size_t>(got))), done))
+      return true;
+  }
+  return true;
+}
 
 // One connection's dialogue with the server.
 class KXSmtpSession {
@@ -34,26 +53,26 @@ public:
 
   // One attachment part: its header, then base64 lines of 57-byte chunks. An empty file sends
   // nothing and counts as sent.
-  bool SendAttachment(IKXFileSource &source, const std::u16string &path, const std::string &sendAs) {
+  bool SendAttachment(IKXFileSource &source, const std::u16string &path, const std::string &sendAs,
+                      std::string_view boundary) {
     const uint64_t size = source.Size();
     if (size == 0)
       return true;
-    if (!SendText(MimeAttachmentHeader(AttachmentContentType(path), sendAs)))
+    if (!SendText(MimeAttachmentHeader(boundary, AttachmentContentType(path), sendAs)))
       return false;
-    uint64_t done = 0;
-    char chunk[kBase64LineBytes];
-    while (done < size) {
-      size_t want = static_cast<size_t>(std::min<uint64_t>(kBase64LineBytes, size - done));
-      int64_t got = ReadFully(source, chunk, want);
-      if (got <= 0) {
-        SendText("\r\n");
-        return false;
-      }
-      if (!SendText(Base64Line(std::string_view(chunk, static_cast<size_t>(got)))))
-        return false;
-      done += static_cast<uint64_t>(got);
-      FProgress.SetPosition(done, size);
+    bool sent = true;
+    const bool read = ForEachBase64Line(source, size, [&](std::string_view lines, uint64_t done) {
+      sent = SendText(lines);
+      if (sent)
+        FProgress.SetPosition(done, size);
+      return sent;
+    });
+    if (!read) {
+      SendText("\r\n");
+      return false;
     }
+    if (!sent)
+      return false;
     FProgress.AreaDone();
     return true;
   }
@@ -62,6 +81,32 @@ private:
   IKXStreamSocket &FStream;
   KXSendProgress &FProgress;
 };
+
+// Whether the candidate occurs in the wire text of the mail outside its multipart framing: the
+// header block, the body and each sent attachment's part header and base64 lines.
+bool MailContains(const KXMailJob &job, const std::string &headerBlock, const std::string &bodyText,
+                  const KXMailContext &context, std::string_view candidate) {
+  auto has = [candidate](std::string_view text) { return text.find(candidate) != std::string_view::npos; };
+  if (has(headerBlock) || has(bodyText))
+    return true;
+  for (size_t i = 0; i < job.attachments.Count(); ++i) {
+    if (!IsSingleLineValue(job.attachments.sendAs[i]))
+      continue;
+    auto source = context.openFile ? context.openFile(job.attachments.files[i]) : nullptr;
+    if (!source || source->Size() == 0)
+      continue;
+    if (has(MimeAttachmentHeader("", AttachmentContentType(job.attachments.files[i]), job.attachments.sendAs[i])))
+      return true;
+    KXStreamFinder finder(candidate);
+    ForEachBase64Line(*source, source->Size(), [&finder](std::string_view lines, uint64_t) {
+      finder.Feed(lines);
+      return !finder.Found();
+    });
+    if (finder.Found())
+      return true;
+  }
+  return false;
+}
 
 bool HasCredentials(const KXMailJob &job) {
   return !job.account.empty() || !job.password.empty();
@@ -88,6 +133,9 @@ KXDialogueResult RunDialogue(KXSmtpSession &session, const std::string &recipien
     std::vector<std::string> items = RecipientItems(recipients);
     sender = items.empty() ? std::string() : items.front();
   }
+  // A sender over several lines would write commands and headers of its own.
+  if (!IsSingleLineValue(sender))
+    return result;
 
   if (HasCredentials(job)) {
     if (!authLogin || !session.Command("AUTH LOGIN", "334") || !session.Command(Base64Encode(job.account), "334") ||
@@ -114,27 +162,36 @@ KXDialogueResult RunDialogue(KXSmtpSession &session, const std::string &recipien
   }
 
   const std::string bodyText = SmtpBodyText(job.body);
+  const std::string headerBlock = MailHeaderBlock(job.recipients, sender, job.subject, context.now);
+  std::string boundary;
+  if (!job.attachments.Empty()) {
+    boundary = ChooseBoundary(
+        [&](std::string_view candidate) { return MailContains(job, headerBlock, bodyText, context, candidate); },
+        context.random);
+    if (boundary.empty())
+      return result;
+  }
   if (!session.Command("DATA", "354"))
     return result;
   progress.AreaDone();
 
   result.end = KXDialogueEnd::abort;
-  if (!session.SendText(MailHeaderBlock(job.recipients, sender, job.subject, context.now)))
+  if (!session.SendText(headerBlock))
     return result;
   progress.AreaDone();
 
   if (!job.attachments.Empty()) {
-    if (!session.SendText(MimePrologue(bodyText)))
+    if (!session.SendText(MimePrologue(boundary, bodyText)))
       return result;
     progress.AreaDone();
     for (size_t i = 0; i < job.attachments.Count(); ++i) {
       auto source = context.openFile ? context.openFile(job.attachments.files[i]) : nullptr;
-      if (!source)
+      if (!source || !IsSingleLineValue(job.attachments.sendAs[i]))
         continue;
-      if (!session.SendAttachment(*source, job.attachments.files[i], job.attachments.sendAs[i]))
+      if (!session.SendAttachment(*source, job.attachments.files[i], job.attachments.sendAs[i], boundary))
         return result;
     }
-    if (!session.SendText(MimeClosingDelimiter()))
+    if (!session.SendText(MimeClosingDelimiter(boundary)))
       return result;
   } else {
     if (!session.SendText("\r\n" + bodyText))
@@ -171,7 +228,7 @@ std::vector<KXProgressArea> MailProgressAreas(const KXSendTexts &texts, bool dir
 }
 
 bool SendMail(const std::string &recipients, const KXMailJob &job, KXMailContext &context) {
-  if (!context.network)
+  if (!context.network || !IsSingleLineValue(context.computerName))
     return false;
   KXSendProgress &progress = context.progress;
 

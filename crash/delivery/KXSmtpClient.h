@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crash/delivery/KXAttachmentFiles.h"
+#include "crash/delivery/KXBoundary.h"
 #include "crash/delivery/KXMailText.h"
 #include "crash/delivery/KXNetwork.h"
 #include "crash/delivery/KXSendProgress.h"
@@ -36,6 +37,7 @@ struct KXMailContext {
   // The mail exchanger's host name for a recipient address ("" when none is found).
   std::function<std::string(const std::string &address)> findMailExchanger;
   KXSendProgress progress;
+  KXRandomFn random; // the boundary's random source; empty for the system's
 };
 
 // The progress areas of one mail (once per recipient in direct mode): MxLookMsg 500 (direct mode
@@ -47,7 +49,9 @@ std::vector<KXProgressArea> MailProgressAreas(const KXSendTexts &texts, bool dir
 
 // Sends one mail to the recipients (a single item in direct mode, where its mail exchanger is
 // looked up; the whole list with a server). True when the server accepted the message and
-// answered QUIT with "221".
+// answered QUIT with "221". Recipients that are not one line are dropped from the list (see
+// NormalizeRecipients); a sender or computer name that is not one line fails the mail, and an
+// attachment whose send-as name is not one line is left out.
 bool SendMail(const std::string &recipients, const KXMailJob &job, KXMailContext &context);
 
 } // namespace kx

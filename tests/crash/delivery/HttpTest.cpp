@@ -6,6 +6,7 @@
 #include "crash/delivery/KXDeliverBugReport.h"
 #include "crash/delivery/KXHttpUpload.h"
 #include "tests/crash/delivery/FakeNetwork.h"
+#include "tests/crash/delivery/MultipartParts.h"
 #include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {
@@ -78,8 +79,9 @@ struct UploadRun {
     job.httpServer = "http://bugs.example.com/upload.php";
     job.httpPort = 8080;
   }
+  KXRandomFn random; // empty: the system's
   KXUploadResult Run() {
-    KXUploadContext context{&network, files.Opener(), KXSendProgress(&progress)};
+    KXUploadContext context{&network, files.Opener(), KXSendProgress(&progress), random};
     return UploadBugReport(job, KXSendTexts(), context);
   }
   std::string Body() { return request.substr(request.find("\r\n\r\n") + 4); }
@@ -100,7 +102,9 @@ TEST(HttpUpload, RequestHeaderFieldsAndParts) {
   KXUploadResult result = run.Run();
   EXPECT_TRUE(result.sent);
   EXPECT_EQ(run.network.connectedPorts, std::vector<uint16_t>{8080});
-  const std::string b(kMultipartBoundary);
+  const std::string b = test::BoundaryFromHeader(run.request);
+  ASSERT_EQ(b.size(), kBoundaryLength);
+  EXPECT_EQ(b.substr(0, kBoundaryPrefix.size()), kBoundaryPrefix);
   const std::string body = run.Body();
   const std::string header = run.request.substr(0, run.request.size() - body.size() - 2);
   EXPECT_EQ(header, "POST /upload.php HTTP/1.1\r\n"
@@ -119,9 +123,10 @@ TEST(HttpUpload, RequestHeaderFieldsAndParts) {
                   "--" + b + "--\r\n");
 
   // The part length that weights the progress matches the bytes sent.
-  const uint64_t part = HttpAttachmentPartLength("BugReport", "bugreport.txt", 3000);
-  EXPECT_EQ(HttpAttachmentPartHeader("BugReport", "bugreport.txt").size() + 3000, part);
-  EXPECT_EQ(run.progress.areas, UploadProgressAreas(KXSendTexts(), HttpFieldsPart(run.job.fields).size(), {part}));
+  const uint64_t part = HttpAttachmentPartLength(b, "BugReport", "bugreport.txt", 3000);
+  EXPECT_EQ(HttpAttachmentPartHeader(b, "BugReport", "bugreport.txt").size() + 3000, part);
+  EXPECT_EQ(run.progress.areas,
+            UploadProgressAreas(KXSendTexts(), HttpFieldsPart(b, run.job.fields).size(), {part}));
   EXPECT_EQ(run.progress.current, static_cast<int>(run.progress.areas.size()) + 1) << "preparation area included";
 }
 
@@ -151,7 +156,9 @@ TEST(HttpUpload, FailuresOnTheWay) {
     run.files.failReadAt[u"f"] = 2048;
     run.job.attachments.Add(u"f", "f.bin", "F");
     EXPECT_FALSE(run.Run().sent);
-    EXPECT_EQ(run.request.find("--" + std::string(kMultipartBoundary) + "--"), std::string::npos);
+    const std::string b = test::BoundaryFromHeader(run.request);
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(run.request.find("--" + b + "--"), std::string::npos);
   }
   {
     UploadRun run;
@@ -164,6 +171,96 @@ TEST(HttpUpload, FailuresOnTheWay) {
     KXUploadResult result = run.Run();
     EXPECT_TRUE(result.sent);
     EXPECT_EQ(result.location, "https://bugs.example.com/thanks?id=7");
+  }
+}
+
+// Content that holds the old fixed delimiter and the first boundary candidate, each followed by a
+// forged field, is sent with the second candidate and reads back as exactly the parts written.
+TEST(HttpUpload, ContentHoldingADelimiterCannotForgeParts) {
+  KXRandomFn random = test::SequenceRandom(7);
+  const std::string first = RandomBoundary(random), second = RandomBoundary(random);
+  ASSERT_NE(first, second);
+  const std::string comment = "see below" + test::ForgedFieldPart(test::kOldFixedBoundary) +
+                              test::ForgedFieldPart(first) + "\r\n--" + first + "--\r\n";
+  const std::string report = test::ForgedFieldPart(first) + "\r\n" + test::ForgedFieldPart(test::kOldFixedBoundary);
+
+  UploadRun run;
+  run.random = test::SequenceRandom(7);
+  run.job.fields = {{"Comment", comment}};
+  run.files.files[u"r"] = report;
+  run.job.attachments.Add(u"r", "report.txt", "Report");
+  ASSERT_TRUE(run.Run().sent);
+  EXPECT_EQ(test::BoundaryFromHeader(run.request), second) << "the first candidate occurs in the content";
+  auto parts = test::SplitMultipart(run.request, second);
+  ASSERT_TRUE(parts);
+  ASSERT_EQ(parts->size(), 2u);
+  EXPECT_EQ((*parts)[0].headerLines, std::vector<std::string>{"Content-Disposition: form-data; name=\"Comment\""});
+  EXPECT_EQ((*parts)[0].body, comment);
+  EXPECT_EQ((*parts)[1].headerLines,
+            (std::vector<std::string>{"Content-Disposition: form-data; name=\"Report\"; filename=\"report.txt\"",
+                                      "Content-Type: application/octet-stream"}));
+  EXPECT_EQ((*parts)[1].body, report);
+}
+
+TEST(HttpUpload, ContentHoldingEveryCandidateIsNotSent) {
+  KXRandomFn random = test::SequenceRandom(3);
+  std::string report;
+  for (int i = 0; i < kBoundaryTries; ++i)
+    report += RandomBoundary(random) + "\n";
+  UploadRun run;
+  run.random = test::SequenceRandom(3);
+  run.files.files[u"r"] = report;
+  run.job.attachments.Add(u"r", "report.txt", "Report");
+  EXPECT_FALSE(run.Run().sent);
+  EXPECT_TRUE(run.network.connectedPorts.empty());
+}
+
+TEST(HttpUpload, BoundariesDifferBetweenUploads) {
+  UploadRun one, two;
+  ASSERT_TRUE(one.Run().sent);
+  ASSERT_TRUE(two.Run().sent);
+  EXPECT_NE(test::BoundaryFromHeader(one.request), test::BoundaryFromHeader(two.request));
+}
+
+// Names with quotes or line breaks cannot add a parameter, a header line or a part.
+TEST(HttpUpload, NamesCannotAddHeadersOrParameters) {
+  UploadRun run;
+  const std::string quoted = "a\\\"; filename=\"evil.exe";
+  run.job.fields = {{quoted, "v1"}, {"x\r\nX-Injected: 1", "v2"}, {std::string("n\0ul", 4), "v3"}, {"ok", "v4"}};
+  run.files.files[u"f"] = "data";
+  run.job.attachments.Add(u"f", "r\"\r\nContent-Type: text/html", "Broken");
+  run.job.attachments.Add(u"f", "r.txt", "Field\nX-Injected: 2");
+  run.job.attachments.Add(u"f", quoted, "Report");
+  ASSERT_TRUE(run.Run().sent);
+  EXPECT_EQ(run.request.find("X-Injected"), std::string::npos);
+  EXPECT_EQ(run.request.find("text/html"), std::string::npos);
+  auto parts = test::SplitMultipart(run.request, test::BoundaryFromHeader(run.request));
+  ASSERT_TRUE(parts);
+  ASSERT_EQ(parts->size(), 3u);
+  const test::HeaderParams field = test::ReadHeaderParams((*parts)[0].headerLines.at(0));
+  EXPECT_FALSE(field.malformed);
+  EXPECT_EQ(field.duplicates, 0);
+  EXPECT_EQ(field.values, (std::map<std::string, std::string>{{"name", quoted}}));
+  EXPECT_EQ((*parts)[1].body, "v4");
+  const test::HeaderParams file = test::ReadHeaderParams((*parts)[2].headerLines.at(0));
+  EXPECT_FALSE(file.malformed);
+  EXPECT_EQ(file.duplicates, 0);
+  EXPECT_EQ(file.values, (std::map<std::string, std::string>{{"name", "Report"}, {"filename", quoted}}));
+  EXPECT_EQ((*parts)[2].body, "data");
+  // The announced length counts the escaped names.
+  const std::string body = run.Body();
+  EXPECT_NE(run.request.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+}
+
+TEST(HttpUpload, HeaderValuesOverSeveralLinesFailTheUpload) {
+  for (auto change : std::vector<std::function<void(KXUploadJob &)>>{
+           [](KXUploadJob &job) { job.sender = "a@b.com\r\nX-Injected: 1"; },
+           [](KXUploadJob &job) { job.httpServer = "http://bugs.example.com/in HTTP/1.1\r\nX-Injected: 1\r\n"; },
+           [](KXUploadJob &job) { job.httpServer = std::string("http://bugs.example.com/\0x", 26); }}) {
+    UploadRun run;
+    change(run.job);
+    EXPECT_FALSE(run.Run().sent);
+    EXPECT_TRUE(run.network.connectedPorts.empty());
   }
 }
 

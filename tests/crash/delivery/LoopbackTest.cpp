@@ -84,7 +84,7 @@ TEST(Loopback, MailThroughAServerWithAuthLogin) {
   EXPECT_EQ(out.Read("mail-1.env"), "FROM crash@example.com\nTO dev@example.com\nAUTH reporter\n");
   const std::string message = out.Read("mail-1.eml");
   EXPECT_NE(message.find("Subject: =?ISO-8859-1?Q?Fehler=20in=20Tidewell?=\r\n"), std::string::npos);
-  EXPECT_NE(message.find("Content-Type: multipart/mixed; boundary=\"" + std::string(kMultipartBoundary) + "\""),
+  EXPECT_NE(message.find("Content-Type: multipart/mixed; boundary=\"" + std::string(kBoundaryPrefix)),
             std::string::npos);
   EXPECT_NE(message.find("\r\n\r\nfirst line\r\n. \r\n.hidden\r\nlast line\r\n--"), std::string::npos);
   EXPECT_EQ(AttachmentOf(message, "screenshot.png"), Screenshot());

@@ -13,6 +13,10 @@ TEST(MailAddresses, RecipientListIsCleanedAroundEverySeparator) {
   EXPECT_EQ(NormalizeRecipients(" a@x.com ; ;b@y.com,\t"), "a@x.com,b@y.com");
   EXPECT_EQ(NormalizeRecipients(";,; \r\n"), "");
   EXPECT_EQ(NormalizeRecipients("Dev Team <dev@x.com>;ops@y.com"), "Dev Team <dev@x.com>,ops@y.com");
+  // An item with a line break or NUL inside is dropped whole; at its ends they are only trimmed.
+  EXPECT_EQ(NormalizeRecipients("a@b.com\r\nRCPT TO:<spy@x.com>, c@d.com\r\n"), "c@d.com");
+  EXPECT_EQ(NormalizeRecipients(std::string("a@b.com\0x;Dev\n<d@e.com>;f@g.com", 31)), "f@g.com");
+  EXPECT_EQ(RecipientItems("a@b.com\rRCPT TO:<x@y.com>"), std::vector<std::string>{});
   EXPECT_EQ(RecipientItems("a@x.com, Dev <d@y.com>;"), (std::vector<std::string>{"a@x.com", "Dev <d@y.com>"}));
   EXPECT_TRUE(RecipientItems(" ; ").empty());
 }

@@ -6,6 +6,7 @@
 #include "crash/delivery/KXSmtpClient.h"
 #include "crash/delivery/KXSmtpReply.h"
 #include "tests/crash/delivery/FakeSmtpServer.h"
+#include "tests/crash/delivery/MultipartParts.h"
 #include "tests/crash/delivery/RecordingProgress.h"
 
 namespace kx {
@@ -95,8 +96,10 @@ struct MailRun {
     job.subject = "bug report";
     job.body = "please find the bug report attached";
   }
+  KXRandomFn random; // empty: the system's
   bool Send(const std::string &recipients = "") {
     KXMailContext context;
+    context.random = random;
     context.network = &network;
     context.openFile = files.Opener();
     context.computerName = "WORKSTATION";
@@ -132,7 +135,8 @@ TEST(SmtpClient, AuthenticatedMailWithAttachments) {
                                 "RCPT TO:<ops@example.com>", "DATA", "QUIT"}));
   ASSERT_EQ(run.server->messages.size(), 1u);
   const std::string &m = run.server->messages[0];
-  const std::string b(kMultipartBoundary);
+  const std::string b = test::BoundaryFromHeader(m);
+  ASSERT_EQ(b.size(), kBoundaryLength);
   const std::string head = "To: <dev@example.com>, Ops <ops@example.com>\r\n"
                            "From: Kestrelix <crash@example.com>\r\n"
                            "Subject: =?ISO-8859-1?Q?bug=20report?=\r\n"
@@ -167,6 +171,88 @@ TEST(SmtpClient, AuthenticatedMailWithAttachments) {
   // Every area of the mail was passed: the bar ends full.
   std::vector<uint64_t> sizes{200, 8, 0};
   EXPECT_EQ(run.progress.current, static_cast<int>(MailProgressAreas({}, false, sizes).size()));
+}
+
+// A body that holds the old fixed delimiter and the first boundary candidate, each followed by a
+// forged part, is sent with the second candidate and reads back as exactly the parts written.
+TEST(SmtpClient, BodyHoldingADelimiterCannotForgeParts) {
+  KXRandomFn random = test::SequenceRandom(11);
+  const std::string first = RandomBoundary(random), second = RandomBoundary(random);
+  MailRun run;
+  run.random = test::SequenceRandom(11);
+  run.job.body = "text" + test::ForgedFieldPart(test::kOldFixedBoundary) + test::ForgedFieldPart(first) +
+                 "\r\n--" + first + "--\r\nafter";
+  run.files.files[u"r"] = "report";
+  run.job.attachments.Add(u"r", "report.txt", "Report");
+  ASSERT_TRUE(run.Send());
+  ASSERT_EQ(run.server->messages.size(), 1u);
+  const std::string &m = run.server->messages[0];
+  EXPECT_EQ(test::BoundaryFromHeader(m), second);
+  auto parts = test::SplitMultipart(m, second);
+  ASSERT_TRUE(parts);
+  ASSERT_EQ(parts->size(), 2u);
+  EXPECT_EQ((*parts)[0].body, SmtpBodyText(run.job.body));
+  EXPECT_EQ((*parts)[1].body, Base64Encode("report"));
+}
+
+// A recipient item with a line break inside never becomes a command line or a To address of its
+// own; a sender with one fails the mail before MAIL FROM.
+TEST(SmtpClient, AddressesCannotAddCommands) {
+  {
+    MailRun run;
+    run.job.recipients = "a@b.com\r\nRCPT TO:<spy@x.com>; dev@example.com;x@y.com\nDATA";
+    ASSERT_TRUE(run.Send());
+    EXPECT_EQ(run.Commands(), (std::vector<std::string>{"EHLO WORKSTATION", "MAIL FROM:<crash@example.com>",
+                                                        "RCPT TO:<dev@example.com>", "DATA", "QUIT"}));
+    ASSERT_EQ(run.server->messages.size(), 1u);
+    EXPECT_EQ(run.server->messages[0].substr(0, run.server->messages[0].find("\r\n")), "To: <dev@example.com>");
+  }
+  {
+    MailRun run;
+    run.job.sender = "Kestrelix <crash@example.com>\r\nRCPT TO:<spy@x.com>";
+    EXPECT_FALSE(run.Send());
+    for (const std::string &command : run.Commands())
+      EXPECT_EQ(command.find("spy"), std::string::npos) << command;
+    EXPECT_TRUE(run.server->messages.empty());
+  }
+  {
+    MailRun run;
+    run.job.recipients = std::string("spy@x.com\0RCPT TO:<spy@x.com>", 30);
+    EXPECT_FALSE(run.Send()) << "no recipient is left";
+    for (const std::string &command : run.Commands())
+      EXPECT_EQ(command.find("RCPT"), std::string::npos) << command;
+  }
+}
+
+// A send-as name with a line break leaves its attachment out; quotes in one are escaped.
+TEST(SmtpClient, AttachmentNamesCannotAddHeaders) {
+  MailRun run;
+  run.files.files[u"f"] = "data";
+  run.job.attachments.Add(u"f", "r.txt\r\nBcc: spy@x.com", "A");
+  const std::string quoted = "a\\\"; filename=\"evil.exe";
+  run.job.attachments.Add(u"f", quoted, "B");
+  ASSERT_TRUE(run.Send());
+  const std::string &m = run.server->messages.at(0);
+  EXPECT_EQ(m.find("Bcc"), std::string::npos);
+  auto parts = test::SplitMultipart(m, test::BoundaryFromHeader(m));
+  ASSERT_TRUE(parts);
+  ASSERT_EQ(parts->size(), 2u) << "the text and one attachment";
+  const std::vector<std::string> &lines = (*parts)[1].headerLines;
+  ASSERT_EQ(lines.size(), 3u);
+  const test::HeaderParams type = test::ReadHeaderParams(lines[0]);
+  const test::HeaderParams disposition = test::ReadHeaderParams(lines[2]);
+  EXPECT_FALSE(type.malformed || disposition.malformed);
+  EXPECT_EQ(type.values, (std::map<std::string, std::string>{{"name", quoted}}));
+  EXPECT_EQ(disposition.values, (std::map<std::string, std::string>{{"filename", quoted}}));
+}
+
+TEST(SmtpClient, ComputerNameOverSeveralLinesFailsTheMail) {
+  MailRun run;
+  KXMailContext context;
+  context.network = &run.network;
+  context.computerName = "PC\r\nRCPT TO:<spy@x.com>";
+  EXPECT_FALSE(SendMail(run.job.recipients, run.job, context));
+  EXPECT_EQ(run.connections, 0);
 }
 
 TEST(SmtpClient, ProgressAreasOfOneMail) {

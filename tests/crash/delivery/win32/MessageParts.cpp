@@ -7,11 +7,15 @@
 
 #include "crash/base/settings/KXText.h"
 #include "crash/delivery/KXBoundary.h"
+#include "tests/crash/delivery/MultipartParts.h"
 
 namespace kx::test {
 
 std::vector<FormPart> Parts(const std::string &body, bool &closed) {
-  const std::string delimiter = "\r\n--" + std::string(kMultipartBoundary);
+  // The body begins with the first delimiter: its line names the message's boundary.
+  const std::string boundary = body.compare(0, 2, "--") == 0 ? body.substr(2, body.find("\r\n") - 2) : "";
+  EXPECT_EQ(boundary.substr(0, kBoundaryPrefix.size()), kBoundaryPrefix) << "the body starts with a delimiter";
+  const std::string delimiter = "\r\n--" + boundary;
   const std::string text = "\r\n" + body;
   std::vector<FormPart> parts;
   closed = false;
@@ -67,8 +71,8 @@ std::string AttachmentOf(const std::string &message, const std::string &name) {
 }
 
 void ExpectReportMail(const std::string &message, int year, const std::string &report, const std::string &png) {
-  const std::string boundary(kMultipartBoundary);
-  ASSERT_EQ(boundary.size(), 33u) << "the boundary's length, as mail programs expect it";
+  const std::string boundary = BoundaryFromHeader(message);
+  ASSERT_EQ(boundary.size(), kBoundaryLength) << "the boundary named by the Content-Type line";
   const std::string header = message.substr(0, message.find("MIME-Version"));
   EXPECT_EQ(header.substr(0, header.find("Date: ")), "To: Dev Team <dev@example.com>, <ops@example.org>\r\n"
                                                      "From: Kestrelix <dev@example.com>\r\n"

@@ -13,7 +13,7 @@ struct FormPart {
   std::string content;
 };
 
-// The parts of a multipart body with the product's boundary; closed: the closing delimiter ends
+// The parts of a multipart body with the boundary its first delimiter line names; closed: the closing delimiter ends
 // it.
 std::vector<FormPart> Parts(const std::string &body, bool &closed);
 

@@ -236,7 +236,7 @@ TEST_F(RealServersWin32, UploadArrivesWholeAndComesBeforeMail) {
   EXPECT_EQ(header.substr(0, header.find("\r\n")), "POST /bugs/upload.php HTTP/1.1");
   EXPECT_EQ(HeaderNames(header), (std::vector<std::string>{"Host", "Connection", "Pragma", "User-Agent", "Content-Type",
                                                            "Content-Length", "From", "Authorization"}));
-  EXPECT_NE(header.find("\r\nContent-Type: multipart/form-data; boundary=" + std::string(kMultipartBoundary) + "\r\n"),
+  EXPECT_NE(header.find("\r\nContent-Type: multipart/form-data; boundary=" + std::string(kBoundaryPrefix)),
             std::string::npos);
   EXPECT_NE(header.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
   EXPECT_NE(header.find("\r\nAuthorization: Basic dXBsb2FkZXI6cHc=\r\n"), std::string::npos);
