@@ -1,6 +1,6 @@
 #include "crash/delivery/KXDeliverySettings.h"
 
-#include "crash/base/settings/KXText.h"
+#include "crash/base/settings/KXExpand.h"
 #include "crash/output/KXReportFields.h"
 
 namespace kx {
@@ -9,25 +9,6 @@ namespace {
 
 uint16_t PortValue(uint32_t value, uint16_t fallback) {
   return value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : fallback;
-}
-
-size_t FindText(std::string_view text, std::string_view name, size_t from) {
-  for (size_t i = from; i + name.size() <= text.size(); ++i)
-    if (SameText(text.substr(i, name.size()), name))
-      return i;
-  return std::string_view::npos;
-}
-
-// Every occurrence of the name; the inserted text is not searched again.
-std::string ReplaceName(std::string_view text, std::string_view name, std::string_view value) {
-  std::string result;
-  size_t start = 0;
-  for (size_t at; (at = FindText(text, name, start)) != std::string_view::npos; start = at + name.size()) {
-    result.append(text.substr(start, at - start));
-    result.append(value);
-  }
-  result.append(text.substr(start));
-  return result;
 }
 
 } // namespace
@@ -72,16 +53,11 @@ KXDeliverySettings ReadDeliverySettings(IKXSettings &settings) {
 }
 
 std::string ExpandReportVariables(std::string_view text, std::string_view bugReport) {
-  std::string result(text);
-  if (FindText(result, "%exceptClass%", 0) != std::string::npos)
-    result = ReplaceName(result, "%exceptClass%", ReportField(bugReport, "exception class"));
-  if (FindText(result, "%exceptMsg%", 0) != std::string::npos) {
-    std::string message = ReportField(bugReport, "exception message");
-    result = ReplaceName(result, "%exceptMsg%", message.empty() ? "Unknown" : message);
-  }
-  if (FindText(result, "%bugReport%", 0) != std::string::npos)
-    result = ReplaceName(result, "%bugReport%", bugReport);
-  return result;
+  KXExpandArgs args;
+  args.exceptClass = ReportField(bugReport, "exception class");
+  args.exceptMsg = ReportField(bugReport, "exception message");
+  args.bugReport = std::string(bugReport);
+  return ExpandReportTexts(std::string(text), args);
 }
 
 } // namespace kx

@@ -16,13 +16,16 @@ bool ContainsText(std::string_view text, std::string_view part) {
 } // namespace
 
 std::string MailtoEncode(std::string_view text) {
-  static constexpr std::string_view kEscaped = "\n\r \"#%&+<>?";
+  // Besides the characters that mean something in the URL or on the command line: every control
+  // character, space, DEL, every byte from 0x80 and the backslash, so that the URL is one plain
+  // ASCII word the command line cannot split or unquote.
+  static constexpr std::string_view kEscaped = "\"#%&+<>?\\";
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
-    if (kEscaped.find(c) != std::string_view::npos) {
-      const unsigned char byte = static_cast<unsigned char>(c);
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || kEscaped.find(c) != std::string_view::npos) {
       result += '%';
       result += kHex[byte >> 4];
       result += kHex[byte & 15];
@@ -46,20 +49,23 @@ std::string MailtoUrl(std::string_view command, std::string_view recipients, std
 }
 
 std::string MailtoCommandLine(std::string_view command, std::string_view url, bool ntFamily) {
+  const std::string quoted = "\"" + std::string(url) + "\"";
   std::string line;
   if (command.find("%1") != std::string_view::npos) {
-    // Every "%1" of the command; the URL's own text is never searched.
+    // Every "%1" of the command, in quotes unless the command quotes it itself; the URL's own text
+    // is never searched.
     size_t start = 0;
     for (size_t at; (at = command.find("%1", start)) != std::string_view::npos; start = at + 2) {
       line.append(command.substr(start, at - start));
-      line.append(url);
+      const bool inQuotes = at > 0 && command[at - 1] == '"' && at + 2 < command.size() && command[at + 2] == '"';
+      line.append(inQuotes ? std::string(url) : quoted);
     }
     line.append(command.substr(start));
   } else {
     line = command;
     if (!line.empty() && line.back() != ' ')
       line += ' ';
-    line += url;
+    line += quoted;
   }
   if (ntFamily && line.size() > kMaxCommandLine) {
     size_t keep = kMaxCommandLine;

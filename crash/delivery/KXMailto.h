@@ -10,8 +10,9 @@ namespace kx {
 // The longest command line the system starts.
 inline constexpr size_t kMaxCommandLine = 32766;
 
-// LF, CR, space, '"', '#', '%', '&', '+', '<', '>' and '?' become "%" and two upper-case
-// hexadecimal digits; every other byte stays.
+// Every byte up to 0x20 (control characters and space), from 0x7F (DEL and all non-ASCII bytes),
+// '"', '#', '%', '&', '+', '<', '>', '?' and '\' becomes "%" and two upper-case hexadecimal
+// digits; every other byte stays.
 std::string MailtoEncode(std::string_view text);
 
 // "mailto:" + recipients + "?subject=" + encoded subject + "&body=" + encoded body; commas in the
@@ -20,7 +21,8 @@ std::string MailtoUrl(std::string_view command, std::string_view recipients, std
                       std::string_view body);
 
 // The registered command (environment variables already expanded) with "%1" replaced by the URL,
-// or the URL appended after a space. On the NT family the line is cut to 32766 characters, or
+// or the URL appended after a space; the URL is always one quoted argument (quotes are added
+// unless the command has them around "%1"). On the NT family the line is cut to 32766 characters, or
 // shorter so that no "%XX" escape is split.
 std::string MailtoCommandLine(std::string_view command, std::string_view url, bool ntFamily);
 

@@ -2,6 +2,8 @@
 
 #include "crash/output/KXReportFields.h"
 
+#include <vector>
+
 namespace kx {
 
 namespace {
@@ -10,31 +12,33 @@ constexpr std::string_view kBoundary = "\r\ndate/time";
 constexpr std::string_view kReportEnd = "\r\n\r\n";
 constexpr size_t kCrcLength = 31;
 
-// True when the text at pos is the value of a "callstack crc" line: the line holds the name,
-// spaces and the ": " that ends at pos + 2.
-bool OnCallstackCrcLine(std::string_view content, size_t pos) {
-  size_t lineStart = content.rfind("\r\n", pos);
-  lineStart = lineStart == std::string_view::npos ? 0 : lineStart + 2;
-  if (lineStart > pos)
+// A report of the content: from its "date/time" to the start of the next report (its closing
+// empty line included) or to the content's end.
+struct ReportSpan {
+  size_t start = 0, end = 0;
+};
+
+// The reports of the content in file order, found in one forward pass. Text before the first
+// report start is not a report.
+std::vector<ReportSpan> SplitReports(std::string_view content) {
+  std::vector<size_t> starts;
+  if (content.substr(0, kDateTime.size()) == kDateTime)
+    starts.push_back(0);
+  for (size_t b = content.find(kBoundary); b != std::string_view::npos; b = content.find(kBoundary, b + 1))
+    starts.push_back(b + 2);
+  std::vector<ReportSpan> spans(starts.size());
+  for (size_t i = 0; i < starts.size(); ++i)
+    spans[i] = {starts[i], i + 1 < starts.size() ? starts[i + 1] : content.size()};
+  return spans;
+}
+
+// True when the report's header has a "callstack crc" line whose value starts with the key.
+bool HasChecksumKey(std::string_view report, std::string_view key) {
+  KXFieldLine line = FindReportField(report, "callstack crc");
+  if (!line.found)
     return false;
-  std::string_view name = content.substr(lineStart, pos - lineStart);
-  while (!name.empty() && name.back() == ' ')
-    name.remove_suffix(1);
-  return name == "callstack crc";
-}
-
-// The start ("date/time") of the report around pos, or npos when no report start lies before it.
-size_t ReportStartBefore(std::string_view content, size_t pos) {
-  size_t boundary = content.rfind(kBoundary, pos);
-  if (boundary != std::string_view::npos)
-    return boundary + 2;
-  return content.substr(0, kDateTime.size()) == kDateTime ? 0 : std::string_view::npos;
-}
-
-// The end of the report around pos: the "date/time" of the next report, or the content's end.
-size_t ReportEndAfter(std::string_view content, size_t pos) {
-  size_t boundary = content.find(kBoundary, pos);
-  return boundary == std::string_view::npos ? content.size() : boundary + 2;
+  std::string_view rest = report.substr(line.colon, line.end - line.colon);
+  return rest.size() >= key.size() + 2 && rest.substr(0, 2) == ": " && rest.substr(2, key.size()) == key;
 }
 } // namespace
 
@@ -98,27 +102,17 @@ KXBugFileMerge MergeBugReport(std::string_view oldContent, std::string_view repo
 
   std::string key = content.empty() ? std::string() : DuplicateKey(report, options.duplicates);
   if (!key.empty()) {
-    std::string needle = ": " + key;
-    size_t from = std::string::npos;
-    while (!content.empty()) {
-      size_t hit = content.rfind(needle, from);
-      if (hit == std::string::npos)
+    // The newest earlier report with the key and the same origin is the repeat.
+    std::vector<ReportSpan> spans = SplitReports(content);
+    for (size_t i = spans.size(); i-- > 0;) {
+      std::string_view old = std::string_view(content).substr(spans[i].start, spans[i].end - spans[i].start);
+      if (HasChecksumKey(old, key) && SameReportOrigin(old, report)) {
+        merge.count = ReportCount(old) + 1;
+        newReport = WithCountField(report, merge.count);
+        content.erase(spans[i].start, spans[i].end - spans[i].start);
+        unchanged = std::min(unchanged, spans[i].start);
         break;
-      size_t start = OnCallstackCrcLine(content, hit) ? ReportStartBefore(content, hit) : std::string::npos;
-      if (start != std::string::npos) {
-        size_t end = ReportEndAfter(content, hit);
-        std::string_view old = std::string_view(content).substr(start, end - start);
-        if (SameReportOrigin(old, report)) {
-          merge.count = ReportCount(old) + 1;
-          newReport = WithCountField(report, merge.count);
-          content.erase(start, end - start);
-          unchanged = std::min(unchanged, start);
-          break;
-        }
       }
-      if (hit == 0)
-        break;
-      from = hit - 1;
     }
   }
 

@@ -25,6 +25,16 @@ template <class Ch> size_t FindName(const std::basic_string<Ch> &text, std::stri
   return std::basic_string<Ch>::npos;
 }
 
+// True when the ASCII name stands at pos (any letter case).
+template <class Ch> bool NameAt(const std::basic_string<Ch> &text, std::string_view name, size_t pos) {
+  if (pos > text.size() || text.size() - pos < name.size())
+    return false;
+  for (size_t j = 0; j < name.size(); ++j)
+    if (FoldAscii(text[pos + j]) != Ch(FoldAscii(name[j])))
+      return false;
+  return true;
+}
+
 template <class Ch> bool Contains(const std::basic_string<Ch> &text, std::string_view name) {
   return FindName(text, name, 0) != std::basic_string<Ch>::npos;
 }
@@ -43,6 +53,42 @@ template <class Ch> void ReplaceAll(std::basic_string<Ch> &text, std::string_vie
     text.replace(pos, name.size(), with);
     pos = FindName(text, name, pos + with.size());
   }
+}
+
+// Replaces every occurrence of the args' report texts (those given) in one pass from left to
+// right; what is inserted is never searched again, so a message that contains a variable name
+// keeps it as written.
+template <class Ch> void ReplaceReportTexts(std::basic_string<Ch> &text, const KXExpandArgs &args) {
+  struct Name {
+    std::string_view name;
+    const std::optional<std::string> &value;
+  };
+  const std::optional<std::string> message =
+      args.exceptMsg ? std::optional<std::string>(args.exceptMsg->empty() ? std::string("Unknown") : *args.exceptMsg)
+                     : std::nullopt;
+  const Name names[] = {{"%exceptClass%", args.exceptClass}, {"%exceptMsg%", message}, {"%bugReport%", args.bugReport}};
+  if (!args.exceptClass && !args.exceptMsg && !args.bugReport)
+    return;
+  std::basic_string<Ch> out;
+  size_t copied = 0;
+  for (size_t pos = text.find(Ch('%')); pos != std::basic_string<Ch>::npos;) {
+    const Name *hit = nullptr;
+    for (const Name &n : names)
+      if (n.value && NameAt(text, n.name, pos)) {
+        hit = &n;
+        break;
+      }
+    if (!hit) {
+      pos = text.find(Ch('%'), pos + 1);
+      continue;
+    }
+    out.append(text, copied, pos - copied);
+    out += Convert<Ch>(*hit->value);
+    copied = pos + hit->name.size();
+    pos = text.find(Ch('%'), copied);
+  }
+  out.append(text, copied, std::basic_string<Ch>::npos);
+  text = std::move(out);
 }
 
 std::string TwoDigits(int v) {
@@ -72,12 +118,6 @@ std::basic_string<Ch> Expand(std::basic_string<Ch> text, const KXExpandArgs &arg
     ReplaceAll(text, "%appversion%", ModuleVersionText(platform.ExeModule(), platform, versionVar));
   if (Contains(text, "%modversion%"))
     ReplaceAll(text, "%modversion%", ModuleVersionText(args.module, platform, versionVar));
-  if (args.exceptClass)
-    ReplaceAll(text, "%exceptClass%", *args.exceptClass);
-  if (args.exceptMsg)
-    ReplaceAll(text, "%exceptMsg%", args.exceptMsg->empty() ? std::string("Unknown") : *args.exceptMsg);
-  if (args.bugReport)
-    ReplaceAll(text, "%bugReport%", *args.bugReport);
   ReplaceAll(text, "%LF%", "\r\n");
   if (Contains(text, "%date%") || Contains(text, "%time%") || Contains(text, "%datetime%")) {
     KXLocalTime t = platform.LocalTime();
@@ -96,6 +136,8 @@ std::basic_string<Ch> Expand(std::basic_string<Ch> text, const KXExpandArgs &arg
     ReplaceAll(text, "%userappdata%", FolderOrExeFolder(platform.UserAppDataFolder(), platform));
   if (Contains(text, "%commonappdata%"))
     ReplaceAll(text, "%commonappdata%", FolderOrExeFolder(platform.CommonAppDataFolder(), platform));
+  // The report's texts come last and are never read as a template.
+  ReplaceReportTexts(text, args);
   return text;
 }
 
@@ -114,6 +156,12 @@ std::string ModuleVersionText(KXModule module, IKXPlatform &platform, const KXVe
       text = fv->fileVersionText;
   }
   return text.empty() ? std::string("?") : text;
+}
+
+std::string ExpandReportTexts(const std::string &text, const KXExpandArgs &args) {
+  std::string result = text;
+  ReplaceReportTexts(result, args);
+  return result;
 }
 
 std::string ExpandVariables(const std::string &text, const KXExpandArgs &args, IKXPlatform &platform,

@@ -20,13 +20,17 @@ struct KXExpandArgs {
 using KXVersionVarFn = std::function<std::string(KXModule)>;
 
 // Replaces the variables in this order, every occurrence, names in any letter case:
-// %appname%, %modname%, %appversion%, %modversion%, %exceptClass%, %exceptMsg% ("Unknown" for an
-// empty message), %bugReport%, %LF%, %date%/%time%/%datetime% (one clock reading),
-// %computerName%, %userappdata%, %commonappdata%.
+// %appname%, %modname%, %appversion%, %modversion%, %LF%, %date%/%time%/%datetime% (one clock
+// reading), %computerName%, %userappdata%, %commonappdata%, then in one pass the report's texts
+// %exceptClass%, %exceptMsg% ("Unknown" for an empty message) and %bugReport%: these come from the
+// report and are never expanded themselves.
 std::string ExpandVariables(const std::string &text, const KXExpandArgs &args, IKXPlatform &platform,
                             const KXVersionVarFn &versionVar);
 std::u16string ExpandVariables(const std::u16string &text, const KXExpandArgs &args, IKXPlatform &platform,
                                const KXVersionVarFn &versionVar);
+
+// Only the report's texts of args (those given), in one pass as ExpandVariables puts them in.
+std::string ExpandReportTexts(const std::string &text, const KXExpandArgs &args);
 
 // The version text of a module: its VersionVar text, else its file version ("a.b.c.d", or the
 // FileVersion string when the four parts are zero), else "?".

@@ -102,21 +102,22 @@ TEST(Mailto, EncodingAndCommandLine) {
             "mailto:Dev%20Team%20%3Cdev@x.com%3E,%20b%3Fc%26d@y.com?subject=s&body=");
 
   EXPECT_EQ(MailtoCommandLine("mail.exe \"%1\"", "mailto:x", true), "mail.exe \"mailto:x\"");
-  EXPECT_EQ(MailtoCommandLine("mail.exe", "mailto:x", true), "mail.exe mailto:x");
-  EXPECT_EQ(MailtoCommandLine("mail.exe ", "mailto:x", true), "mail.exe mailto:x");
+  EXPECT_EQ(MailtoCommandLine("mail.exe", "mailto:x", true), "mail.exe \"mailto:x\"");
+  EXPECT_EQ(MailtoCommandLine("mail.exe ", "mailto:x", true), "mail.exe \"mailto:x\"");
   // The URL's own "%1" (an escaped byte followed by 1) is not a placeholder.
   EXPECT_EQ(MailtoCommandLine("m \"%1\"", "mailto:?body=%251", true), "m \"mailto:?body=%251\"");
 }
 
 TEST(Mailto, LongCommandLineIsCutWithoutSplittingAnEscape) {
   const std::string command = "m.exe ";
+  const size_t urlStart = command.size() + 1; // after the opening quote
   for (size_t percentAt : {kMaxCommandLine - 1, kMaxCommandLine - 2, kMaxCommandLine - 3}) {
-    std::string url(kMaxCommandLine + 100 - command.size(), 'x');
-    url[percentAt - command.size()] = '%';
+    std::string url(kMaxCommandLine + 100 - urlStart, 'x');
+    url[percentAt - urlStart] = '%';
     std::string line = MailtoCommandLine(command, url, true);
     const size_t expected = percentAt >= kMaxCommandLine - 2 ? percentAt : kMaxCommandLine;
     EXPECT_EQ(line.size(), expected) << percentAt;
-    EXPECT_EQ(MailtoCommandLine(command, url, false).size(), command.size() + url.size());
+    EXPECT_EQ(MailtoCommandLine(command, url, false).size(), urlStart + url.size() + 1);
   }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "crash/output/KXBugFileRules.h"
 #include "crash/output/KXReportFields.h"
 #include "tests/crash/output/TestReports.h"
@@ -198,4 +200,144 @@ TEST(BugFileMerge, ForeignContentNeverCostsTheNewReport) {
       EXPECT_EQ(ReportField(merge.content.substr(at), "callstack crc"), kCrcA);
     }
   }
+}
+
+namespace {
+// The merge as it was before reports were split in one pass: every hit of the key is traced back
+// to its report. Kept as the reference the current merge must agree with on well-formed files.
+KXBugFileMerge ReferenceMerge(std::string_view oldContent, std::string_view report, const KXBugFileOptions &options) {
+  const std::string_view boundary = "\r\ndate/time";
+  KXBugFileMerge merge;
+  if (!options.append) {
+    merge.content = std::string(report) + "\r\n\r\n";
+    return merge;
+  }
+  std::string content(oldContent);
+  size_t unchanged = content.size();
+  std::string newReport(report);
+  std::string key = content.empty() ? std::string() : DuplicateKey(report, options.duplicates);
+  if (!key.empty()) {
+    std::string needle = ": " + key;
+    size_t from = std::string::npos;
+    while (!content.empty()) {
+      size_t hit = content.rfind(needle, from);
+      if (hit == std::string::npos)
+        break;
+      size_t lineStart = content.rfind("\r\n", hit);
+      lineStart = lineStart == std::string::npos ? 0 : lineStart + 2;
+      std::string name = content.substr(lineStart, hit - lineStart);
+      while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+      size_t start = std::string::npos;
+      if (name == "callstack crc") {
+        size_t b = content.rfind(boundary, hit);
+        start = b != std::string::npos ? b + 2 : content.rfind("date/time", 0) == 0 ? 0 : std::string::npos;
+      }
+      if (start != std::string::npos) {
+        size_t b = content.find(boundary, hit);
+        size_t end = b == std::string::npos ? content.size() : b + 2;
+        std::string_view old = std::string_view(content).substr(start, end - start);
+        if (SameReportOrigin(old, report)) {
+          merge.count = ReportCount(old) + 1;
+          newReport = WithCountField(report, merge.count);
+          content.erase(start, end - start);
+          unchanged = std::min(unchanged, start);
+          break;
+        }
+      }
+      if (hit == 0)
+        break;
+      from = hit - 1;
+    }
+  }
+  if (options.maxSize > 0 && options.maxSize < oldContent.size()) {
+    size_t keep = options.maxSize - options.maxSize / 4;
+    if (content.size() >= keep) {
+      for (size_t b = content.find(boundary); b != std::string::npos; b = content.find(boundary, b + 1)) {
+        if (content.size() - b < keep) {
+          content.erase(0, b + 2);
+          unchanged = 0;
+          break;
+        }
+      }
+    }
+  }
+  content += SeparatorAfter(content);
+  content += newReport;
+  content += "\r\n\r\n";
+  merge.content = std::move(content);
+  merge.unchanged = std::min(unchanged, merge.content.size());
+  return merge;
+}
+} // namespace
+
+TEST(BugFileMerge, AgreesWithTheReferenceOnWellFormedFiles) {
+  // Files grown report by report as the reporter writes them: repeats of a few checksums from two
+  // versions, freezes, pending checksums, different rules and limits; every step compared.
+  const std::string crcs[] = {kCrcA, kCrcB, "$5d8b02ac, $0e41f1c9, $99999999", "$5d8b02ac, $77777777, $0e41f1c9",
+                              "will be calculated soon"};
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  size_t merged = 0;
+  for (int run = 0; run < 12; ++run) {
+    KXBugFileOptions options;
+    options.maxSize = run % 3 == 0 ? 0 : 2000u + 1500u * uint32_t(run);
+    options.duplicates.dupExceptDef = TKXDupDef(run % 3);
+    options.duplicates.dupFreezeDef = TKXDupDef((run + 1) % 3);
+    options.duplicates.noDupFreezes = run % 4 != 3;
+    std::string file = run % 2 ? std::string() : std::string("text left by someone else\r\n");
+    for (int step = 0; step < 60; ++step) {
+      const std::string &crc = crcs[next(5)];
+      std::string time = "t" + std::to_string(run) + "." + std::to_string(step);
+      std::string report = next(4) == 0 ? FreezeReport(crc) : CrashReport(crc, time, next(3) == 0 ? "2.0" : "1.0.0.12");
+      KXBugFileMerge expected = ReferenceMerge(file, report, options);
+      KXBugFileMerge actual = MergeBugReport(file, report, options);
+      ASSERT_EQ(actual.content, expected.content) << "run " << run << " step " << step;
+      ASSERT_EQ(actual.unchanged, expected.unchanged);
+      ASSERT_EQ(actual.count, expected.count);
+      merged += actual.count > 0;
+      file = actual.content;
+    }
+  }
+  EXPECT_GT(merged, 100u); // the files really had repeats to merge
+}
+
+TEST(BugFileMerge, ManyChecksumLinesInOneReportCostLinearTime) {
+  // One report start followed by nothing but checksum lines that all hold the key: every line is
+  // a candidate, none is a report of its own.
+  for (size_t megabytes : {1u, 5u}) {
+    std::string file = "date/time : x\r\n";
+    while (file.size() < megabytes << 20)
+      file += std::string("callstack crc : ") + kCrcA + "\r\n";
+    auto begin = std::chrono::steady_clock::now();
+    KXBugFileMerge merge = MergeBugReport(file, CrashReport(kCrcA, "new"), Options(0));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_LT(seconds, 0.5) << megabytes << " MB";
+    EXPECT_EQ(merge.count, 0u); // not the same program: nothing merged
+    EXPECT_EQ(merge.content.substr(0, file.size()), file);
+    // The same lines in the header of a report of the same program: merged once, also in linear time.
+    std::string same = CrashReport(kCrcA, "old");
+    std::string crafted = same.substr(0, same.find("\r\n\r\n"));
+    while (crafted.size() < megabytes << 20)
+      crafted += std::string("\r\ncallstack crc : ") + kCrcA;
+    begin = std::chrono::steady_clock::now();
+    merge = MergeBugReport(crafted + "\r\n\r\n", CrashReport(kCrcA, "new"), Options(0));
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_LT(seconds, 0.5) << megabytes << " MB, same program";
+    EXPECT_EQ(merge.count, 2u);
+    EXPECT_EQ(merge.content, WithCountField(CrashReport(kCrcA, "new"), 2) + "\r\n\r\n");
+  }
+}
+
+TEST(BugFileMerge, ChecksumOutsideTheHeaderIsNoRepeat) {
+  // A section line that looks like the checksum field does not make the report a repeat.
+  std::string old = Report({{"date/time", "old"}, {"executable", "Tidewell.exe"}, {"version", "1.0.0.12"},
+                            {"exception class", "EConvertError"}},
+                           std::string("notes:\r\ncallstack crc : ") + kCrcA);
+  KXBugFileMerge merge = MergeBugReport(old + "\r\n\r\n", CrashReport(kCrcA, "new"), Options(0));
+  EXPECT_EQ(merge.count, 0u);
+  EXPECT_EQ(ReportCountIn(merge.content), 2u);
 }

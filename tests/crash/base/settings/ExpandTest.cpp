@@ -41,10 +41,20 @@ TEST_F(ExpandTest, ExceptionTextsAndWhatStaysInPlace) {
   EXPECT_EQ(Expand("%exceptMsg%%exceptMsg%"), "Access violationAccess violation");
 }
 
-TEST_F(ExpandTest, ReplacementsHappenInTheirOrder) {
-  // A message that contains a later variable is expanded further; an earlier one is not.
-  args.exceptMsg = "on %computerName% (%modname%)";
-  EXPECT_EQ(Expand("%exceptMsg%"), "on BENCH-7 (%modname%)");
+TEST_F(ExpandTest, ReportTextsAreNeverExpanded) {
+  // A message naming the settings' variables comes out as written: no folder, computer name or
+  // line break is put into the text through it.
+  args.exceptMsg = "%computerName% %userappdata% %LF%";
+  EXPECT_EQ(Expand("[%exceptMsg%]"), "[%computerName% %userappdata% %LF%]");
+  EXPECT_EQ(Expand("%computerName%: %exceptMsg%%lf%"), "BENCH-7: %computerName% %userappdata% %LF%\r\n");
+  // Nor do the report's texts expand each other, whichever comes first.
+  args.exceptClass = "%exceptMsg%";
+  args.exceptMsg = "%bugReport% %exceptClass% %modname% %date%";
+  args.bugReport = "%exceptMsg%";
+  EXPECT_EQ(Expand("%exceptClass%|%exceptMsg%|%bugReport%"),
+            "%exceptMsg%|%bugReport% %exceptClass% %modname% %date%|%exceptMsg%");
+  std::u16string wide = ExpandVariables(std::u16string(u"%exceptMsg% %modname%"), args, platform, {});
+  EXPECT_EQ(wide, u"%bugReport% %exceptClass% %modname% %date% Probe.dll");
   // Inserted text is not searched again by the same step.
   platform.computerName = "%computerName%";
   EXPECT_EQ(Expand("%computerName%"), "%computerName%");
