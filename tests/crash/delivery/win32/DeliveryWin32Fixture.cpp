@@ -211,7 +211,7 @@ void DeliveryWin32Test::RegisterMailto(const std::string &command, DWORD type) {
 void DeliveryWin32Test::ExpectLeftToTheMailProgram(const std::shared_ptr<TIKXException> &e) {
   EXPECT_EQ(FakeMapi::Calls().size(), 1u);
   ASSERT_EQ(hooks->Processes().size(), 1u);
-  EXPECT_EQ(hooks->Processes()[0].rfind("mailer.exe mailto:dev@example.com?subject=bug%20report&body=", 0), 0u);
+  EXPECT_EQ(hooks->Processes()[0].rfind("mailer.exe \"mailto:dev@example.com?subject=bug%20report&body=", 0), 0u);
   EXPECT_EQ(hooks->Failures(), std::vector<std::string>{});
   EXPECT_FALSE(e->GetMailWasSent());
   EXPECT_EQ(Win32TestFolder::Read(bugFile), oldReports);

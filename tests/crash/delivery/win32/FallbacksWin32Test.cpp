@@ -71,7 +71,7 @@ TEST_F(FallbacksWin32, MapiThenTheMailProgramThenTheMessage) {
   EXPECT_EQ(mapi[0].recipients, std::vector<std::string>{"1|dev@example.com|SMTP:dev@example.com"});
   EXPECT_EQ(mapi[0].files, std::vector<std::string>{"-1|" + Narrow8(temp) + "bug.txt|bugreport.txt"});
   ASSERT_EQ(hooks->Processes().size(), 1u);
-  EXPECT_EQ(hooks->Processes()[0].rfind("\"C:\\Mail\\mailer.exe\" /mailurl:mailto:dev@example.com?subject=bug%20report&body=date/time", 0),
+  EXPECT_EQ(hooks->Processes()[0].rfind("\"C:\\Mail\\mailer.exe\" /mailurl:\"mailto:dev@example.com?subject=bug%20report&body=date/time", 0),
             0u)
       << hooks->Processes()[0];
   EXPECT_EQ(hooks->Failures(), std::vector<std::string>{"Nothing worked."});
@@ -144,8 +144,10 @@ TEST_F(FallbacksWin32, MailtoAloneStartsTheRegisteredProgram) {
 
   const std::string line = WaitForFileWith(out, "<end>", 30000);
   ASSERT_NE(line.find("<end>"), std::string::npos) << "the mail program did not start";
-  size_t url = line.find(" mailto:");
+  // The URL is one quoted argument.
+  size_t url = line.find(" \"mailto:");
   ASSERT_NE(url, std::string::npos) << line;
+  ++url;
   const std::string expected = "mailto:dev@example.com?subject=Crash%20%26%20%22sure%22%3F&body=date/time";
   EXPECT_EQ(line.substr(url + 1, expected.size()), expected);
   EXPECT_NE(line.find("85ms%0D%0Acomputer%20name"), std::string::npos) << "the whole report is the body";
