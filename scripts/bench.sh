@@ -52,7 +52,7 @@ if [ ! -f "$native/build.ninja" ] || ! grep -qx "CMAKE_BUILD_TYPE:STRING=Release
   ! grep -qx "TIDEWELL_SANITIZE:BOOL=OFF" "$native/CMakeCache.txt"; then
   cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTIDEWELL_SANITIZE=OFF >/dev/null
 fi
-cmake --build "$native" -j2 --target disasm_bench addrlookup_bench image_bench kxaddr kesgen
+cmake --build "$native" -j2 --target disasm_bench addrlookup_bench image_bench merge_bench kxaddr kesgen
 
 if [ "$native_only" = 0 ]; then
   echo "== building the product and the Win32 harnesses ($win32)"
@@ -119,6 +119,7 @@ run() {
 run decoder "$native/bench/disasm/disasm_bench" "$exe"
 run addrlookup "$native/bench/addrlookup/addrlookup_bench" "$native/tools/kxaddr/kxaddr" "$exe" "$addr2line" "$unstripped"
 run png "$native/bench/image/image_bench"
+run merge "$native/bench/output/merge_bench"
 if [ "$native_only" = 0 ]; then
   run throw bash scripts/wine-run.sh "$win32/bench/capture/throw_bench.exe"
   run composition bash scripts/wine-run.sh "$win32/bench/composition/composition_bench.exe"

@@ -2,6 +2,7 @@
 
 #include "crash/base/settings/KXText.h"
 #include "crash/output/KXBugFilePaths.h"
+#include "crash/output/KXSafeFileName.h"
 #include "crash/output/KXZipArchive.h"
 
 namespace kx {
@@ -40,8 +41,13 @@ KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &li
     if (!store.Exists(e.file))
       continue;
     if (e.zip.empty()) {
+      // The receiver saves the file under its send-as name: a name that is no file name is
+      // reduced to its last component, one that cannot be is not sent.
+      std::optional<std::string> sendAs = e.sendAs.empty() ? std::optional<std::string>("") : SafeFileName(e.sendAs);
+      if (!sendAs)
+        continue;
       prepared.files.push_back(e.file);
-      prepared.sendAs.push_back(e.sendAs);
+      prepared.sendAs.push_back(*sendAs);
       prepared.fields.push_back(e.field);
       prepared.sources.push_back(e.file);
       continue;
@@ -52,7 +58,9 @@ KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &li
     if (done)
       continue;
     zipsDone.push_back(e.zip);
-    if (tempDirectory.empty())
+    // The archive is written in the temporary folder and nowhere else.
+    std::optional<std::string> zipName = SafeFileName(e.zip);
+    if (tempDirectory.empty() || !zipName)
       continue;
 
     // Later members are packed without an existence test; the writer leaves out what it cannot open.
@@ -64,12 +72,12 @@ KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &li
         names.push_back(entries[j].sendAs);
       }
     }
-    std::u16string archive = tempDirectory + WidenToUtf16(e.zip);
+    std::u16string archive = tempDirectory + WidenToUtf16(*zipName);
     std::vector<size_t> packed;
     if (WriteZipArchive(store, archive, files, names, &packed)) {
       prepared.files.push_back(archive);
-      prepared.sendAs.push_back(e.zip);
-      prepared.fields.push_back(e.zip);
+      prepared.sendAs.push_back(*zipName);
+      prepared.fields.push_back(*zipName);
       for (size_t k : packed)
         prepared.sources.push_back(files[k]);
     }

@@ -35,7 +35,9 @@ struct KXPreparedAttachments {
 // The first existing entry of a zip name (compared without regard to case) starts the archive
 // <temporary folder><zip name> holding it and every later entry of that name; the archive is
 // sent under the zip name as send-as and field name. A group whose archive cannot be written
-// (or that has no temporary folder) is left out.
+// (or that has no temporary folder) is left out. Zip and send-as names are file names: one with
+// folders or a drive is reduced to its last component; a group or entry whose name is then
+// empty, "." or "..", or holds a control character is left out.
 KXPreparedAttachments PrepareAttachments(IKXFileStore &store, IKXAttachments &list, const std::u16string &exePath,
                                          const std::u16string &tempDirectory);
 

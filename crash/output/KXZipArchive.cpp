@@ -10,6 +10,7 @@
 #include "crash/analysis/debuginfo/Crc32.h"
 #include "crash/base/settings/KXText.h"
 #include "crash/output/KXBugFilePaths.h"
+#include "crash/output/KXSafeFileName.h"
 
 namespace kx {
 
@@ -64,14 +65,12 @@ bool Deflate(const std::string &data, std::string &out) {
   return true;
 }
 
-// The member name: the given 8-bit name, else the file's own name, in UTF-8 with '/' between
-// folders as zip readers expect.
+// The member name in UTF-8: the given 8-bit name reduced to a plain file name (no folders, drive
+// or "..", so that unpacking cannot leave the target folder), else the file's own name.
 std::string MemberName(const std::u16string &file, const std::vector<std::string> &names, size_t index) {
-  std::u16string name = index < names.size() && !names[index].empty() ? WidenToUtf16(names[index]) : FileNamePart(file);
-  for (char16_t &c : name)
-    if (c == u'\\')
-      c = u'/';
-  return EncodeUtf8(name);
+  std::optional<std::string> given =
+      index < names.size() && !names[index].empty() ? SafeFileName(names[index]) : std::nullopt;
+  return EncodeUtf8(given ? WidenToUtf16(*given) : FileNamePart(file));
 }
 
 class ZipWriter {

@@ -8,8 +8,8 @@
 
 namespace kx {
 
-// Creates (replaces) the archive zipPath holding files[i] under names[i] (8-bit text; an empty
-// or missing name stands for the file's own name). A file that cannot be opened is left out; a
+// Creates (replaces) the archive zipPath holding files[i] under names[i] (8-bit text, reduced to
+// its last component; an empty, missing or unusable name stands for the file's own name). A file that cannot be opened is left out; a
 // failed read, allocation or write fails the whole archive. True only when at least one member
 // was written and nothing failed; otherwise no archive is left behind.
 // packed: when given, receives the indexes of the files that went into the archive.

@@ -73,7 +73,7 @@ bool StartReporter() {
   TExceptionTimes times{};
   if (TakeOverRestart(times))
     SetExceptionTimes(times);
-  EmptyKXTempDirectory();
+  RemoveStaleKXTempDirectories();
 
   SetReporterInitialising(true);
   LARGE_INTEGER frequency, counter;
@@ -135,6 +135,7 @@ void StopReporter() {
       ClearExceptionHandlers();
       RemoveInventoryPlugins();
       SetExceptionHost(nullptr);
+      RemoveKXTempDirectory();
     }
     KXSettingsShell::Instance().Stop();
   } catch (...) {

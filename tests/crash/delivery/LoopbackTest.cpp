@@ -166,5 +166,69 @@ TEST(Loopback, UploadRedirectIsReported) {
   EXPECT_EQ(result.location, "https://bugs.example.com/thanks?id=42");
 }
 
+// Content that holds the boundary every message once had, each time followed by forged parts: a
+// receiver that parses the message (Python's email module on the server side) finds only the
+// parts that were sent.
+const std::string kOldBoundary = "KestrelixBoundary_7d41c09ef2a83b6";
+const std::string kForging = "report line\r\n--" + kOldBoundary +
+                             "\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Disposition: attachment; filename=\"evil.bat\"\r\n\r\nformat c:\r\n--" +
+                             kOldBoundary +
+                             "\r\nContent-Disposition: form-data; name=\"MailAddr\"\r\n\r\nspy@evil.example\r\n--" +
+                             kOldBoundary + "--\r\nafter";
+
+std::vector<std::string> Lines(const std::string &text, const std::string &prefix = "") {
+  std::vector<std::string> lines;
+  for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+    if (text.compare(pos, prefix.size(), prefix) == 0)
+      lines.push_back(text.substr(pos, end - pos));
+  return lines;
+}
+
+TEST(Loopback, ContentHoldingTheOldBoundaryForgesNoPartOfAMail) {
+  REQUIRE_SERVERS();
+  TempFolder out;
+  LoopbackServer smtp(kPython, {"smtp", out.Path()});
+  ASSERT_NE(smtp.Port(), 0);
+  LoopbackSend run;
+  run.send.server = "127.0.0.1";
+  run.send.port = smtp.Port();
+  run.send.body = kForging;
+  run.files.files[u"C:\\tmp\\bugreport.txt"] = kForging;
+  run.send.attachments.Add(u"C:\\tmp\\bugreport.txt", "bugreport.txt", "BugReport");
+  ASSERT_TRUE(SendByNetwork(run.send, run.environment).sent);
+
+  const std::vector<std::string> parts = Lines(out.Read("mail-1.parts"));
+  ASSERT_EQ(parts.size(), 3u) << out.Read("mail-1.parts");
+  EXPECT_EQ(parts[0].rfind("part text/plain - ", 0), 0u) << parts[0];
+  EXPECT_NE(parts[0].find(Hex("spy@evil.example")), std::string::npos) << "the forged text stays in the body";
+  EXPECT_EQ(parts[1], "part image/png screenshot.png " + Hex(Screenshot()));
+  EXPECT_EQ(parts[2].substr(parts[2].rfind(' ') + 1), Hex(kForging));
+  EXPECT_EQ(parts[2].rfind("part ", 0), 0u);
+  EXPECT_NE(parts[2].find(" bugreport.txt "), std::string::npos) << parts[2];
+}
+
+TEST(Loopback, ContentHoldingTheOldBoundaryForgesNoPartOfAnUpload) {
+  REQUIRE_SERVERS();
+  TempFolder out;
+  LoopbackServer http(kPython, {"http", out.Path(), "200"});
+  ASSERT_NE(http.Port(), 0);
+  LoopbackSend run;
+  run.send.httpUrl = "http://127.0.0.1:" + std::to_string(http.Port()) + "/in";
+  run.send.fields = {{"MailBody", kForging}};
+  run.files.files[u"C:\\tmp\\bugreport.txt"] = kForging;
+  run.send.attachments.Add(u"C:\\tmp\\bugreport.txt", "bugreport.txt", "BugReport");
+  ASSERT_TRUE(SendByNetwork(run.send, run.environment).sent);
+
+  const std::string summary = out.Read("request-1.txt");
+  std::vector<std::string> parts = Lines(summary, "field ");
+  for (const std::string &file : Lines(summary, "file "))
+    parts.push_back(file);
+  EXPECT_EQ(parts, (std::vector<std::string>{"field MailBody " + Hex(kForging),
+                                             "file ScreenShot screenshot.png " + Hex(Screenshot()),
+                                             "file BugReport bugreport.txt " + Hex(kForging)}))
+      << summary;
+}
+
 } // namespace
 } // namespace kx

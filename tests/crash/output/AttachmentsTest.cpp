@@ -11,6 +11,7 @@
 #include "crash/base/settings/KXText.h"
 #include "crash/output/KXAttachmentList.h"
 #include "crash/output/KXAttachmentPreparation.h"
+#include "crash/output/KXSafeFileName.h"
 #include "crash/output/KXSendAttachments.h"
 #include "tests/crash/base/settings/FakePlatform.h"
 #ifndef _WIN32
@@ -366,4 +367,38 @@ TEST(PreparationOnDisk, UnzipAcceptsTheGroupArchive) {
 #endif
 
 } // namespace
+
+TEST(SafeFileName, KeepsTheLastComponentAndRejectsWhatIsNoName) {
+  EXPECT_EQ(SafeFileName("logs.zip"), "logs.zip");
+  EXPECT_EQ(SafeFileName("..\\..\\Windows\\evil.dll"), "evil.dll");
+  EXPECT_EQ(SafeFileName("../../etc/passwd"), "passwd");
+  EXPECT_EQ(SafeFileName("C:evil.zip"), "evil.zip");
+  EXPECT_EQ(SafeFileName("report..txt"), "report..txt");
+  EXPECT_EQ(SafeFileName("console.log"), "console.log");
+  EXPECT_EQ(SafeFileName("COM10.txt"), "COM10.txt");
+  for (const char *bad : {"", "..", ".", "a\\..", "dir/", "C:", "a\tb.zip", "a\r\nb", "x\x7F", "...", "logs.zip.",
+                          "logs.zip ", "a?.zip", "a*.zip", "a|b", "\"q\"", "<x>", "CON", "nul.zip", "Com1.txt",
+                          "LPT9", "aux .log", "..\\prn"})
+    EXPECT_EQ(SafeFileName(bad), std::nullopt) << bad;
+}
+
+TEST_F(Preparation, NamesFromTheSettingsNeverLeaveTheTemporaryFolder) {
+  fs.files[u"C:\\d\\a.txt"] = "A";
+  fs.files[u"C:\\d\\b.txt"] = "B";
+  fs.files[u"C:\\d\\c.txt"] = "C";
+  fs.files[u"C:\\d\\d.txt"] = "D";
+  list->Add(u"C:\\d\\a.txt", "..\\..\\a.txt", "..\\..\\Windows\\out.zip", "A");
+  list->Add(u"C:\\d\\b.txt", "C:/x/../b.txt", "..\\..\\Windows\\out.zip", "B");
+  list->Add(u"C:\\d\\c.txt", "..", "bad\tname.zip", "C");   // the whole group is left out
+  list->Add(u"C:\\d\\d.txt", "sub\\..", "", "D");            // a send-as name that names no file
+  list->Add(u"C:\\d\\a.txt", "..\\plain.txt", "", "P");
+  KXPreparedAttachments p = Prepare();
+  EXPECT_EQ(p.files, (std::vector<std::u16string>{kTemp + u"out.zip", u"C:\\d\\a.txt"}));
+  EXPECT_EQ(p.sendAs, (std::vector<std::string>{"out.zip", "plain.txt"}));
+  EXPECT_EQ(p.fields, (std::vector<std::string>{"out.zip", "P"}));
+  EXPECT_EQ(MemberNames(kTemp + u"out.zip"), (std::vector<std::string>{"a.txt=A", "b.txt=B"}));
+  for (const auto &[path, data] : fs.files)
+    EXPECT_TRUE(path.rfind(u"C:\\d\\", 0) == 0 || path == kTemp + u"out.zip") << std::string(path.begin(), path.end());
+}
+
 } // namespace kx::test

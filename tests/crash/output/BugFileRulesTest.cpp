@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 #include "crash/output/KXBugFileRules.h"
 #include "crash/output/KXReportFields.h"
@@ -305,28 +304,23 @@ TEST(BugFileMerge, AgreesWithTheReferenceOnWellFormedFiles) {
   EXPECT_GT(merged, 100u); // the files really had repeats to merge
 }
 
-TEST(BugFileMerge, ManyChecksumLinesInOneReportCostLinearTime) {
+TEST(BugFileMerge, ManyChecksumLinesInOneReportAreReadAsOneReport) {
   // One report start followed by nothing but checksum lines that all hold the key: every line is
-  // a candidate, none is a report of its own.
+  // a candidate, none is a report of its own. (bench/output times this file at 0.1, 1 and 5 MB;
+  // a merge that went quadratic again would not finish here either.)
   for (size_t megabytes : {1u, 5u}) {
     std::string file = "date/time : x\r\n";
     while (file.size() < megabytes << 20)
       file += std::string("callstack crc : ") + kCrcA + "\r\n";
-    auto begin = std::chrono::steady_clock::now();
     KXBugFileMerge merge = MergeBugReport(file, CrashReport(kCrcA, "new"), Options(0));
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_LT(seconds, 0.5) << megabytes << " MB";
     EXPECT_EQ(merge.count, 0u); // not the same program: nothing merged
     EXPECT_EQ(merge.content.substr(0, file.size()), file);
-    // The same lines in the header of a report of the same program: merged once, also in linear time.
+    // The same lines in the header of a report of the same program: merged once.
     std::string same = CrashReport(kCrcA, "old");
     std::string crafted = same.substr(0, same.find("\r\n\r\n"));
     while (crafted.size() < megabytes << 20)
       crafted += std::string("\r\ncallstack crc : ") + kCrcA;
-    begin = std::chrono::steady_clock::now();
     merge = MergeBugReport(crafted + "\r\n\r\n", CrashReport(kCrcA, "new"), Options(0));
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_LT(seconds, 0.5) << megabytes << " MB, same program";
     EXPECT_EQ(merge.count, 2u);
     EXPECT_EQ(merge.content, WithCountField(CrashReport(kCrcA, "new"), 2) + "\r\n\r\n");
   }

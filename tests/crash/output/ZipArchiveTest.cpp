@@ -74,17 +74,20 @@ TEST_F(ZipInMemory, MembersCarryTheirNamesDataTimesAndAttributes) {
   EXPECT_LT(fs.files.at(zip).size(), 70000u + 3000u) << "the text member is compressed";
 }
 
-TEST_F(ZipInMemory, NamesAreUtf8WithSlashes) {
+TEST_F(ZipInMemory, NamesAreUtf8FileNamesThatCannotLeaveTheUnpackingFolder) {
   fs.files[u"C:\\d\\Gr\u00f6\u00dfe \u4e2d.txt"] = "wide";
   fs.files[u"C:\\d\\b.txt"] = "narrow";
-  // The second name is 8-bit text (ISO-8859-1 in the portable conversion): 0xE9 is e acute.
-  ASSERT_TRUE(WriteZipArchive(store, zip, {u"C:\\d\\Gr\u00f6\u00dfe \u4e2d.txt", u"C:\\d\\b.txt"},
-                              {"", "logs\\caf\xe9.txt"}));
+  fs.files[u"C:\\d\\c.txt"] = "dots";
+  // The second name is 8-bit text (ISO-8859-1 in the portable conversion): 0xE9 is e acute. A
+  // name with folders keeps its last component; one that names no file gives way to the file's.
+  ASSERT_TRUE(WriteZipArchive(store, zip, {u"C:\\d\\Gr\u00f6\u00dfe \u4e2d.txt", u"C:\\d\\b.txt", u"C:\\d\\c.txt"},
+                              {"", "..\\..\\logs\\caf\xe9.txt", "../.."}));
   ZipContents c = InspectZip(fs.files.at(zip));
   ASSERT_EQ(c.error, "");
-  ASSERT_EQ(c.members.size(), 2u);
+  ASSERT_EQ(c.members.size(), 3u);
   EXPECT_EQ(c.members[0].name, "Gr\xC3\xB6\xC3\x9F" "e \xE4\xB8\xAD.txt");
-  EXPECT_EQ(c.members[1].name, "logs/caf\xC3\xA9.txt");
+  EXPECT_EQ(c.members[1].name, "caf\xC3\xA9.txt");
+  EXPECT_EQ(c.members[2].name, "c.txt");
 }
 
 TEST_F(ZipInMemory, MemberThatCannotBeOpenedIsLeftOut) {

@@ -80,8 +80,19 @@ def start_smtp(outdir, *args):
         async def handle_DATA(self, server, session, envelope):
             count[0] += 1
             base = os.path.join(outdir, f"mail-{count[0]}")
+            content = envelope.original_content or envelope.content
             with open(base + ".eml", "wb") as f:
-                f.write(envelope.original_content or envelope.content)
+                f.write(content)
+            # The parts as a mail reader sees them: one line per leaf part.
+            import email
+            from email import policy
+            message = email.message_from_bytes(content, policy=policy.default)
+            with open(base + ".parts", "w") as f:
+                for part in message.walk():
+                    if part.is_multipart():
+                        continue
+                    data = part.get_payload(decode=True) or b""
+                    f.write(f"part {part.get_content_type()} {part.get_filename() or '-'} {data.hex()}\n")
             with open(base + ".env", "w") as f:
                 f.write(f"FROM {envelope.mail_from}\n")
                 for rcpt in envelope.rcpt_tos:

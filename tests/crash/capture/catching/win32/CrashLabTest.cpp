@@ -146,13 +146,19 @@ TEST(CrashLab, AutomaticCloseEndsTheProgramWithoutShowingAnything) {
 // while handling the fault. A copy beside the laboratory is read by a real minidump reader on the
 // build machine (crashlab_minidump_lldb).
 TEST(CrashLab, FaultLeavesAMiniDumpOfTheProcess) {
-  wchar_t temp[MAX_PATH];
-  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-  std::wstring dump = std::wstring(temp) + L"crashlab_auto.Kestrelix\\crashlab_auto.dmp";
   std::wstring copy = LabDirectory() + L"crashlab_auto.dmp";
   DeleteFileW(copy.c_str());
   LabRun run = RunLab("av", "continue", L"crashlab_auto.exe");
   EXPECT_EQ(run.exitCode, 1u);
+  // The folder of that process: "crashlab_auto.Kestrelix.<process id>-<random>".
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring pattern = std::wstring(temp) + L"crashlab_auto.Kestrelix." + std::to_wstring(run.processId) + L"-*";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no temporary folder of the process";
+  FindClose(search);
+  std::wstring dump = std::wstring(temp) + found.cFileName + L"\\crashlab_auto.dmp";
   std::ifstream in(std::string(dump.begin(), dump.end()), std::ios::binary);
   char signature[4] = {};
   in.read(signature, 4);

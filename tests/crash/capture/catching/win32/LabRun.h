@@ -22,6 +22,7 @@ inline std::wstring LabDirectory() {
 
 struct LabRun {
   DWORD exitCode = 99;
+  DWORD processId = 0;
   std::vector<std::string> lines;
   bool Has(const std::string &line) const {
     for (const std::string &l : lines)
@@ -92,6 +93,7 @@ inline LabRun RunLab(const std::string &kind, const std::string &action = "conti
                       std::wstring(action.begin(), action.end());
   PROCESS_INFORMATION pi = Start(LabDirectory() + exe, args);
   LabRun run;
+  run.processId = pi.dwProcessId;
   run.exitCode = Finish(pi, waitMs);
   run.lines = ReadLines(out);
   DeleteFileW(out.c_str());

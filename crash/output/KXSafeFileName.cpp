@@ -1,0 +1,48 @@
+#include "crash/output/KXSafeFileName.h"
+
+#include <cctype>
+
+namespace kx {
+
+namespace {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 open a device wherever they stand in a path, with any
+// extension and with spaces before it.
+bool IsDeviceName(std::string_view name) {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ')
+    stem.remove_suffix(1);
+  for (const char *device : {"CON", "PRN", "AUX", "NUL"})
+    if (EqualsIgnoringCase(stem, device))
+      return true;
+  if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9')
+    return EqualsIgnoringCase(stem.substr(0, 3), "COM") || EqualsIgnoringCase(stem.substr(0, 3), "LPT");
+  return false;
+}
+
+} // namespace
+
+std::optional<std::string> SafeFileName(std::string_view name) {
+  const size_t separator = name.find_last_of("\\/:");
+  if (separator != std::string_view::npos)
+    name.remove_prefix(separator + 1);
+  if (name.empty() || name.back() == '.' || name.back() == ' ' || IsDeviceName(name))
+    return std::nullopt;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || std::string_view("<>\"|?*").find(c) != std::string_view::npos)
+      return std::nullopt;
+  }
+  return std::string(name);
+}
+
+} // namespace kx
