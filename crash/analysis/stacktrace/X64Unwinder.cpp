@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace tidewell::stacktrace {
@@ -286,6 +287,15 @@ X64UnwindResult Failure(Status status) {
   return status == Status::Malformed ? X64UnwindResult::BadUnwindInfo : X64UnwindResult::UnreadableMemory;
 }
 
+// Commits a step that moved RSP up; refuses one that did not.
+X64UnwindResult Finish(Work &work, X64UnwindResult result, X64Context &context) {
+  if (work.Rsp() <= context.gpr[kX64Rsp])
+    return X64UnwindResult::NoProgress;
+  work.context.known = (context.known & kX64Nonvolatile) | work.restored | (1u << kX64Rsp) | kX64KnownRip;
+  context = work.context;
+  return result;
+}
+
 } // namespace
 
 bool X64UnwindSucceeded(X64UnwindResult result) {
@@ -316,73 +326,77 @@ const char *X64UnwindResultName(X64UnwindResult result) {
   return "?";
 }
 
-X64UnwindResult UnwindX64Frame(const PeSource &memory, uint64_t imageBase, X64Context &context) {
-  Work work;
-  work.context = context;
-  X64UnwindResult result = X64UnwindResult::Unwound;
+std::optional<X64Module> ReadX64Module(const PeSource &memory, uint64_t imageBase) {
+  const std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(ImageMemory(memory, imageBase));
+  if (!pe || !pe->Pe32Plus || pe->Machine != kMachineAmd64)
+    return std::nullopt;
+  X64Module module;
+  module.imageBase = imageBase;
+  module.sizeOfImage = pe->SizeOfImage;
+  std::tie(module.exceptionRva, module.exceptionSize) = pe->Directory(debuginfo::kDirectoryException);
+  return module;
+}
 
+X64UnwindResult UnwindX64Frame(const PeSource &memory, uint64_t imageBase, X64Context &context) {
   if (imageBase == 0) {
+    Work work;
+    work.context = context;
     if (!work.Pop(memory, work.context.rip))
       return X64UnwindResult::UnreadableMemory;
-    result = X64UnwindResult::NoModule;
-  } else {
-    const ImageMemory image(memory, imageBase);
-    const std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(image);
-    if (!pe || !pe->Pe32Plus || pe->Machine != kMachineAmd64 || context.rip < imageBase ||
-        context.rip - imageBase >= pe->SizeOfImage)
-      return X64UnwindResult::BadImage;
-    const uint32_t rva = uint32_t(context.rip - imageBase);
-    const auto [dirRva, dirSize] = pe->Directory(debuginfo::kDirectoryException);
-    const debuginfo::PeRuntimeFunctionLookup lookup = debuginfo::FindRuntimeFunction(image, dirRva, dirSize, rva);
-    if (lookup.Status == PeLookup::Unreadable)
+    return Finish(work, X64UnwindResult::NoModule, context);
+  }
+  const std::optional<X64Module> module = ReadX64Module(memory, imageBase);
+  return module ? UnwindX64Frame(memory, *module, context) : X64UnwindResult::BadImage;
+}
+
+X64UnwindResult UnwindX64Frame(const PeSource &memory, const X64Module &module, X64Context &context) {
+  const uint64_t imageBase = module.imageBase;
+  if (imageBase == 0 || context.rip < imageBase || context.rip - imageBase >= module.sizeOfImage)
+    return X64UnwindResult::BadImage;
+  Work work;
+  work.context = context;
+  const ImageMemory image(memory, imageBase);
+  const uint32_t rva = uint32_t(context.rip - imageBase);
+  const debuginfo::PeRuntimeFunctionLookup lookup =
+      debuginfo::FindRuntimeFunction(image, module.exceptionRva, module.exceptionSize, rva);
+  if (lookup.Status == PeLookup::Unreadable)
+    return X64UnwindResult::UnreadableMemory;
+  if (lookup.Status == PeLookup::NotFound) {
+    if (!work.Pop(memory, work.context.rip))
       return X64UnwindResult::UnreadableMemory;
-    if (lookup.Status == PeLookup::NotFound) {
-      if (!work.Pop(memory, work.context.rip))
-        return X64UnwindResult::UnreadableMemory;
-      result = X64UnwindResult::Leaf;
-    } else {
-      std::vector<Link> chain;
-      PeRuntimeFunction function = lookup.Function;
-      for (;;) {
-        if (chain.size() == kX64MaxChain)
-          return X64UnwindResult::BadUnwindInfo; // too long, or a loop
-        std::optional<PeUnwindInfo> info = debuginfo::ReadUnwindInfo(image, function.UnwindInfo);
-        if (!info)
-          return X64UnwindResult::BadUnwindInfo;
-        chain.push_back({function, std::move(*info)});
-        if (!chain.back().info.Chained)
-          break;
-        function = *chain.back().info.Chained;
-      }
-      const uint32_t offset = rva - chain[0].function.Begin;
-      const bool inProlog = offset < chain[0].info.SizeOfProlog;
-      uint8_t frameRegister = 0;
-      for (const Link &l : chain)
-        if (!frameRegister)
-          frameRegister = l.info.FrameRegister;
-      Status status = Status::NotEpilog;
-      if (!inProlog)
-        status = SimulateEpilog(memory, imageBase, chain, frameRegister, work);
-      if (status == Status::Ok) {
-        result = X64UnwindResult::Epilog;
-      } else if (status != Status::NotEpilog) {
-        return Failure(status);
-      } else {
-        bool machineFrame = false;
-        status = ApplyCodes(memory, chain, offset, inProlog, work, machineFrame);
-        if (status != Status::Ok)
-          return Failure(status);
-        if (machineFrame)
-          result = X64UnwindResult::MachineFrame;
-      }
-    }
+    return Finish(work, X64UnwindResult::Leaf, context);
   }
 
-  if (work.Rsp() <= context.gpr[kX64Rsp])
-    return X64UnwindResult::NoProgress;
-  work.context.known = (context.known & kX64Nonvolatile) | work.restored | (1u << kX64Rsp) | kX64KnownRip;
-  context = work.context;
-  return result;
+  std::vector<Link> chain;
+  PeRuntimeFunction function = lookup.Function;
+  for (;;) {
+    if (chain.size() == kX64MaxChain)
+      return X64UnwindResult::BadUnwindInfo; // too long, or a loop
+    std::optional<PeUnwindInfo> info = debuginfo::ReadUnwindInfo(image, function.UnwindInfo);
+    if (!info)
+      return X64UnwindResult::BadUnwindInfo;
+    chain.push_back({function, std::move(*info)});
+    if (!chain.back().info.Chained)
+      break;
+    function = *chain.back().info.Chained;
+  }
+  const uint32_t offset = rva - chain[0].function.Begin;
+  const bool inProlog = offset < chain[0].info.SizeOfProlog;
+  uint8_t frameRegister = 0;
+  for (const Link &l : chain)
+    if (!frameRegister)
+      frameRegister = l.info.FrameRegister;
+
+  Status status = inProlog ? Status::NotEpilog : SimulateEpilog(memory, imageBase, chain, frameRegister, work);
+  if (status == Status::Ok)
+    return Finish(work, X64UnwindResult::Epilog, context);
+  if (status != Status::NotEpilog)
+    return Failure(status);
+  bool machineFrame = false;
+  status = ApplyCodes(memory, chain, offset, inProlog, work, machineFrame);
+  if (status != Status::Ok)
+    return Failure(status);
+  return Finish(work, machineFrame ? X64UnwindResult::MachineFrame : X64UnwindResult::Unwound, context);
 }
 
 } // namespace tidewell::stacktrace

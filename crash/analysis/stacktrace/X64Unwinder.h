@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace tidewell::stacktrace {
 
@@ -59,6 +60,17 @@ bool X64UnwindSucceeded(X64UnwindResult result);
 // The result's name, for reports and test messages.
 const char *X64UnwindResultName(X64UnwindResult result);
 
+// What a step needs of the module holding RIP, read once from its headers.
+struct X64Module {
+  uint64_t imageBase = 0;
+  uint32_t sizeOfImage = 0;
+  uint32_t exceptionRva = 0, exceptionSize = 0; // the exception directory
+};
+
+// The module whose PE32+ x86-64 headers lie at imageBase in memory (read by PeImage::Parse);
+// nullopt when there are none.
+std::optional<X64Module> ReadX64Module(const debuginfo::PeSource &memory, uint64_t imageBase);
+
 // Replaces context (a frame's registers) with its caller's. imageBase is the base of the module
 // that holds context.rip; the step reads the module's headers there to find its exception
 // directory. When it is 0 (RIP in no known module: a bad jump, generated code), nothing can
@@ -66,5 +78,8 @@ const char *X64UnwindResultName(X64UnwindResult result);
 // guess (right after a call through a bad pointer) and says so with NoModule. On a failure the
 // context is not changed.
 X64UnwindResult UnwindX64Frame(const debuginfo::PeSource &memory, uint64_t imageBase, X64Context &context);
+// The same for a module read before (a tracer reads each module's headers once): BadImage when
+// RIP lies outside it.
+X64UnwindResult UnwindX64Frame(const debuginfo::PeSource &memory, const X64Module &module, X64Context &context);
 
 } // namespace tidewell::stacktrace

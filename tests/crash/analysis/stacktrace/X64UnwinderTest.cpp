@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -502,6 +503,19 @@ TEST_F(X64Unwind, MalformedDataGivesErrors) {
   process.Put64(rsp, kBase + 0x1234);
   EXPECT_EQ(UnwindX64Frame(process, kBase, context), X64UnwindResult::Unwound);
 
+  // A module read before: RIP past its end, or in no module at all, is refused.
+  const std::optional<X64Module> module = ReadX64Module(process, kBase);
+  ASSERT_TRUE(module);
+  EXPECT_EQ(module->sizeOfImage, kImageSize);
+  context = Frame(0x1B64, rsp);
+  EXPECT_EQ(UnwindX64Frame(process, *module, context), X64UnwindResult::Unwound);
+  for (uint64_t rip : {kBase + kImageSize, kBase - 1, uint64_t(0)}) {
+    context = Frame(0, rsp);
+    context.rip = rip;
+    EXPECT_EQ(UnwindX64Frame(process, *module, context), X64UnwindResult::BadImage) << Hex(rip);
+  }
+  EXPECT_FALSE(ReadX64Module(process, kStackBase));
+
   // Images that are none: no headers at the base, a 32-bit machine, a directory past the image.
   context = Frame(0x1B64, rsp);
   EXPECT_EQ(UnwindX64Frame(process, kBase + 0x1000, context), X64UnwindResult::BadImage);
@@ -540,6 +554,83 @@ TEST_F(X64Unwind, WalkOfSeveralFrames) {
   EXPECT_EQ(rips, (std::vector<uint64_t>{kBase + 0x1D10, kBase + 0x1E00, 0x1234}));
   EXPECT_EQ(context.gpr[kX64Rbx], 0xB8B8u);
   EXPECT_EQ(context.gpr[kX64Rbp], 0xB0B0u);
+}
+
+// Real compiler output: Wine's x86-64 system DLLs (when the machine has them) mapped at their own
+// base, above 4 GiB, over a zero-filled stack. RIP at each of the first 24 and last 16 bytes of
+// every function: every step reads the function's records and succeeds; a step fails only for
+// lack of progress, in a function that pushes a machine frame (of zeros here: RSP 0).
+TEST(X64UnwindRealDlls, EveryFunctionUnwinds) {
+  const char *folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/",
+                           "/work/main/build/wine-root/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"};
+  size_t images = 0;
+  for (const char *folder : folders)
+    for (const char *name : {"ntdll.dll", "kernelbase.dll", "user32.dll"}) {
+      const std::string path = std::string(folder) + name;
+      std::ifstream in(path, std::ios::binary);
+      if (!in)
+        continue;
+      in.seekg(0, std::ios::end);
+      std::vector<uint8_t> file(size_t(in.tellg()));
+      in.seekg(0);
+      in.read(reinterpret_cast<char *>(file.data()), std::streamsize(file.size()));
+      std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(file.data(), file.size());
+      ASSERT_TRUE(pe && pe->Pe32Plus) << path;
+      ++images;
+      Process process;
+      std::vector<uint8_t> &mapped = process.Map(pe->ImageBase, 0);
+      mapped = pe->MapImage(file.data(), file.size());
+      process.Map(kStackBase, kStackSize);
+      const debuginfo::PeSpan image(mapped);
+      const auto [dirRva, dirSize] = pe->Directory(debuginfo::kDirectoryException);
+      const std::optional<X64Module> module = ReadX64Module(process, pe->ImageBase);
+      ASSERT_TRUE(module) << path;
+      EXPECT_EQ(module->sizeOfImage, pe->SizeOfImage);
+      EXPECT_EQ(module->exceptionRva, dirRva);
+      size_t steps = 0, epilogs = 0, machineFrames = 0;
+      for (const PeRuntimeFunction &f : debuginfo::ReadRuntimeFunctions(image, dirRva, dirSize)) {
+        // Prologs lie at the start, epilogs mostly at the end.
+        std::vector<uint32_t> offsets;
+        const uint32_t size = f.End - f.Begin;
+        for (uint32_t o = 0; o < size && o < 24; ++o)
+          offsets.push_back(o);
+        for (uint32_t o = std::max(size, 40u) - 16; o < size; ++o)
+          offsets.push_back(o);
+        bool hasMachineFrame = false;
+        PeRuntimeFunction link = f;
+        for (size_t n = 0; n < kX64MaxChain; ++n) {
+          std::optional<debuginfo::PeUnwindInfo> info = debuginfo::ReadUnwindInfo(image, link.UnwindInfo);
+          ASSERT_TRUE(info) << path << " rva " << Hex(f.Begin);
+          for (const debuginfo::PeUnwindCode &c : info->Codes)
+            hasMachineFrame |= c.Op == debuginfo::PeUnwindOp::PushMachframe;
+          if (!info->Chained)
+            break;
+          link = *info->Chained;
+        }
+        for (uint32_t o : offsets) {
+          X64Context context;
+          for (size_t i = 0; i < 16; ++i)
+            context.gpr[i] = kStackBase + kStackSize / 2;
+          context.gpr[kX64Rsp] = kStackBase + 0x1000;
+          context.rip = pe->ImageBase + f.Begin + o;
+          const X64UnwindResult r = UnwindX64Frame(process, *module, context);
+          ++steps;
+          epilogs += r == X64UnwindResult::Epilog;
+          if (r == X64UnwindResult::NoProgress && hasMachineFrame) {
+            ++machineFrames;
+            continue;
+          }
+          ASSERT_TRUE(r == X64UnwindResult::Unwound || r == X64UnwindResult::Epilog)
+              << path << " rva " << Hex(f.Begin + o) << ": " << X64UnwindResultName(r);
+          EXPECT_EQ(context.rip, 0u);
+        }
+      }
+      std::printf("%s at %s: %zu steps, %zu in epilogs, %zu at machine frames\n", name, Hex(pe->ImageBase).c_str(), steps,
+                  epilogs, machineFrames);
+      EXPECT_GT(epilogs, 0u);
+    }
+  if (images == 0)
+    GTEST_SKIP() << "no x86-64 Wine DLLs on this machine";
 }
 
 TEST(X64UnwindResultNames, EveryResultHasOne) {
