@@ -557,9 +557,10 @@ TEST_F(X64Unwind, WalkOfSeveralFrames) {
 }
 
 // Real compiler output: Wine's x86-64 system DLLs (when the machine has them) mapped at their own
-// base, above 4 GiB, over a zero-filled stack. RIP at each of the first 24 and last 16 bytes of
-// every function: every step reads the function's records and succeeds; a step fails only for
-// lack of progress, in a function that pushes a machine frame (of zeros here: RSP 0).
+// base, above 4 GiB, over a zero-filled stack. Every record of every function (and its chain)
+// reads; RIP at each of the first 24 and last 16 bytes of every function, the search finds the
+// function and the step succeeds; it fails only for lack of progress, in a function that pushes
+// a machine frame (of zeros here: RSP 0).
 TEST(X64UnwindRealDlls, EveryFunctionUnwinds) {
   const char *folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/",
                            "/work/main/build/wine-root/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"};
@@ -631,13 +632,6 @@ TEST(X64UnwindRealDlls, EveryFunctionUnwinds) {
     }
   if (images == 0)
     GTEST_SKIP() << "no x86-64 Wine DLLs on this machine";
-}
-
-TEST(X64UnwindResultNames, EveryResultHasOne) {
-  for (int r = 0; r <= int(X64UnwindResult::NoProgress); ++r)
-    EXPECT_STRNE(X64UnwindResultName(X64UnwindResult(r)), "?") << r;
-  EXPECT_TRUE(X64UnwindSucceeded(X64UnwindResult::Epilog));
-  EXPECT_FALSE(X64UnwindSucceeded(X64UnwindResult::NoProgress));
 }
 
 } // namespace

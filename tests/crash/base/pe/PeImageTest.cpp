@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -434,56 +431,6 @@ TEST(UnwindInfo, MalformedRecordsAreRefused) {
   std::vector<uint8_t> good = {0x01, 0, 0, 0};
   EXPECT_TRUE(Unwind(good));
   EXPECT_FALSE(ReadUnwindInfo(PeSpan(good), 0xFFFFFFFFu));
-}
-
-// Real compiler output: every entry of the exception directories of Wine's x86-64 system DLLs
-// (when the machine has them) has unwind information this reader takes, the chains end, and the
-// search finds every entry at its first and last byte.
-TEST(UnwindInfo, EveryRecordOfRealDlls) {
-  const char *folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/",
-                           "/work/main/build/wine-root/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"};
-  size_t files = 0;
-  for (const char *folder : folders)
-    for (const char *name : {"ntdll.dll", "kernelbase.dll", "user32.dll"}) {
-      const std::string path = std::string(folder) + name;
-      std::ifstream in(path, std::ios::binary);
-      if (!in)
-        continue;
-      std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::optional<PeImage> pe = PeImage::Parse(file.data(), file.size());
-      ASSERT_TRUE(pe) << path;
-      ASSERT_TRUE(pe->Pe32Plus) << path;
-      ++files;
-      const PeFileRvas rvas(*pe, file);
-      const auto [dirRva, dirSize] = pe->Directory(kDirectoryException);
-      const std::vector<PeRuntimeFunction> functions = ReadRuntimeFunctions(rvas, dirRva, dirSize);
-      ASSERT_EQ(functions.size(), dirSize / 12) << path;
-      ASSERT_GT(functions.size(), 100u) << path;
-      size_t chained = 0, codes = 0;
-      for (const PeRuntimeFunction &f : functions) {
-        ASSERT_LT(f.Begin, f.End) << path;
-        PeRuntimeFunction at = f;
-        for (size_t link = 0;; ++link) {
-          ASSERT_LT(link, 32u) << path << " " << std::hex << f.Begin;
-          std::optional<PeUnwindInfo> info = ReadUnwindInfo(rvas, at.UnwindInfo);
-          ASSERT_TRUE(info) << path << " " << std::hex << f.Begin << " " << at.UnwindInfo;
-          codes += info->Codes.size();
-          if (!info->Chained)
-            break;
-          ++chained;
-          at = *info->Chained;
-        }
-        for (uint32_t rva : {f.Begin, f.End - 1}) {
-          PeRuntimeFunctionLookup found = FindRuntimeFunction(rvas, dirRva, dirSize, rva);
-          ASSERT_EQ(found.Status, PeLookup::Found) << path << " " << std::hex << rva;
-          EXPECT_EQ(found.Function.Begin, f.Begin);
-        }
-      }
-      std::printf("%s: %zu functions, %zu unwind codes, %zu chained records\n", path.c_str(), functions.size(), codes,
-                  chained);
-    }
-  if (files == 0)
-    GTEST_SKIP() << "no x86-64 Wine DLLs on this machine";
 }
 
 } // namespace
