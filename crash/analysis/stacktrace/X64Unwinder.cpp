@@ -110,24 +110,23 @@ Status SimulateEpilog(const PeSource &memory, uint64_t imageBase, const std::vec
   if (!read(at, 1))
     return Status::NotEpilog;
 
-  // The stack adjustment.
+  // The stack adjustment. An RSP out of range counts only once the rest is known to be an epilog.
   uint64_t rsp = work.Rsp();
+  bool outOfRange = false;
   if ((b[0] == 0x48 || b[0] == 0x49) && read(at, 3)) {
     const uint8_t rex = b[0], op = b[1], modrm = b[2];
     if (rex == 0x48 && op == 0x83 && modrm == 0xC4 && read(at, 4)) {
       const int8_t imm = int8_t(b[3]);
       if (imm < 0)
         return Status::NotEpilog;
-      if (!Add(rsp, uint64_t(imm), rsp))
-        return Status::Unreadable;
+      outOfRange = !Add(rsp, uint64_t(imm), rsp);
       at += 4;
     } else if (rex == 0x48 && op == 0x81 && modrm == 0xC4 && read(at, 7)) {
       int32_t imm;
       std::memcpy(&imm, b + 3, 4);
       if (imm < 0)
         return Status::NotEpilog;
-      if (!Add(rsp, uint64_t(imm), rsp))
-        return Status::Unreadable;
+      outOfRange = !Add(rsp, uint64_t(imm), rsp);
       at += 7;
     } else if (op == 0x8D && (modrm & 0x38) == 0x20 && (modrm >> 6) != 3) {
       // lea rsp, [base + disp]: the base must be the frame register.
@@ -152,8 +151,7 @@ Status SimulateEpilog(const PeSource &memory, uint64_t imageBase, const std::vec
         std::memcpy(&d, b + length, 4);
         disp = d;
       }
-      if (!AddSigned(work.context.gpr[base], disp, rsp))
-        return Status::Unreadable;
+      outOfRange = !AddSigned(work.context.gpr[base], disp, rsp);
       at += length + dispSize;
     }
   }
@@ -198,6 +196,8 @@ Status SimulateEpilog(const PeSource &memory, uint64_t imageBase, const std::vec
     return Status::NotEpilog;
   }
 
+  if (outOfRange)
+    return Status::Unreadable;
   Work result = work;
   result.Rsp() = rsp;
   for (size_t i = 0; i < popCount; ++i)
@@ -218,6 +218,8 @@ Status ApplyCodes(const PeSource &memory, const std::vector<Link> &chain, uint32
   const auto applies = [&](size_t link, const PeUnwindCode &code) {
     return code.Op != PeUnwindOp::Epilog && (link > 0 || !inProlog || code.CodeOffset <= offset);
   };
+  // The frame register as the frame has it: a code restores it only after SetFpreg has used it.
+  const std::array<uint64_t, 16> frame = work.context.gpr;
   // The frame base the Save codes count from: RSP after the prolog's fixed allocation, which is
   // the frame register minus its offset once the prolog has set it, else RSP now.
   uint64_t frameBase = work.Rsp();
@@ -226,7 +228,7 @@ Status ApplyCodes(const PeSource &memory, const std::vector<Link> &chain, uint32
     for (const PeUnwindCode &code : chain[k].info.Codes)
       if (code.Op == PeUnwindOp::SetFpreg && applies(k, code)) {
         const PeUnwindInfo &info = chain[k].info;
-        if (!AddSigned(work.context.gpr[info.FrameRegister], -16 * int64_t(info.FrameOffset), frameBase))
+        if (!AddSigned(frame[info.FrameRegister], -16 * int64_t(info.FrameOffset), frameBase))
           return Status::Unreadable;
         found = true;
         break;
@@ -250,7 +252,7 @@ Status ApplyCodes(const PeSource &memory, const std::vector<Link> &chain, uint32
           return Status::Unreadable;
         break;
       case PeUnwindOp::SetFpreg:
-        if (!AddSigned(work.context.gpr[info.FrameRegister], -16 * int64_t(info.FrameOffset), work.Rsp()))
+        if (!AddSigned(frame[info.FrameRegister], -16 * int64_t(info.FrameOffset), work.Rsp()))
           return Status::Unreadable;
         break;
       case PeUnwindOp::SaveNonvol:

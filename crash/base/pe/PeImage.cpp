@@ -415,7 +415,7 @@ std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint3
 
 PeRuntimeFunctionLookup FindRuntimeFunction(const PeSource &image, uint32_t dirRva, uint32_t dirSize, uint32_t rva) {
   PeRuntimeFunctionLookup result;
-  // The entries [low, high) may still hold rva: the last one whose Begin is at most rva.
+  // Only the entries [low, high) may still hold rva.
   uint32_t low = 0, high = dirSize / 12;
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
