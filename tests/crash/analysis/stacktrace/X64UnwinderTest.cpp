@@ -563,7 +563,7 @@ TEST_F(X64Unwind, WalkOfSeveralFrames) {
 // a machine frame (of zeros here: RSP 0).
 TEST(X64UnwindRealDlls, EveryFunctionUnwinds) {
   const char *folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/",
-                           "/work/main/build/wine-root/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"};
+                           TIDEWELL_WINE_ROOT "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"};
   size_t images = 0;
   for (const char *folder : folders)
     for (const char *name : {"ntdll.dll", "kernelbase.dll", "user32.dll"}) {
