@@ -370,7 +370,7 @@ std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, co
         name.assign(reinterpret_cast<const char *>(sym), strnlen(reinterpret_cast<const char *>(sym), 8));
       }
       if (!name.empty())
-        out.push_back({pe.ImageBase + pe.Sections[sectionNumber - 1].VirtualAddress + value, name});
+        out.push_back({uint32_t(pe.ImageBase + pe.Sections[sectionNumber - 1].VirtualAddress + value), name});
     }
     i += aux;
   }

@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
   std::optional<debuginfo::PeImage> pe;
   if (exe)
     pe = debuginfo::PeImage::Parse(exe->data(), exe->size());
-  if (!pe) {
+  if (!pe || pe->ImageBase > 0xFFFFFFFFull) {
     std::fprintf(stderr, "kxaddr: %s is not a readable 32-bit PE image\n", exePath.c_str());
     return 1;
   }

@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     auto pe = PeImage::Parse(file.data(), file.size());
-    if (!pe) {
+    if (!pe || pe->ImageBase > 0xFFFFFFFFull) {
         std::fprintf(stderr, "kxdisasm: %s is not a 32-bit PE file\n", argv[1]);
         return 1;
     }

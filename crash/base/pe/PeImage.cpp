@@ -132,8 +132,7 @@ std::optional<PeImage> PeImage::Parse(const PeSource &source) {
   const uint16_t optSize = fh.U16();
   img.Characteristics = fh.U16();
 
-  // PE32+ has no BaseOfData, a 64-bit ImageBase and its directories 16 bytes further on. Such an
-  // image is accepted only where it is based below 4 GiB, so its addresses fit 32 bits.
+  // PE32+ has no BaseOfData, a 64-bit ImageBase and its directories 16 bytes further on.
   const bool plus = start->Magic == kPe32PlusMagic;
   const uint32_t dirsAt = start->DirectoriesAt();
   uint8_t optional[112 + 16 * 8];
@@ -150,9 +149,7 @@ std::optional<PeImage> PeImage::Parse(const PeSource &source) {
   img.AddressOfEntryPoint = o.U32();
   img.BaseOfCode = o.U32();
   if (plus) {
-    img.ImageBase = o.U32();
-    if (o.U32() != 0)
-      return std::nullopt;
+    img.ImageBase = o.U64();
   } else {
     img.BaseOfData = o.U32();
     img.ImageBase = o.U32();
@@ -414,6 +411,135 @@ std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint3
     functions.push_back(f);
   }
   return functions;
+}
+
+PeRuntimeFunctionLookup FindRuntimeFunction(const PeSource &image, uint32_t dirRva, uint32_t dirSize, uint32_t rva) {
+  PeRuntimeFunctionLookup result;
+  // Only the entries [low, high) may still hold rva.
+  uint32_t low = 0, high = dirSize / 12;
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    uint8_t entry[12];
+    if (!image.Read(uint64_t(dirRva) + 12ull * middle, entry, sizeof entry)) {
+      result.Status = PeLookup::Unreadable;
+      return result;
+    }
+    kx::ByteReader e(entry, sizeof entry);
+    PeRuntimeFunction f;
+    f.Begin = e.U32();
+    f.End = e.U32();
+    f.UnwindInfo = e.U32();
+    if (rva < f.Begin) {
+      high = middle;
+    } else if (rva >= f.End) {
+      low = middle + 1;
+    } else {
+      result.Status = PeLookup::Found;
+      result.Function = f;
+      return result;
+    }
+  }
+  return result;
+}
+
+namespace {
+
+// The slots each operation spans; 0 for a number that is no operation in that version.
+uint8_t UnwindCodeSlots(uint8_t op, uint8_t info, uint8_t version) {
+  switch (op) {
+  case 0: case 2: case 3: case 10:
+    return 1;
+  case 1:
+    return info == 0 ? 2 : info == 1 ? 3 : 0;
+  case 4: case 8:
+    return 2;
+  case 5: case 9:
+    return 3;
+  case 6:
+    return version >= 2 ? 1 : 0;
+  default:
+    return 0;
+  }
+}
+
+} // namespace
+
+std::optional<PeUnwindInfo> ReadUnwindInfo(const PeSource &image, uint32_t rva) {
+  uint8_t header[4];
+  if (!image.Read(rva, header, sizeof header))
+    return std::nullopt;
+  PeUnwindInfo info;
+  info.Version = header[0] & 7;
+  info.Flags = header[0] >> 3;
+  info.SizeOfProlog = header[1];
+  info.CountOfCodes = header[2];
+  info.FrameRegister = header[3] & 15;
+  info.FrameOffset = header[3] >> 4;
+  if (info.Version != 1 && info.Version != 2)
+    return std::nullopt;
+  uint8_t slots[2 * 256];
+  const size_t count = info.CountOfCodes;
+  const uint64_t codesAt = uint64_t(rva) + 4;
+  if (count && !image.Read(codesAt, slots, 2 * count))
+    return std::nullopt;
+  kx::ByteReader c(slots, 2 * count);
+  while (c.Remaining() > 0) {
+    PeUnwindCode code;
+    code.CodeOffset = c.U8();
+    const uint8_t opAndInfo = c.U8();
+    code.Info = opAndInfo >> 4;
+    code.Slots = UnwindCodeSlots(opAndInfo & 15, code.Info, info.Version);
+    if (code.Slots == 0 || !c.Has(2 * (code.Slots - 1)))
+      return std::nullopt;
+    code.Op = PeUnwindOp(opAndInfo & 15);
+    switch (code.Op) {
+    case PeUnwindOp::AllocLarge:
+      code.Value = code.Info == 0 ? uint32_t(c.U16()) * 8 : c.U32();
+      break;
+    case PeUnwindOp::AllocSmall:
+      code.Value = uint32_t(code.Info) * 8 + 8;
+      break;
+    case PeUnwindOp::SetFpreg:
+      if (info.FrameRegister == 0)
+        return std::nullopt;
+      break;
+    case PeUnwindOp::SaveNonvol:
+      code.Value = uint32_t(c.U16()) * 8;
+      break;
+    case PeUnwindOp::SaveXmm128:
+      code.Value = uint32_t(c.U16()) * 16;
+      break;
+    case PeUnwindOp::SaveNonvolFar:
+    case PeUnwindOp::SaveXmm128Far:
+      code.Value = c.U32();
+      break;
+    case PeUnwindOp::PushMachframe:
+      if (code.Info > 1)
+        return std::nullopt;
+      break;
+    default:
+      break;
+    }
+    info.Codes.push_back(code);
+  }
+  // The codes take an even number of slots; what follows them starts after the padding.
+  const uint64_t tail = codesAt + 2 * ((count + 1) & ~size_t(1));
+  if (info.Flags & kUnwindFlagChainInfo) {
+    uint8_t entry[12];
+    if (!image.Read(tail, entry, sizeof entry))
+      return std::nullopt;
+    kx::ByteReader e(entry, sizeof entry);
+    PeRuntimeFunction f;
+    f.Begin = e.U32();
+    f.End = e.U32();
+    f.UnwindInfo = e.U32();
+    info.Chained = f;
+  } else if (info.Flags & (kUnwindFlagExceptionHandler | kUnwindFlagTerminationHandler)) {
+    if (tail + 4 > UINT32_MAX || !Read32(image, tail, info.Handler))
+      return std::nullopt; // an RVA has 32 bits
+    info.HandlerData = uint32_t(tail + 4);
+  }
+  return info;
 }
 
 std::vector<uint8_t> PeImage::MapImage(const uint8_t *data, size_t size) const {

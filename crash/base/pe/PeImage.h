@@ -1,6 +1,6 @@
 #pragma once
 // The one reader of PE images: the DOS header, the NT signature, the file and optional headers
-// (PE32, and PE32+ based below 4 GiB), the data directories, the section table, and the export,
+// (PE32 and PE32+), the data directories, the section table, and the export,
 // import, exception (.pdata) and resource directories. It reads through a PeSource: the bytes of
 // a file, the image as the loader maps it (given as a span bounded by SizeOfImage), or the memory
 // of a traced process. Every field is read with bounds checks; a malformed image gives nullopt or
@@ -144,7 +144,7 @@ struct PeImage {
   uint32_t AddressOfEntryPoint = 0;
   uint32_t BaseOfCode = 0;
   uint32_t BaseOfData = 0;
-  uint32_t ImageBase = 0;
+  uint64_t ImageBase = 0; // below 4 GiB in a PE32 image; a PE32+ image may be based anywhere
   uint32_t SectionAlignment = 0;
   uint32_t FileAlignment = 0;
   uint32_t SizeOfImage = 0;
@@ -155,9 +155,9 @@ struct PeImage {
   std::vector<std::pair<uint32_t, uint32_t>> DataDirectories; // (RVA, size)
   std::vector<PeSection> Sections;
 
-  bool Pe32Plus = false; // a 64-bit image (based below 4 GiB); BaseOfData is 0
+  bool Pe32Plus = false; // a 64-bit image; BaseOfData is 0
 
-  // Parses the DOS and PE headers and the section table: PE32, and PE32+ based below 4 GiB.
+  // Parses the DOS and PE headers and the section table of a PE32 or PE32+ image.
   static std::optional<PeImage> Parse(const uint8_t *data, size_t size);
   static std::optional<PeImage> Parse(const PeSource &source);
 
@@ -216,5 +216,70 @@ PeResourceTree ReadResources(const PeSource &image, uint32_t rootRva);
 // The entries of the exception directory at dirRva (size dirSize, 12 bytes an entry); the
 // entries up to the first unreadable one.
 std::vector<PeRuntimeFunction> ReadRuntimeFunctions(const PeSource &image, uint32_t dirRva, uint32_t dirSize);
+
+// The entry of the exception directory at dirRva (size dirSize) whose range [Begin, End) holds
+// rva, found by binary search over the entries, which the format keeps sorted by Begin: at most
+// about log2(dirSize / 12) + 1 entries are read, whatever the directory holds. Where the entries
+// are not sorted the search still ends, and may miss. Found: the entry; NotFound: no entry holds
+// rva (a leaf function, or no such code); Unreadable: an entry the search needed could not be read.
+enum class PeLookup { Found, NotFound, Unreadable };
+struct PeRuntimeFunctionLookup {
+  PeLookup Status = PeLookup::NotFound;
+  PeRuntimeFunction Function; // when Found
+};
+PeRuntimeFunctionLookup FindRuntimeFunction(const PeSource &image, uint32_t dirRva, uint32_t dirSize, uint32_t rva);
+
+// The unwind information (UNWIND_INFO) of an x86-64 function: the flags, the prolog size, the frame
+// register and the unwind codes, each with its operands.
+inline constexpr uint8_t kUnwindFlagExceptionHandler = 1;
+inline constexpr uint8_t kUnwindFlagTerminationHandler = 2;
+inline constexpr uint8_t kUnwindFlagChainInfo = 4;
+
+// The operations of unwind codes, by their number in the UnwindOp field. Epilog (6) exists in
+// version 2 only (it describes where epilogs lie and does not act on the stack); 6 in version 1,
+// 7 and 11 to 15 are not operations.
+enum class PeUnwindOp : uint8_t {
+  PushNonvol = 0,   // a push of register Info
+  AllocLarge = 1,   // Value bytes allocated (Info 0: a 16-bit count of 8 bytes; 1: a 32-bit count of bytes)
+  AllocSmall = 2,   // Value = Info * 8 + 8 bytes allocated
+  SetFpreg = 3,     // the frame register set to RSP + 16 * FrameOffset
+  SaveNonvol = 4,   // register Info stored at Value (a 16-bit count of 8 bytes) above the frame base
+  SaveNonvolFar = 5,  // the same with a 32-bit offset in bytes
+  Epilog = 6,         // version 2: an epilog's place and size
+  SaveXmm128 = 8,     // xmm register Info stored at Value (a 16-bit count of 16 bytes) above the frame base
+  SaveXmm128Far = 9,  // the same with a 32-bit offset in bytes
+  PushMachframe = 10, // a machine frame pushed by the processor; Info 1: an error code was pushed too
+};
+
+// One unwind code, decoded: the slots it spans are taken together.
+struct PeUnwindCode {
+  uint8_t CodeOffset = 0; // the offset in the prolog of the end of its instruction (Epilog: see Info)
+  PeUnwindOp Op = PeUnwindOp::PushNonvol;
+  uint8_t Info = 0;   // the OpInfo field: a register number, the form, or flags
+  uint32_t Value = 0; // AllocLarge/AllocSmall: bytes allocated; Save*: the offset in bytes; else 0
+  uint8_t Slots = 1;  // the 16-bit slots it takes (1 to 3)
+};
+
+struct PeUnwindInfo {
+  uint8_t Version = 0; // 1 or 2
+  uint8_t Flags = 0;   // kUnwindFlag*
+  uint8_t SizeOfProlog = 0;
+  uint8_t CountOfCodes = 0; // in slots
+  uint8_t FrameRegister = 0; // 0: none; else the register's number (1 to 15)
+  uint8_t FrameOffset = 0;   // in units of 16 bytes
+  std::vector<PeUnwindCode> Codes; // in the order stored: the reverse of the prolog's order
+  // With kUnwindFlagChainInfo: the entry whose unwind information continues this one.
+  std::optional<PeRuntimeFunction> Chained;
+  // With a handler flag and no chain: the RVA of the handler and where its data begins.
+  uint32_t Handler = 0;
+  uint32_t HandlerData = 0;
+};
+
+// Reads the unwind information at rva of the image that source reads by RVA: the 4-byte header,
+// CountOfCodes slots (padded to an even count), then the chained entry or the handler's RVA.
+// Every read is bounds-checked. nullopt when any part cannot be read, the version is not 1 or 2,
+// a code is not an operation (see PeUnwindOp), its operands run past CountOfCodes, an
+// AllocLarge or PushMachframe has an unknown form, or SetFpreg appears without a frame register.
+std::optional<PeUnwindInfo> ReadUnwindInfo(const PeSource &image, uint32_t rva);
 
 } // namespace debuginfo

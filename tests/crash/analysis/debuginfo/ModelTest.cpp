@@ -260,7 +260,7 @@ TEST(Bounds, MalformedImagesAreRefused) {
   EXPECT_FALSE(PeImage::Parse(bad.data(), bad.size()));
 }
 
-TEST(Bounds, SixtyFourBitImagesBelowFourGiB) {
+TEST(Bounds, SixtyFourBitImages) {
   std::vector<uint8_t> payload = {9, 8, 7};
   auto low = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x10000000, "TIDEWELLDEBUG", payload, true);
   auto pe = PeImage::Parse(low.data(), low.size());
@@ -270,7 +270,9 @@ TEST(Bounds, SixtyFourBitImagesBelowFourGiB) {
   EXPECT_EQ(pe->BaseOfData, 0u);
   EXPECT_TRUE(pe->FindResourceData(low.data(), low.size(), kResourceTypeRcData, kDebugInfoResourceName));
   auto high = BuildTestImage({{".text", 0x1000, 0x100, 0x60000020}}, 0x40000000, {}, {}, true, 1);
-  EXPECT_FALSE(PeImage::Parse(high.data(), high.size()));
+  pe = PeImage::Parse(high.data(), high.size());
+  ASSERT_TRUE(pe);
+  EXPECT_EQ(pe->ImageBase, 0x140000000u); // the whole 64-bit base
 }
 
 TEST(Bounds, OwnResourceFromTheImageFile) {

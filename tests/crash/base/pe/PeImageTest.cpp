@@ -96,6 +96,17 @@ struct Image {
   }
 };
 
+// A PE32+ image may be based anywhere: its ImageBase is read whole.
+TEST(PeImage, Pe32PlusBasedAboveFourGiB) {
+  Image high(true);
+  high.Put<uint64_t>(high.OptionalHeader() + 24, 0x00007FF6'12340000ull);
+  std::optional<PeImage> pe = PeImage::Parse(high.file.data(), high.file.size());
+  ASSERT_TRUE(pe);
+  EXPECT_TRUE(pe->Pe32Plus);
+  EXPECT_EQ(pe->ImageBase, 0x00007FF6'12340000ull);
+  EXPECT_EQ(pe->Directory(kDirectoryException), std::make_pair(kExceptionDir, 24u));
+}
+
 TEST(PeImage, HeadersOfPe32AndPe32Plus) {
   for (bool plus : {false, true}) {
     Image image(plus);
@@ -144,9 +155,6 @@ TEST(PeImage, DamagedHeadersGiveNothing) {
   Image shortOptional;
   shortOptional.Put<uint16_t>(0x94, 95);
   EXPECT_FALSE(PeImage::Parse(shortOptional.file.data(), shortOptional.file.size()));
-  Image highBase(true);
-  highBase.Put<uint32_t>(highBase.OptionalHeader() + 28, 1); // based above 4 GiB
-  EXPECT_FALSE(PeImage::Parse(highBase.file.data(), highBase.file.size()));
   Image manySections;
   manySections.Put<uint16_t>(0x86, 0xFFFF); // a table running past the end
   EXPECT_FALSE(PeImage::Parse(manySections.file.data(), manySections.file.size()));
@@ -253,6 +261,176 @@ TEST(PeImage, FileRvasReadOnlyWhatTheFileHolds) {
   EXPECT_FALSE(rvas.Read(0x3FC, b, 8));                    // runs out of the headers
   EXPECT_FALSE(rvas.Read(0x1800, b, 1));                   // between sections
   EXPECT_FALSE(rvas.Read(~uint64_t(0), b, 2));
+}
+
+
+// Bytes at RVAs from 0, counting the reads.
+struct CountingSource : PeSource {
+  std::vector<uint8_t> bytes;
+  mutable size_t reads = 0;
+  bool Read(uint64_t offset, void *out, size_t size) const override {
+    ++reads;
+    return PeSpan(bytes).Read(offset, out, size);
+  }
+  void Put32(size_t at, uint32_t value) {
+    if (bytes.size() < at + 4)
+      bytes.resize(at + 4);
+    std::memcpy(bytes.data() + at, &value, 4);
+  }
+};
+
+TEST(RuntimeFunctions, BinarySearchFindsTheCoveringEntry) {
+  Image image(true);
+  std::vector<uint8_t> mapped = PeImage::Parse(image.file.data(), image.file.size())->MapImage(image.file.data(), image.file.size());
+  const PeSpan span(mapped);
+  // The two entries: [0x1400, 0x1480) and [0x1500, 0x1580).
+  for (uint32_t rva : {0x1400u, 0x147Fu, 0x1500u, 0x157Fu}) {
+    PeRuntimeFunctionLookup found = FindRuntimeFunction(span, kExceptionDir, 24, rva);
+    ASSERT_EQ(found.Status, PeLookup::Found) << std::hex << rva;
+    EXPECT_EQ(found.Function.Begin, rva < 0x1500 ? 0x1400u : 0x1500u);
+    EXPECT_EQ(found.Function.End, found.Function.Begin + 0x80);
+    EXPECT_EQ(found.Function.UnwindInfo, rva < 0x1500 ? 0x1380u : 0x1384u);
+  }
+  for (uint32_t rva : {0u, 0x13FFu, 0x1480u, 0x14FFu, 0x1580u, 0xFFFFFFFFu})
+    EXPECT_EQ(FindRuntimeFunction(span, kExceptionDir, 24, rva).Status, PeLookup::NotFound) << std::hex << rva;
+  EXPECT_EQ(FindRuntimeFunction(span, kExceptionDir, 0, 0x1400).Status, PeLookup::NotFound);
+  EXPECT_EQ(FindRuntimeFunction(span, kExceptionDir, 11, 0x1400).Status, PeLookup::NotFound); // not one whole entry
+  // A directory that claims more entries than the image holds: the search reads beyond it.
+  EXPECT_EQ(FindRuntimeFunction(span, kExceptionDir, 0xFFFFFFF0u, 0x1400).Status, PeLookup::Unreadable);
+  EXPECT_EQ(FindRuntimeFunction(span, 0xFFFFFFF8u, 24, 0x1400).Status, PeLookup::Unreadable);
+}
+
+TEST(RuntimeFunctions, SearchReadsLogarithmicallyMany) {
+  CountingSource source;
+  const uint32_t count = 200000;
+  for (uint32_t i = 0; i < count; ++i) { // functions of 0x10 bytes with gaps of 0x10
+    source.Put32(12 * i, 0x1000 + 0x20 * i);
+    source.Put32(12 * i + 4, 0x1010 + 0x20 * i);
+    source.Put32(12 * i + 8, 0x900000 + 4 * i);
+  }
+  for (uint32_t i : {0u, 1u, 77777u, count - 1}) {
+    for (uint32_t delta : {0u, 0xFu, 0x10u}) {
+      source.reads = 0;
+      PeRuntimeFunctionLookup found = FindRuntimeFunction(source, 0, 12 * count, 0x1000 + 0x20 * i + delta);
+      EXPECT_EQ(found.Status, delta < 0x10 ? PeLookup::Found : PeLookup::NotFound);
+      if (delta < 0x10) {
+        EXPECT_EQ(found.Function.UnwindInfo, 0x900000 + 4 * i);
+      }
+      EXPECT_LE(source.reads, 19u); // log2(200000) + 1
+    }
+  }
+  // Unsorted entries: the search still ends after as many reads.
+  for (uint32_t i = 0; i < count; ++i)
+    source.Put32(12 * i, (i * 2654435761u) >> 8);
+  source.reads = 0;
+  (void)FindRuntimeFunction(source, 0, 12 * count, 0x123456);
+  EXPECT_LE(source.reads, 19u);
+}
+
+// An unwind record at RVA 0 of a source of the given bytes.
+std::optional<PeUnwindInfo> Unwind(const std::vector<uint8_t> &bytes) { return ReadUnwindInfo(PeSpan(bytes), 0); }
+
+TEST(UnwindInfo, EveryOperationWithItsOperands) {
+  const std::vector<uint8_t> bytes = {
+      0x01 | 0x01 << 3, 0x30, 19, 0x35, // version 1, exception handler; prolog 0x30; 19 slots; rbp, offset 3
+      0x30, 0x40 | 9, 0x10, 0x00, 0x02, 0x00,  // save xmm4 far at 0x20010
+      0x2C, 0x38, 0x03, 0x00,                   // save xmm3 at 3 * 16
+      0x28, 0x75, 0x34, 0x12, 0x01, 0x00,       // save rdi far at 0x11234
+      0x22, 0x64, 0x05, 0x00,                   // save rsi at 5 * 8
+      0x1E, 0x03,                               // set the frame register
+      0x1A, 0x11, 0x00, 0x00, 0x09, 0x00,       // allocate 0x90000
+      0x12, 0x01, 0x00, 0x04,                   // allocate 0x400 * 8
+      0x0C, 0xF2,                               // allocate 15 * 8 + 8
+      0x08, 0xC0,                               // push r12
+      0x02, 0x1A,                               // push a machine frame with an error code
+      0x00, 0x00,                               // padding to an even count
+      0x78, 0x56, 0x34, 0x12,                   // the handler
+  };
+  std::optional<PeUnwindInfo> info = Unwind(bytes);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->Version, 1);
+  EXPECT_EQ(info->Flags, kUnwindFlagExceptionHandler);
+  EXPECT_EQ(info->SizeOfProlog, 0x30);
+  EXPECT_EQ(info->CountOfCodes, 19);
+  EXPECT_EQ(info->FrameRegister, 5);
+  EXPECT_EQ(info->FrameOffset, 3);
+  EXPECT_FALSE(info->Chained);
+  EXPECT_EQ(info->Handler, 0x12345678u);
+  EXPECT_EQ(info->HandlerData, 4u + 20 * 2 + 4);
+  struct Expected {
+    uint8_t offset;
+    PeUnwindOp op;
+    uint8_t info;
+    uint32_t value;
+    uint8_t slots;
+  };
+  const Expected expected[] = {
+      {0x30, PeUnwindOp::SaveXmm128Far, 4, 0x20010, 3}, {0x2C, PeUnwindOp::SaveXmm128, 3, 0x30, 2},
+      {0x28, PeUnwindOp::SaveNonvolFar, 7, 0x11234, 3}, {0x22, PeUnwindOp::SaveNonvol, 6, 0x28, 2},
+      {0x1E, PeUnwindOp::SetFpreg, 0, 0, 1},            {0x1A, PeUnwindOp::AllocLarge, 1, 0x90000, 3},
+      {0x12, PeUnwindOp::AllocLarge, 0, 0x2000, 2},      {0x0C, PeUnwindOp::AllocSmall, 15, 0x80, 1},
+      {0x08, PeUnwindOp::PushNonvol, 12, 0, 1},          {0x02, PeUnwindOp::PushMachframe, 1, 0, 1},
+  };
+  ASSERT_EQ(info->Codes.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const PeUnwindCode &c = info->Codes[i];
+    EXPECT_EQ(c.CodeOffset, expected[i].offset) << i;
+    EXPECT_EQ(c.Op, expected[i].op) << i;
+    EXPECT_EQ(c.Info, expected[i].info) << i;
+    EXPECT_EQ(c.Value, expected[i].value) << i;
+    EXPECT_EQ(c.Slots, expected[i].slots) << i;
+  }
+}
+
+TEST(UnwindInfo, ChainAfterPaddingAndVersionTwoEpilogs) {
+  // Version 2: two epilog codes, then a push; three slots, padded to four; then the chained entry.
+  const std::vector<uint8_t> bytes = {0x02 | 0x04 << 3, 0x04, 3, 0x00, 0x05, 0x16, 0x20, 0x06, 0x04, 0x30,
+                                      0xEE, 0xEE, 0x00, 0x11, 0, 0, 0x40, 0x11, 0, 0, 0x80, 0x23, 0, 0};
+  std::optional<PeUnwindInfo> info = Unwind(bytes);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->Version, 2);
+  ASSERT_EQ(info->Codes.size(), 3u);
+  EXPECT_EQ(info->Codes[0].Op, PeUnwindOp::Epilog);
+  EXPECT_EQ(info->Codes[1].Op, PeUnwindOp::Epilog);
+  EXPECT_EQ(info->Codes[2].Op, PeUnwindOp::PushNonvol);
+  EXPECT_EQ(info->Codes[2].Info, 3);
+  ASSERT_TRUE(info->Chained);
+  EXPECT_EQ(info->Chained->Begin, 0x1100u);
+  EXPECT_EQ(info->Chained->End, 0x1140u);
+  EXPECT_EQ(info->Chained->UnwindInfo, 0x2380u);
+  EXPECT_EQ(info->Handler, 0u);
+
+  // Every cut of the record is refused, where the codes or the chained entry are not all there.
+  for (size_t cut = 0; cut < bytes.size(); ++cut)
+    EXPECT_FALSE(Unwind(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)))) << cut;
+}
+
+TEST(UnwindInfo, MalformedRecordsAreRefused) {
+  // {version/flags, prolog, count, frame} + codes
+  const std::vector<std::vector<uint8_t>> bad = {
+      {0x03, 0, 0, 0},                        // version 3
+      {0x00, 0, 0, 0},                        // version 0
+      {0x01, 4, 1, 0, 0x04, 0x01, 0, 0},      // allocate large in one slot only
+      {0x01, 4, 2, 0, 0x04, 0x11, 0, 0},      // the 32-bit form in two
+      {0x01, 4, 1, 0, 0x04, 0x21, 0, 0},      // a third form of allocate large
+      {0x01, 4, 1, 0, 0x04, 0x04, 0, 0},      // save without its offset
+      {0x01, 4, 2, 0, 0x04, 0x05, 0, 0},      // save far without its high half
+      {0x01, 4, 1, 0, 0x04, 0x08, 0, 0},      // save xmm without its offset
+      {0x01, 4, 1, 0, 0x04, 0x06, 0, 0},      // 6 in version 1
+      {0x01, 4, 1, 0, 0x04, 0x07, 0, 0},      // 7
+      {0x01, 4, 1, 0, 0x04, 0x0B, 0, 0},      // 11
+      {0x01, 4, 1, 0, 0x04, 0x0F, 0, 0},      // 15
+      {0x02, 4, 1, 0, 0x04, 0x07, 0, 0},      // 7 in version 2
+      {0x01, 4, 1, 0, 0x04, 0x2A, 0, 0},      // a machine frame of a third kind
+      {0x01, 4, 1, 0, 0x04, 0x03, 0, 0},      // set the frame register without one
+      {0x01 | 0x01 << 3, 0, 0, 0, 1, 2},      // a handler cut short
+  };
+  for (size_t i = 0; i < bad.size(); ++i)
+    EXPECT_FALSE(Unwind(bad[i])) << i;
+  // An RVA near 4 GiB does not wrap to the start.
+  std::vector<uint8_t> good = {0x01, 0, 0, 0};
+  EXPECT_TRUE(Unwind(good));
+  EXPECT_FALSE(ReadUnwindInfo(PeSpan(good), 0xFFFFFFFFu));
 }
 
 } // namespace
