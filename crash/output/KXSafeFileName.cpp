@@ -1,19 +1,10 @@
 #include "crash/output/KXSafeFileName.h"
 
-#include <cctype>
+#include "crash/base/settings/KXText.h"
 
 namespace kx {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 open a device wherever they stand in a path, with any
 // extension and with spaces before it.
@@ -22,10 +13,10 @@ bool IsDeviceName(std::string_view name) {
   while (!stem.empty() && stem.back() == ' ')
     stem.remove_suffix(1);
   for (const char *device : {"CON", "PRN", "AUX", "NUL"})
-    if (EqualsIgnoringCase(stem, device))
+    if (SameText(stem, device))
       return true;
   if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9')
-    return EqualsIgnoringCase(stem.substr(0, 3), "COM") || EqualsIgnoringCase(stem.substr(0, 3), "LPT");
+    return SameText(stem.substr(0, 3), "COM") || SameText(stem.substr(0, 3), "LPT");
   return false;
 }
 

@@ -1,22 +1,13 @@
 #include "crash/capture/exception/KXTempFolderName.h"
 
+#include "crash/base/settings/KXText.h"
+
 namespace kx {
 
 namespace {
 
 constexpr std::u16string_view kSuffix = u".Kestrelix.";
 constexpr size_t kRandomDigits = 8;
-
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  return true;
-}
 
 bool IsHexDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); }
 
@@ -49,7 +40,7 @@ std::u16string TempFolderPattern(std::u16string_view exeName) {
 std::optional<uint32_t> TempFolderProcess(std::u16string_view folderName, std::u16string_view exeName) {
   const size_t prefix = exeName.size() + kSuffix.size();
   if (folderName.size() < prefix + 2 + kRandomDigits ||
-      !EqualsIgnoringAsciiCase(folderName.substr(0, exeName.size()), exeName) ||
+      !SameTextW(folderName.substr(0, exeName.size()), exeName) ||
       folderName.substr(exeName.size(), kSuffix.size()) != kSuffix)
     return std::nullopt;
   std::u16string_view rest = folderName.substr(prefix);

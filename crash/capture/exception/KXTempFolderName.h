@@ -18,7 +18,7 @@ std::u16string TempFolderName(std::u16string_view exeName, uint32_t processId, u
 std::u16string TempFolderPattern(std::u16string_view exeName);
 
 // The process id that folderName was made for, when it is a folder name of exeName exactly as
-// TempFolderName writes them (the exe name compared without regard to ASCII case); nullopt
+// TempFolderName writes them (the exe name compared without regard to case); nullopt
 // otherwise.
 std::optional<uint32_t> TempFolderProcess(std::u16string_view folderName, std::u16string_view exeName);
 
