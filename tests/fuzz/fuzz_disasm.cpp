@@ -22,10 +22,10 @@ namespace {
 // appear.
 class Symbols final : public SymbolProvider {
 public:
-    std::string ProcedureName(uint32_t a) const override { return a % 3 ? std::string() : "Proc(" + std::to_string(a) + ")"; }
-    int Line(uint32_t a) const override { return static_cast<int>(a % 7 == 0 ? 0 : (a >> 3) % 5000); }
-    std::string ModuleFileName(uint32_t a) const override { return a % 2 ? "a.dll" : "b.exe"; }
-    std::string ClassName(uint32_t a) const override { return a % 5 ? std::string() : "EClass" + std::to_string(a % 11); }
+    std::string ProcedureName(uint64_t a) const override { return a % 3 ? std::string() : "Proc(" + std::to_string(a) + ")"; }
+    int Line(uint64_t a) const override { return static_cast<int>(a % 7 == 0 ? 0 : (a >> 3) % 5000); }
+    std::string ModuleFileName(uint64_t a) const override { return a % 2 ? "a.dll" : "b.exe"; }
+    std::string ClassName(uint64_t a) const override { return a % 5 ? std::string() : "EClass" + std::to_string(a % 11); }
 };
 
 }  // namespace

@@ -73,11 +73,11 @@ public:
         for (debuginfo::PeExport& e : debuginfo::ReadExports(image, rva, size))
             names_.emplace(base + e.Rva, std::move(e.Name));
     }
-    std::string ProcedureName(uint32_t a) const override {
+    std::string ProcedureName(uint64_t a) const override {
         auto it = names_.find(a);
         return it == names_.end() ? std::string() : it->second;
     }
-    std::string ModuleFileName(uint32_t) const override { return module_; }
+    std::string ModuleFileName(uint64_t) const override { return module_; }
 
 private:
     std::map<uint32_t, std::string> names_;
@@ -99,7 +99,7 @@ int Function(const MemoryReader& mem, uint32_t entry, uint32_t imageBase, uint32
         std::printf(" (error %u at %s: %s)\n", f.LastErrorNo, Hex8(f.LastErrorAddr).c_str(), f.LastErrorStr.c_str());
         return 1;
     }
-    std::printf(", code %s +%u, copy buffer %u, %sinterceptable\n", Hex8(f.CodeBegin).c_str(), f.CodeLen,
+    std::printf(", code %s +%u, copy buffer %u, %sinterceptable\n", Hex8(f.CodeBegin).c_str(), unsigned(f.CodeLen),
                 f.Copy.BufferLen, f.Interceptable ? "" : "not ");
     for (const auto& a : f.CodeAreas)
         std::printf(";   area %s-%s%s%s%s\n", Hex8(a.AreaBegin).c_str(), Hex8(a.AreaEnd).c_str(),
