@@ -1110,7 +1110,7 @@ private:
             case OpKind::D: s = "dr" + std::to_string(m_.regX); break;
             case OpKind::S: s = kSeg[m_.reg]; break;
             case OpKind::Imm:
-                if (immSize_[i] == 4 && st_.opsize64 && size == 8)
+                if (immSize_[i] == 4 && st_.opsize64 && o.size == detail::kSizeZ)
                     s = FormatUnsigned(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(imm_[i]))));
                 else
                     s = FormatUnsigned(immSize_[i] == 1 ? (imm_[i] & 0xFF) : immSize_[i] == 2 ? (imm_[i] & 0xFFFF)
