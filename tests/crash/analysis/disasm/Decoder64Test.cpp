@@ -185,6 +185,18 @@ TEST(Decoder64, VexAndEvexLengths) {
     EXPECT_EQ(Length64({0xC5, 0xF8, 0x0B}), -1);                    // no such VEX opcode
 }
 
+TEST(Decoder64, TopOfTheAddressSpace) {
+    std::vector<uint8_t> code(16, 0x90);
+    code[13] = 0xE8;  // a call that would need bytes past 2^64
+    code[15] = 0xC3;
+    BufferMemory mem(UINT64_MAX - 15, code);
+    DecodedInstruction d = ParseCode(mem, UINT64_MAX, false, CpuMode::X64);
+    ASSERT_TRUE(d.IsValid);
+    EXPECT_EQ(d.Length(), 1);
+    EXPECT_EQ(d.Next, 0u);  // wraps as the instruction pointer would
+    EXPECT_FALSE(ParseCode(mem, UINT64_MAX - 2, false, CpuMode::X64).IsValid);
+}
+
 TEST(Decoder64, ModesStayApart) {
     // 32-bit mode: the same bytes keep their 32-bit meaning.
     const std::vector<uint8_t> incThenRet = {0x48, 0xC3};
