@@ -5,7 +5,7 @@
 // bytes, copied to a heap block of their exact size so that AddressSanitizer sees any overread.
 // The analysis is run as the stack trace runs it (code range, run-time helpers, routines that
 // never return, other functions' starts, landing pads) and as the address correction runs it
-// (no options).
+// (no options). The same bytes are then decoded, analysed and disassembled as 64-bit code.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,10 +22,10 @@ namespace {
 // appear.
 class Symbols final : public SymbolProvider {
 public:
-    std::string ProcedureName(uint32_t a) const override { return a % 3 ? std::string() : "Proc(" + std::to_string(a) + ")"; }
-    int Line(uint32_t a) const override { return static_cast<int>(a % 7 == 0 ? 0 : (a >> 3) % 5000); }
-    std::string ModuleFileName(uint32_t a) const override { return a % 2 ? "a.dll" : "b.exe"; }
-    std::string ClassName(uint32_t a) const override { return a % 5 ? std::string() : "EClass" + std::to_string(a % 11); }
+    std::string ProcedureName(uint64_t a) const override { return a % 3 ? std::string() : "Proc(" + std::to_string(a) + ")"; }
+    int Line(uint64_t a) const override { return static_cast<int>(a % 7 == 0 ? 0 : (a >> 3) % 5000); }
+    std::string ModuleFileName(uint64_t a) const override { return a % 2 ? "a.dll" : "b.exe"; }
+    std::string ClassName(uint64_t a) const override { return a % 5 ? std::string() : "EClass" + std::to_string(a % 11); }
 };
 
 }  // namespace
@@ -77,5 +77,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DisassembleFunction(mem, entry, mark, n > 6 ? code[6] % 8 : 0, n > 7 && (code[7] & 1), options);
     options.symbols = &symbols;
     DisassembleFunction(mem, entry, mark, n > 8 ? code[8] % 8 : 0, n > 7 && (code[7] & 2), options);
+
+    // The same bytes as 64-bit code, placed above 4 GiB as 64-bit modules are.
+    const uint64_t base64 = 0x7FF700000000ull + base;
+    const uint64_t entry64 = base64 + (entry - base);
+    BufferMemory mem64(base64, code, n);
+    for (uint64_t a = base64; a < base64 + n;) {
+        InstructionText text;
+        DecodedInstruction d = ParseCode(mem64, a, nullptr, text, true, CpuMode::X64);
+        if (d.IsValid && (d.Next <= a || d.Next - a > 15)) __builtin_trap();
+        a = d.IsValid ? d.Next : a + 1;
+    }
+    DisassemblyOptions options64;
+    options64.analysis.mode = CpuMode::X64;
+    options64.analysis.rangeBegin = base64;
+    options64.analysis.rangeEnd = base64 + n;
+    options64.symbols = &symbols;
+    const FunctionInfo f64 = ParseFunction(mem64, entry64, options64.analysis);
+    if (f64.IsValid && (f64.CodeLen == 0 || f64.CodeAreas.empty())) __builtin_trap();
+    DisassembleFunction(mem64, entry64, base64 + (mark - base), n > 8 ? code[8] % 8 : 0, n > 7 && (code[7] & 2),
+                        options64);
     return 0;
 }

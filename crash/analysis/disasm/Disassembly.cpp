@@ -30,7 +30,7 @@ int Digits(int64_t v) {
 }
 
 struct Line {
-    uint32_t address = 0;
+    uint64_t address = 0;
     std::string text;      // without the line-number column
     bool addressOnly = false;
     bool plain = false;    // no address ("[...]")
@@ -39,15 +39,22 @@ struct Line {
 
 class Composer {
 public:
-    Composer(const MemoryReader& memory, uint32_t start, uint32_t exceptAddress, const DisassemblyOptions& options)
-        : mem_(memory), start_(start), except_(exceptAddress), opt_(options) {}
+    Composer(const MemoryReader& memory, uint64_t start, uint64_t exceptAddress, const DisassemblyOptions& options)
+        : mem_(memory), start_(start), except_(exceptAddress), opt_(options),
+          mode_(options.analysis.mode), cut_(mode_ == CpuMode::X64 ? 17 : 9) {}
+
+    // The address column: 8 hex digits in 32-bit mode, 16 in 64-bit mode.
+    std::string Hex(uint64_t a) const { return HexAddress(a, mode_); }
+    // Pads a line that still starts with the address column to the column `width` of the
+    // 32-bit layout; the columns after the address keep their places in both modes.
+    void Pad(std::string& t, size_t width) const { PadTo(t, width + cut_ - 9); }
 
     bool Compose(std::vector<Line>& lines) {
         info_ = ParseFunction(mem_, start_, opt_.analysis);
         if (!info_.IsValid) return false;
         const SymbolProvider* sym = opt_.symbols;
         std::string name = sym ? sym->ProcedureName(start_) : std::string();
-        labelName_ = name.empty() ? "sub_" + Hex8(start_) : name;
+        labelName_ = name.empty() ? "sub_" + Hex(start_) : name;
         functionLabel_ = name.empty() ? labelName_ : "public " + name;
         CollectLabels();
 
@@ -62,7 +69,7 @@ public:
                 bool endsWithTransfer = Code(a, lines);
                 if (opt_format_ && endsWithTransfer && i + 1 < areas.size()) {
                     const CodeArea& next = areas[i + 1];
-                    uint32_t after = a.AreaEnd + 1;
+                    uint64_t after = a.AreaEnd + 1;
                     lines.push_back({after, "", true});
                     if (!FallThroughContinuation(next)) {
                         lines.push_back({after, kSeparator});
@@ -81,12 +88,12 @@ private:
     void CollectLabels() {
         for (const auto& a : info_.CodeAreas) {
             if (a.CaseBlock) {
-                for (uint32_t p = a.AreaBegin; p + 3 <= a.AreaEnd; p += 4) {
+                for (uint64_t p = a.AreaBegin; p + 3 <= a.AreaEnd; p += 4) {
                     uint32_t t = 0;
                     if (mem_.Read(p, &t, 4)) labels_.insert(t);
                 }
             } else if (a.OnExceptBlock) {
-                for (uint32_t p = a.AreaBegin + 4; p + 7 <= a.AreaEnd; p += 8) {
+                for (uint64_t p = a.AreaBegin + 4; p + 7 <= a.AreaEnd; p += 8) {
                     uint32_t t = 0;
                     if (mem_.Read(p + 4, &t, 4)) labels_.insert(t);
                 }
@@ -98,8 +105,8 @@ private:
         for (const auto& a : info_.CodeAreas) {
             if (a.CaseBlock || a.OnExceptBlock) continue;
             RegisterState regs = a.Registers;
-            for (uint32_t cur = a.AreaBegin; cur <= a.AreaEnd;) {
-                DecodedInstruction d = ParseCode(mem_, cur, regs, opt_.analysis.tryRead);
+            for (uint64_t cur = a.AreaBegin; cur <= a.AreaEnd;) {
+                DecodedInstruction d = ParseCode(mem_, cur, regs, opt_.analysis.tryRead, mode_);
                 if (!d.IsValid || d.Next <= cur) break;
                 if (d.Jmp && d.Target && InFunction(d.Target)) labels_.insert(d.Target);
                 cur = d.Next;
@@ -111,7 +118,7 @@ private:
             if (h.handleFinally && f.Target == h.handleFinally) handlerAreas_.insert(f.CodeAddr2);
     }
 
-    bool InFunction(uint32_t a) const {
+    bool InFunction(uint64_t a) const {
         for (const auto& area : info_.CodeAreas)
             if (!area.CaseBlock && !area.OnExceptBlock && a >= area.AreaBegin && a <= area.AreaEnd) return true;
         return false;
@@ -121,22 +128,22 @@ private:
     bool FallThroughContinuation(const CodeArea& next) const {
         if (handlerAreas_.count(next.AreaBegin)) return true;
         if (!next.CalledFrom) return false;
-        DecodedInstruction d = ParseCode(mem_, next.CalledFrom, false);
+        DecodedInstruction d = ParseCode(mem_, next.CalledFrom, false, mode_);
         if (!d.IsValid) return false;
         const uint16_t op = d.Opcode;
         return (op >= 0x70 && op <= 0x7F) || (op >= 0x0F80 && op <= 0x0F8F) || (op >= 0xE0 && op <= 0xE3);
     }
 
-    std::string LocName(uint32_t target) const {
-        return target == start_ ? labelName_ : "loc_" + Hex8(target);
+    std::string LocName(uint64_t target) const {
+        return target == start_ ? labelName_ : "loc_" + Hex(target);
     }
 
     // A string of printable characters ending in a zero byte at `address`, or empty.
-    std::string ReadString(uint32_t address) const {
+    std::string ReadString(uint64_t address) const {
         std::string s;
         for (size_t i = 0; i <= kMaxStringComment; ++i) {
             uint8_t c = 0;
-            if (!mem_.Read(address + static_cast<uint32_t>(i), &c, 1)) return {};
+            if (!mem_.Read(address + i, &c, 1)) return {};
             if (c == 0) break;
             if (c < 0x20 || c > 0x7E || i == kMaxStringComment) return {};
             s += static_cast<char>(c);
@@ -144,12 +151,12 @@ private:
         return s.size() >= 2 ? s : std::string();
     }
 
-    void LabelLine(uint32_t address, std::vector<Line>& lines) {
+    void LabelLine(uint64_t address, std::vector<Line>& lines) {
         if (address == start_) {
-            std::string t = Hex8(address) + " " + functionLabel_ + ":";
-            PadTo(t, 31);
+            std::string t = Hex(address) + " " + functionLabel_ + ":";
+            Pad(t, 31);
             t += "  ; function entry point";
-            lines.push_back({address, t.substr(9)});
+            lines.push_back({address, t.substr(cut_)});
         } else {
             lines.push_back({address, LocName(address) + ":"});
         }
@@ -163,11 +170,11 @@ private:
         lastEnd_ = a.AreaEnd;
         RegisterState regs = a.Registers;
         bool endsWithTransfer = false;
-        for (uint32_t cur = a.AreaBegin; cur <= a.AreaEnd && cur >= a.AreaBegin;) {
+        for (uint64_t cur = a.AreaBegin; cur <= a.AreaEnd && cur >= a.AreaBegin;) {
             if (cur != a.AreaBegin && labels_.count(cur)) LabelLine(cur, lines);
             InstructionText text;
-            DecodedInstruction d = ParseCode(mem_, cur, &regs, text, opt_.analysis.tryRead);
-            std::string t = Hex8(cur) + "   ";
+            DecodedInstruction d = ParseCode(mem_, cur, &regs, text, opt_.analysis.tryRead, mode_);
+            std::string t = Hex(cur) + "   ";
             if (!d.IsValid) {
                 uint8_t b = 0;
                 mem_.Read(cur, &b, 1);
@@ -175,7 +182,7 @@ private:
                 t += "db ";
                 t += digits[b >> 4];
                 t += digits[b & 15];
-                lines.push_back({cur, t.substr(9), false, false, cur == except_});
+                lines.push_back({cur, t.substr(cut_), false, false, cur == except_});
                 ++cur;
                 endsWithTransfer = false;
                 continue;
@@ -184,7 +191,7 @@ private:
             if (text.relOperand >= 0 && d.Target && InFunction(d.Target))
                 text.operands[static_cast<size_t>(text.relOperand)] = LocName(d.Target);
             if (!text.operands.empty()) {
-                PadTo(t, 19);
+                Pad(t, 19);
                 if (t.back() != ' ') t += ' ';
                 for (size_t i = 0; i < text.operands.size(); ++i) {
                     if (i) t += ", ";
@@ -193,10 +200,10 @@ private:
             }
             std::string comment = Comment(d);
             if (!comment.empty()) {
-                PadTo(t, 40);
+                Pad(t, 40);
                 t += comment;
             }
-            lines.push_back({cur, t.substr(9), false, false, cur == except_});
+            lines.push_back({cur, t.substr(cut_), false, false, cur == except_});
             endsWithTransfer = d.IsReturn || (d.Jmp && IsUnconditional(d)) || (!d.Jmp && !d.Call && IsUnconditional(d));
             if (d.Next <= cur) break;
             cur = d.Next;
@@ -222,7 +229,7 @@ private:
             }
         }
         if (d.Call || d.Jmp) return {};
-        uint32_t ref = d.MemAbsolute ? d.MemAddress : d.HasImm32 ? d.Imm32 : 0;
+        uint64_t ref = d.MemAbsolute ? d.MemAddress : d.HasImm32 ? d.Imm32 : d.HasImm64 ? d.Imm64 : 0;
         if (ref >= 0x10000) {
             std::string s = ReadString(ref);
             if (!s.empty()) return "  ; '" + s + "'";
@@ -232,25 +239,25 @@ private:
 
     void CaseTable(const CodeArea& a, std::vector<Line>& lines) {
         bool first = true;
-        for (uint32_t p = a.AreaBegin; p + 3 <= a.AreaEnd && p >= a.AreaBegin; p += 4) {
+        for (uint64_t p = a.AreaBegin; p + 3 <= a.AreaEnd && p >= a.AreaBegin; p += 4) {
             uint32_t t = 0;
             mem_.Read(p, &t, 4);
-            std::string s = Hex8(p) + "   dd " + LocName(t);
+            std::string s = Hex(p) + "   dd " + LocName(t);
             if (first) {
-                PadTo(s, 31);
+                Pad(s, 31);
                 s += "  ; case jump table";
                 first = false;
             }
-            lines.push_back({p, s.substr(9)});
+            lines.push_back({p, s.substr(cut_)});
         }
         lastEnd_ = a.AreaEnd;
     }
 
     void ExceptTable(const CodeArea& a, std::vector<Line>& lines) {
-        struct Entry { uint32_t at, cls, handler; std::string name; };
+        struct Entry { uint64_t at; uint32_t cls, handler; std::string name; };
         std::vector<Entry> entries;
         size_t width = 0;
-        for (uint32_t p = a.AreaBegin + 4; p + 7 <= a.AreaEnd && p > a.AreaBegin; p += 8) {
+        for (uint64_t p = a.AreaBegin + 4; p + 7 <= a.AreaEnd && p > a.AreaBegin; p += 8) {
             Entry e{p, 0, 0, {}};
             mem_.Read(p, &e.cls, 4);
             mem_.Read(p + 4, &e.handler, 4);
@@ -278,19 +285,21 @@ private:
     }
 
     const MemoryReader& mem_;
-    uint32_t start_;
-    uint32_t except_;
+    uint64_t start_;
+    uint64_t except_;
     const DisassemblyOptions& opt_;
+    CpuMode mode_;
+    size_t cut_;  // width of the address column and its space
     FunctionInfo info_;
     std::string labelName_, functionLabel_;
-    std::set<uint32_t> labels_;
-    std::set<uint32_t> handlerAreas_;
-    uint32_t lastEnd_ = 0;
+    std::set<uint64_t> labels_;
+    std::set<uint64_t> handlerAreas_;
+    uint64_t lastEnd_ = 0;
 };
 
-std::string Render(const Line& l, int width, const SymbolProvider* sym, int& previousLine) {
+std::string Render(const Line& l, int width, const SymbolProvider* sym, int& previousLine, CpuMode mode) {
     if (l.plain) return l.text;
-    std::string s = Hex8(l.address);
+    std::string s = HexAddress(l.address, mode);
     if (l.addressOnly) return s;
     s += ' ';
     if (width > 0) {
@@ -311,7 +320,7 @@ std::string Render(const Line& l, int width, const SymbolProvider* sym, int& pre
 
 }  // namespace
 
-std::string DisassembleFunction(const MemoryReader& memory, uint32_t functionStart, uint32_t exceptAddress,
+std::string DisassembleFunction(const MemoryReader& memory, uint64_t functionStart, uint64_t exceptAddress,
                                 int limit, bool format, const DisassemblyOptions& options) {
     try {
         Composer composer(memory, functionStart, exceptAddress, options);
@@ -355,7 +364,7 @@ std::string DisassembleFunction(const MemoryReader& memory, uint32_t functionSta
         if (cutBefore) out += std::string("[...]") + kNewLine;
         for (size_t i = first; i < end; ++i) {
             if (i != first) out += kNewLine;
-            out += Render(lines[i], width, sym, previousLine);
+            out += Render(lines[i], width, sym, previousLine, options.analysis.mode);
         }
         if (cutAfter) out += std::string(kNewLine) + "[...]";
         return out;

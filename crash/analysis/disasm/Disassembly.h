@@ -15,14 +15,14 @@ class SymbolProvider {
 public:
     virtual ~SymbolProvider() = default;
     // Name of the procedure that starts at `address`, or empty.
-    virtual std::string ProcedureName(uint32_t /*address*/) const { return {}; }
+    virtual std::string ProcedureName(uint64_t /*address*/) const { return {}; }
     // Source line of `address`, or 0.
-    virtual int Line(uint32_t /*address*/) const { return 0; }
+    virtual int Line(uint64_t /*address*/) const { return 0; }
     // File name of the module that contains `address` (for example "kernel32.dll"), or empty.
-    virtual std::string ModuleFileName(uint32_t /*address*/) const { return {}; }
+    virtual std::string ModuleFileName(uint64_t /*address*/) const { return {}; }
     // Name of the exception class referenced from an exception-handler table, or empty when
     // it cannot be read.
-    virtual std::string ClassName(uint32_t /*classReference*/) const { return {}; }
+    virtual std::string ClassName(uint64_t /*classReference*/) const { return {}; }
 };
 
 struct DisassemblyOptions {
@@ -36,7 +36,9 @@ extern const char* const kDisassemblyInternalError;
 // `exceptAddress` marked. `limit` > 0 keeps only that many lines around the marked one;
 // `format` adds blank and separator lines between blocks. Empty when the function is invalid.
 // Lines are separated by CR LF; the text ends without a line break.
-std::string DisassembleFunction(const MemoryReader& memory, uint32_t functionStart, uint32_t exceptAddress,
+// `options.analysis.mode` selects 32-bit or 64-bit code; addresses in the text are 8 hex digits
+// in 32-bit mode and 16 in 64-bit mode.
+std::string DisassembleFunction(const MemoryReader& memory, uint64_t functionStart, uint64_t exceptAddress,
                                 int limit, bool format, const DisassemblyOptions& options = {});
 
 }  // namespace tidewell::disasm

@@ -36,8 +36,9 @@ bool IsUnconditionalJump(const DecodedInstruction& d) {
 
 class Analyzer {
 public:
-    Analyzer(const MemoryReader& memory, uint32_t entry, const AnalysisOptions& options)
-        : mem_(memory), entry_(entry), opt_(options) {}
+    Analyzer(const MemoryReader& memory, uint64_t entry, const AnalysisOptions& options)
+        : mem_(memory), entry_(entry), opt_(options), x64_(options.mode == CpuMode::X64),
+          top_(x64_ ? UINT64_MAX : UINT32_MAX) {}
 
     FunctionInfo Run() {
         FunctionInfo& r = result_;
@@ -48,7 +49,7 @@ public:
             return Finish();
         }
         AddArea(entry_, RegisterState{}, 0);
-        for (uint32_t extra : opt_.extraEntries) AddArea(extra, RegisterState{}, 0);
+        for (uint64_t extra : opt_.extraEntries) AddArea(extra, RegisterState{}, 0);
         if (!Drain()) return Finish();
         for (;;) {
             SecondPass();
@@ -65,24 +66,24 @@ private:
         bool special = false;  // case block or exception table: data, not code
     };
 
-    bool Inside(uint32_t a) const {
+    bool Inside(uint64_t a) const {
         if (opt_.rangeBegin == 0 && opt_.rangeEnd == 0) return true;
         return a >= opt_.rangeBegin && a < opt_.rangeEnd;
     }
 
-    bool IsNoReturn(uint32_t target) const {
+    bool IsNoReturn(uint64_t target) const {
         if (target == 0) return false;
         if (target == opt_.helpers.halt) return true;
         return std::find(opt_.noReturn.begin(), opt_.noReturn.end(), target) != opt_.noReturn.end();
     }
 
-    bool IsHelper(uint32_t t) const {
+    bool IsHelper(uint64_t t) const {
         const RuntimeHelpers& h = opt_.helpers;
         return t != 0 && (t == h.handleOnException || t == h.handleAnyException || t == h.handleFinally ||
                           t == h.handleAutoException || t == h.halt);
     }
 
-    void Fail(uint32_t number, const char* text, uint32_t address) {
+    void Fail(uint32_t number, const char* text, uint64_t address) {
         failed_ = true;
         result_.IsValid = false;
         result_.LastErrorNo = number;
@@ -91,7 +92,7 @@ private:
     }
 
     // The area that contains `a` (code or data), or areas_.end().
-    std::map<uint32_t, Area>::iterator Containing(uint32_t a) {
+    std::map<uint64_t, Area>::iterator Containing(uint64_t a) {
         auto it = areas_.upper_bound(a);
         if (it == areas_.begin()) return areas_.end();
         --it;
@@ -101,7 +102,7 @@ private:
     }
 
     // Opens a code area at `begin` unless one exists there or decoded code already covers it.
-    void AddArea(uint32_t begin, const RegisterState& regs, uint32_t calledFrom) {
+    void AddArea(uint64_t begin, const RegisterState& regs, uint64_t calledFrom) {
         if (begin == 0 || areas_.size() >= kMaxAreas) return;
         uint8_t probe = 0;
         if (!mem_.Read(begin, &probe, 1)) return;
@@ -160,8 +161,8 @@ private:
         }
     }
 
-    void AddSpecial(uint32_t begin, uint32_t length, bool caseBlock) {
-        if (length == 0 || begin > UINT32_MAX - (length - 1)) return;
+    void AddSpecial(uint64_t begin, uint64_t length, bool caseBlock) {
+        if (length == 0 || begin > top_ - (length - 1)) return;
         Area a;
         a.info.AreaBegin = begin;
         a.info.AreaEnd = begin + length - 1;
@@ -194,7 +195,7 @@ private:
 
     bool Drain() {
         while (!work_.empty() && !failed_) {
-            uint32_t begin = work_.back();
+            uint64_t begin = work_.back();
             work_.pop_back();
             auto it = areas_.find(begin);
             if (it == areas_.end() || it->second.decoded || it->second.special) continue;
@@ -204,24 +205,24 @@ private:
     }
 
     // The start of the first area after `a`, or 0 when there is none.
-    uint32_t NextAreaStart(uint32_t a) const {
+    uint64_t NextAreaStart(uint64_t a) const {
         auto it = areas_.upper_bound(a);
         return it == areas_.end() ? 0 : it->first;
     }
 
-    void DecodeArea(uint32_t begin) {
+    void DecodeArea(uint64_t begin) {
         Area& area = areas_[begin];
         area.decoded = true;
         RegisterState regs = area.info.Registers;
-        uint32_t cur = begin;
+        uint64_t cur = begin;
         area.info.AreaEnd = begin;
         bool first = true;
         // Jump-table pattern state: the range check (cmp reg, imm8) and the conditional jump.
-        struct Cmp { int reg = -1; uint32_t limit = 0; uint32_t address = 0; } cmp, checked;
+        struct Cmp { int reg = -1; uint64_t limit = 0; uint64_t address = 0; } cmp, checked;
         bool checkedOrEqual = false;
-        uint32_t lastPush = 0;      // address pushed by the latest push imm32
-        uint32_t handlerPush = 0;   // push imm32 directly followed by an fs: instruction
-        uint32_t previousPush = 0;  // push imm32 of the previous instruction
+        uint64_t lastPush = 0;      // address pushed by the latest push imm32
+        uint64_t handlerPush = 0;   // push imm32 directly followed by an fs: instruction
+        uint64_t previousPush = 0;  // push imm32 of the previous instruction
         for (;;) {
             if (!first) {
                 auto at = areas_.find(cur);
@@ -231,12 +232,12 @@ private:
                     break;
                 }
             }
-            uint32_t nextStart = NextAreaStart(cur);
+            uint64_t nextStart = NextAreaStart(cur);
             if (++instructions_ > kMaxInstructions) {
                 Fail(kErrorInvalidCode, kErrorInvalidCodeText, cur);
                 return;
             }
-            DecodedInstruction d = ParseCode(mem_, cur, regs, opt_.tryRead);
+            DecodedInstruction d = ParseCode(mem_, cur, regs, opt_.tryRead, opt_.mode);
             if (!d.IsValid) {
                 Fail(kErrorInvalidCode, kErrorInvalidCodeText, d.Next);
                 return;
@@ -254,21 +255,22 @@ private:
             first = false;
             boundaries_.insert(cur);
             Area& self = areas_[begin];  // the map may have grown
-            self.info.AreaEnd = d.Next - 1;
+            self.info.AreaEnd = (d.Next - 1) & top_;
             // ud2 raises an invalid-opcode fault and never falls through (compilers put it
             // after calls that do not return and at __builtin_trap).
             bool ends = d.IsReturn || d.Opcode == 0x0F0B;
 
-            // push imm32 ... remembered for exception frames and finally handlers.
-            if (d.Opcode == 0x68 && !d.Prefix66) {
+            // push imm32 ... remembered for exception frames and finally handlers (32-bit code).
+            const bool pushImm32 = !x64_ && d.Opcode == 0x68 && !d.Prefix66;
+            if (pushImm32) {
                 lastPush = d.Imm32;
             }
             if (previousPush && d.Segment == 5) handlerPush = previousPush;
-            previousPush = d.Opcode == 0x68 && !d.Prefix66 ? d.Imm32 : 0;
+            previousPush = pushImm32 ? d.Imm32 : 0;
 
-            // Jump tables: cmp reg, imm8 / ja|jg|jae|jge / jmp [table + reg*4].
+            // Jump tables: cmp reg, imm8 / ja|jg|jae|jge / jmp [table + reg*4] (32-bit code).
             bool tableJump = false;
-            if (d.Opcode == 0xFF && d.ModRm == 0x24 && checked.reg >= 0) {
+            if (!x64_ && d.Opcode == 0xFF && d.ModRm == 0x24 && checked.reg >= 0) {
                 uint8_t sib = 0;
                 uint32_t table = 0;
                 if (mem_.Read(cur + 2, &sib, 1) && sib == (0x85 | (checked.reg << 3)) && mem_.Read(cur + 3, &table, 4)) {
@@ -286,8 +288,8 @@ private:
             }
             cmp = Cmp{};
             int8_t imm = 0;
-            if (d.Opcode == 0x83 && d.ModRm >= 0xF8 && !d.Prefix66 && mem_.Read(cur + 2, &imm, 1) && imm >= 0)
-                cmp = {d.ModRm & 7, static_cast<uint32_t>(imm), cur};
+            if (!x64_ && d.Opcode == 0x83 && d.ModRm >= 0xF8 && !d.Prefix66 && mem_.Read(cur + 2, &imm, 1) && imm >= 0)
+                cmp = {d.ModRm & 7, static_cast<uint64_t>(imm), cur};
 
             if ((d.Call || d.Jmp) && !tableJump) {
                 Transfer(d, regs, lastPush, handlerPush, ends);
@@ -311,20 +313,20 @@ private:
         }
     }
 
-    void JumpTable(const DecodedInstruction& d, uint32_t table, uint32_t entries, uint32_t cmpAddress) {
-        entries = std::min(entries, kMaxTableEntries);
-        std::vector<uint32_t> targets;
-        for (uint32_t i = 0; i < entries; ++i) {
+    void JumpTable(const DecodedInstruction& d, uint64_t table, uint64_t entries, uint64_t cmpAddress) {
+        entries = std::min<uint64_t>(entries, kMaxTableEntries);
+        std::vector<uint64_t> targets;
+        for (uint64_t i = 0; i < entries; ++i) {
             uint32_t t = 0;
-            if (!mem_.Read(table + 4 * i, &t, 4)) break;
+            if (!mem_.Read((table + 4 * i) & top_, &t, 4)) break;
             targets.push_back(t);
         }
-        if (table == d.Next) AddSpecial(table, 4 * static_cast<uint32_t>(targets.size()), true);
-        for (uint32_t t : targets)
+        if (table == d.Next) AddSpecial(table, 4 * static_cast<uint64_t>(targets.size()), true);
+        for (uint64_t t : targets)
             if (Inside(t)) AddArea(t, RegisterState{}, cmpAddress);
     }
 
-    void Transfer(const DecodedInstruction& d, const RegisterState& regs, uint32_t lastPush, uint32_t handlerPush,
+    void Transfer(const DecodedInstruction& d, const RegisterState& regs, uint64_t lastPush, uint64_t handlerPush,
                   bool& ends) {
         const RuntimeHelpers& h = opt_.helpers;
         if (d.Target == 0) {
@@ -332,7 +334,7 @@ private:
             // right after a handler frame was pushed: the pushed handler is code of ours.
             bool throughRegister = d.HasModRm && (d.ModRm >> 6) == 3;
             uint32_t cell = 1;
-            if (d.PPTarget && !throughRegister) {
+            if (handlerPush && d.PPTarget && !throughRegister) {  // handlers are pushed in 32-bit code only
                 uint32_t cellAddress = 0;
                 if (mem_.Read(d.PPTarget, &cellAddress, 4)) mem_.Read(cellAddress, &cell, 4);
             }
@@ -340,7 +342,7 @@ private:
             AddUnknown(d);
             return;
         }
-        const uint32_t t = d.Target;
+        const uint64_t t = d.Target;
         if (d.Call) {
             AddFarCall(d);
             if (IsNoReturn(t)) ends = true;
@@ -355,7 +357,7 @@ private:
                 AddSpecial(d.Next, 8 * count + 4, false);
                 for (uint32_t i = 0; i < count; ++i) {
                     uint32_t handler = 0;
-                    if (mem_.Read(d.Next + 4 + 8 * i + 4, &handler, 4)) AddArea(handler, RegisterState{}, 0);
+                    if (mem_.Read((d.Next + 4 + 8 * i + 4) & top_, &handler, 4)) AddArea(handler, RegisterState{}, 0);
                 }
             }
             ends = true;
@@ -377,10 +379,10 @@ private:
                 auto it = Containing(u.CodeAddr1);
                 if (it == areas_.end() || it->second.special) continue;
                 RegisterState regs = it->second.info.Registers;
-                uint32_t cur = it->first;
+                uint64_t cur = it->first;
                 DecodedInstruction d;
                 while (cur <= u.CodeAddr1) {
-                    d = ParseCode(mem_, cur, regs, opt_.tryRead);
+                    d = ParseCode(mem_, cur, regs, opt_.tryRead, opt_.mode);
                     if (!d.IsValid || d.Next <= cur) break;
                     if (cur == u.CodeAddr1) break;
                     cur = d.Next;
@@ -400,11 +402,11 @@ private:
 
     // Tries the first gap between the areas as extra code. Returns true when it was kept.
     bool TryGap() {
-        uint32_t previousEnd = 0;
+        uint64_t previousEnd = 0;
         bool have = false;
         for (const auto& [begin, a] : areas_) {
-            if (have && begin > previousEnd + 1) {
-                const uint32_t gap = previousEnd + 1;
+            if (have && begin > ((previousEnd + 1) & top_)) {
+                const uint64_t gap = (previousEnd + 1) & top_;
                 if (begin - gap >= kGapLimit || triedGaps_.count(gap)) return false;
                 triedGaps_.insert(gap);
                 auto savedAreas = areas_;
@@ -443,17 +445,18 @@ private:
         r.CodeAreas.clear();
         for (const auto& [begin, a] : areas_) r.CodeAreas.push_back(a.info);
         if (!r.CodeAreas.empty()) {
-            uint32_t lo = r.CodeAreas.front().AreaBegin, hi = 0;
+            uint64_t lo = r.CodeAreas.front().AreaBegin, hi = 0;
             for (const auto& a : r.CodeAreas) hi = std::max(hi, a.AreaEnd);
             r.CodeBegin = lo;
             r.CodeLen = hi - lo + 1;
         }
         if (r.IsValid) {
             r.Copy.IsValid = true;
-            uint32_t cells = 0;
+            uint64_t cells = 0;
             for (const auto& f : r.FarCalls)
                 if (!f.RelTarget && f.PPTarget) ++cells;
-            r.Copy.BufferLen = r.CodeLen + 4 + 4 * cells;
+            const uint64_t pointer = x64_ ? 8 : 4;
+            r.Copy.BufferLen = static_cast<uint32_t>(std::min<uint64_t>(r.CodeLen + pointer + pointer * cells, UINT32_MAX));
             r.Interceptable = ComputeInterceptable();
         }
         return r;
@@ -462,18 +465,19 @@ private:
     bool ComputeInterceptable() const {
         auto it = areas_.find(entry_);
         if (it == areas_.end()) return false;
-        uint32_t end = it->second.info.AreaEnd;
+        uint64_t end = it->second.info.AreaEnd;
         for (auto next = std::next(it); next != areas_.end(); ++next) {
             const CodeArea& a = next->second.info;
-            if (a.AreaBegin != end + 1 || a.CaseBlock || a.OnExceptBlock || a.CalledFrom) break;
+            if (a.AreaBegin != ((end + 1) & top_) || a.CaseBlock || a.OnExceptBlock || a.CalledFrom) break;
             end = a.AreaEnd;
         }
         if (end - entry_ + 1 <= 5) return false;
         // No instruction in the first six bytes may carry a short target field that cannot be
         // widened when the code is moved.
-        uint32_t cur = entry_;
-        while (cur < entry_ + 6) {
-            DecodedInstruction d = ParseCode(mem_, cur, false);
+        uint64_t cur = entry_;
+        const uint64_t stop = (entry_ + 6) & top_;
+        while (cur < stop) {
+            DecodedInstruction d = ParseCode(mem_, cur, false, opt_.mode);
             if (!d.IsValid) return false;
             if ((d.Call || d.Jmp) && d.RelTarget && d.TargetSize < 4 && !d.Enlargeable) return false;
             cur = d.Next;
@@ -482,27 +486,29 @@ private:
     }
 
     const MemoryReader& mem_;
-    uint32_t entry_;
+    uint64_t entry_;
     const AnalysisOptions& opt_;
+    bool x64_;
+    uint64_t top_;  // highest address of the mode
     FunctionInfo result_;
-    std::map<uint32_t, Area> areas_;
-    std::set<uint32_t> boundaries_;
-    std::set<uint32_t> triedGaps_;
-    std::vector<uint32_t> work_;
+    std::map<uint64_t, Area> areas_;
+    std::set<uint64_t> boundaries_;
+    std::set<uint64_t> triedGaps_;
+    std::vector<uint64_t> work_;
     size_t instructions_ = 0;
     bool failed_ = false;
 };
 
 }  // namespace
 
-FunctionInfo ParseFunction(const MemoryReader& memory, uint32_t entry, const AnalysisOptions& options) {
+FunctionInfo ParseFunction(const MemoryReader& memory, uint64_t entry, const AnalysisOptions& options) {
     return Analyzer(memory, entry, options).Run();
 }
 
-std::pair<uint32_t, uint32_t> ModuleCodeRange(const MemoryReader& memory, uint32_t imageBase) {
+std::pair<uint64_t, uint64_t> ModuleCodeRange(const MemoryReader& memory, uint64_t imageBase) {
     std::optional<debuginfo::PeImage> pe = debuginfo::PeImage::Parse(ModuleImage(memory, imageBase));
     if (!pe) return {0, 0};
-    uint32_t lo = UINT32_MAX, hi = 0;
+    uint64_t lo = UINT64_MAX, hi = 0;
     for (size_t i = 0; i < pe->Sections.size() && i < 96; ++i) {
         const debuginfo::PeSection& s = pe->Sections[i];
         // Code and initialised or uninitialised data; resources and relocations stay outside.

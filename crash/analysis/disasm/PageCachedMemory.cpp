@@ -14,7 +14,7 @@ void PageCachedMemory::Clear() {
     lastHit_ = 0;
 }
 
-const PageCachedMemory::Page* PageCachedMemory::PageOf(uint32_t number) const {
+const PageCachedMemory::Page* PageCachedMemory::PageOf(uint64_t number) const {
     const bool granular = source_.PageGranular();
     if (granular && number == 0) return nullptr;  // small numbers that merely look like addresses
     ++clock_;
@@ -56,25 +56,26 @@ const PageCachedMemory::Page* PageCachedMemory::PageOf(uint32_t number) const {
     return &page;
 }
 
-bool PageCachedMemory::Read(uint32_t address, void* buffer, uint32_t count) const {
+bool PageCachedMemory::Read(uint64_t address, void* buffer, uint32_t count) const {
     if (count == 0) return true;
-    if (address == 0 || address > UINT32_MAX - (count - 1)) return false;
+    if (address == 0 || address > UINT64_MAX - (count - 1)) return false;
     auto* out = static_cast<uint8_t*>(buffer);
     uint64_t at = address;
-    const uint64_t end = uint64_t(address) + count;
-    while (at < end) {
-        const Page* page = PageOf(uint32_t(at / kPageSize));
+    const uint64_t end = address + (count - 1);  // inclusive: the last byte may be 2^64 - 1
+    while (at <= end) {
+        const Page* page = PageOf(at / kPageSize);
         if (!page) return false;
         const uint32_t offset = uint32_t(at % kPageSize);
-        const uint32_t n = uint32_t(std::min<uint64_t>(kPageSize - offset, end - at));
+        const uint32_t n = uint32_t(std::min<uint64_t>(kPageSize - offset, end - at + 1));
         if (page->readable) {
             std::memcpy(out, page->bytes.get() + offset, n);
-        } else if (!source_.Read(uint32_t(at), out, n)) {
+        } else if (!source_.Read(at, out, n)) {
             // A page that could not be read whole may still hold readable bytes for a source
             // that is not page-granular (a buffer standing for memory): it decides for the part.
             return false;
         }
         out += n;
+        if (end - at < n) break;  // the last page of the address space
         at += n;
     }
     return true;

@@ -21,7 +21,7 @@ public:
     static constexpr uint32_t kPageSize = 4096;
 
     explicit PageCachedMemory(const MemoryReader& source, uint32_t capacity = 32);
-    bool Read(uint32_t address, void* buffer, uint32_t count) const override;
+    bool Read(uint64_t address, void* buffer, uint32_t count) const override;
     bool PageGranular() const override { return source_.PageGranular(); }
     void Clear();
     // Reads the source has been asked for (one per page brought in), for tests and benchmarks.
@@ -29,18 +29,18 @@ public:
 
 private:
     struct Page {
-        uint32_t number = 0;
+        uint64_t number = 0;
         bool readable = false;
         uint64_t lastUse = 0;
         std::unique_ptr<uint8_t[]> bytes;  // kPageSize bytes when readable
     };
     // The cached page, or null when the page of a page-granular source cannot be read.
-    const Page* PageOf(uint32_t number) const;
+    const Page* PageOf(uint64_t number) const;
 
     const MemoryReader& source_;
     uint32_t capacity_;
     mutable std::vector<Page> pages_;
-    mutable std::unordered_set<uint32_t> unreadable_;  // page numbers, for a page-granular source
+    mutable std::unordered_set<uint64_t> unreadable_;  // page numbers, for a page-granular source
     mutable size_t lastHit_ = 0;
     mutable uint64_t clock_ = 0;
     mutable uint64_t sourceReads_ = 0;

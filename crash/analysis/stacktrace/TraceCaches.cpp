@@ -171,8 +171,10 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
       }
       auto it = std::upper_bound(m.frames.begin(), m.frames.end(), entry,
                                  [](uint32_t a, const auto &f) { return a < f.begin; });
-      if (it != m.frames.begin() && entry < std::prev(it)->end && std::prev(it)->lsda)
-        options.extraEntries = disasm::LandingPads(target.Memory(), *std::prev(it));
+      if (it != m.frames.begin() && entry < std::prev(it)->end && std::prev(it)->lsda) {
+        const std::vector<uint32_t> pads = disasm::LandingPads(target.Memory(), *std::prev(it));
+        options.extraEntries.assign(pads.begin(), pads.end());
+      }
     }
     const uint32_t lo = m.dataEnd > m.dataBegin ? std::min(m.codeBegin, m.dataBegin) : m.codeBegin;
     const uint32_t hi = m.dataEnd > m.dataBegin ? std::max(m.codeEnd, m.dataEnd) : m.codeEnd;
@@ -183,7 +185,7 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
     if (m.mapFile) {
       if (!m.isReporter)
         options.helpers = m.helpers;
-      options.noReturn = m.noReturn;
+      options.noReturn.assign(m.noReturn.begin(), m.noReturn.end());
       model = m.mapFile;
       options.isOtherFunction = [model, entry](uint32_t t) {
         const TMfPublic p = model->FindPublic(t);

@@ -11,7 +11,7 @@ namespace tidewell::disasm {
 class LiveMemory final : public MemoryReader {
 public:
     explicit LiveMemory(void* process = nullptr);
-    bool Read(uint32_t address, void* buffer, uint32_t count) const override;
+    bool Read(uint64_t address, void* buffer, uint32_t count) const override;
     bool PageGranular() const override { return true; }
 
 private:

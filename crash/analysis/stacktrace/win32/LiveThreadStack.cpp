@@ -100,7 +100,7 @@ namespace {
 class OwnStackMemory final : public disasm::MemoryReader {
 public:
   OwnStackMemory(const StackRange &range, const disasm::MemoryReader &other) : range_(range), other_(other) {}
-  bool Read(uint32_t address, void *buffer, uint32_t count) const override {
+  bool Read(uint64_t address, void *buffer, uint32_t count) const override {
     if (address >= range_.bottom && uint64_t(address) + count <= range_.top) {
       std::memcpy(buffer, reinterpret_cast<const void *>(uintptr_t(address)), count);
       return true;

@@ -70,18 +70,26 @@ std::optional<int64_t> CounterMilliseconds() {
   return int64_t(count.QuadPart / frequency.QuadPart * 1000 + count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
 }
 
-// Names and lines of the live process for the disassembly.
+// Names and lines of the live process for the disassembly. The process is 32-bit: nothing is
+// known above 4 GiB.
 class LiveSymbols final : public disasm::SymbolProvider {
 public:
-  std::string ProcedureName(uint32_t address) const override {
-    auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), address);
-    return model ? ::ProcedureName(*model, address) : std::string();
+  std::string ProcedureName(uint64_t address) const override {
+    if (address > UINT32_MAX)
+      return {};
+    auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), uint32_t(address));
+    return model ? ::ProcedureName(*model, uint32_t(address)) : std::string();
   }
-  int Line(uint32_t address) const override {
-    return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).Line;
+  int Line(uint64_t address) const override {
+    if (address > UINT32_MAX)
+      return 0;
+    return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), uint32_t(address)).Line;
   }
-  std::string ModuleFileName(uint32_t address) const override {
-    return ExtractFileName(DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).ModuleFileName);
+  std::string ModuleFileName(uint64_t address) const override {
+    if (address > UINT32_MAX)
+      return {};
+    return ExtractFileName(
+        DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), uint32_t(address)).ModuleFileName);
   }
 };
 
@@ -449,7 +457,7 @@ std::string KXLiveReportFacts::Disassemble(uint64_t functionStart, uint64_t exce
   disasm::DisassemblyOptions options;
   options.symbols = &symbols;
   const disasm::PageCachedMemory memory(stacktrace::LiveTraceTarget::Instance().Memory());
-  return disasm::DisassembleFunction(memory, uint32_t(functionStart), uint32_t(exceptAddr), limit, format, options);
+  return disasm::DisassembleFunction(memory, functionStart, exceptAddr, limit, format, options);
 }
 
 std::shared_ptr<IKXCompletionThread> KXLiveReportFacts::StartThread(std::function<void()> work) {

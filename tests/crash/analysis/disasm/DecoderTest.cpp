@@ -26,7 +26,7 @@ std::string Text(const std::vector<uint8_t>& code) {
 class RegionMemory : public MemoryReader {
 public:
     void Add(uint32_t base, std::vector<uint8_t> bytes) { regions_.push_back({base, std::move(bytes)}); }
-    bool Read(uint32_t address, void* buffer, uint32_t count) const override {
+    bool Read(uint64_t address, void* buffer, uint32_t count) const override {
         for (const auto& r : regions_)
             if (BufferMemory(r.first, r.second).Read(address, buffer, count)) return true;
         return false;

@@ -49,12 +49,12 @@ std::vector<uint8_t> HandMadeCode() {
 
 class Symbols : public SymbolProvider {
 public:
-    std::string ProcedureName(uint32_t a) const override {
+    std::string ProcedureName(uint64_t a) const override {
         if (a == kBase) return "TForm1.Demo";
         if (a == 0x00420000) return "MessageBoxA";
         return {};
     }
-    int Line(uint32_t a) const override {
+    int Line(uint64_t a) const override {
         if (!withLines) return 0;
         uint32_t off = a - kBase;
         if (off < 0x0D) return 100;
@@ -64,10 +64,10 @@ public:
         if (off < 0x4D) return 104;
         return 0;
     }
-    std::string ModuleFileName(uint32_t a) const override {
+    std::string ModuleFileName(uint64_t a) const override {
         return a >= 0x00420000 && a < 0x00430000 ? "user32.dll" : "tidewell.exe";
     }
-    std::string ClassName(uint32_t ref) const override { return ref == 0x00440000 ? "EMyError" : ""; }
+    std::string ClassName(uint64_t ref) const override { return ref == 0x00440000 ? "EMyError" : ""; }
     bool withLines = true;
 };
 
@@ -178,7 +178,7 @@ TEST(DisassemblyText, UnnamedFunctionAndLineColumnFromExceptionLine) {
     // No line for the last byte: the column is as wide as ten times the exception line.
     class OneLine : public SymbolProvider {
     public:
-        int Line(uint32_t a) const override { return a == kBase ? 7 : 0; }
+        int Line(uint64_t a) const override { return a == kBase ? 7 : 0; }
     } symbols;
     const std::vector<uint8_t> code = {0x90, 0xC3};
     BufferMemory mem(kBase, code);
@@ -192,7 +192,7 @@ TEST(DisassemblyText, UnnamedFunctionAndLineColumnFromExceptionLine) {
 TEST(DisassemblyText, FailureWhileComposingGivesTheInternalErrorText) {
     class Throwing : public SymbolProvider {
     public:
-        std::string ProcedureName(uint32_t a) const override {
+        std::string ProcedureName(uint64_t a) const override {
             if (a == 0x00420000) throw std::runtime_error("damaged debug information");
             return {};
         }

@@ -15,7 +15,7 @@ public:
     CountingMemory() : bytes(5 * 4096) {
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 4096);
     }
-    bool Read(uint32_t address, void* buffer, uint32_t count) const override {
+    bool Read(uint64_t address, void* buffer, uint32_t count) const override {
         ++reads;
         const uint64_t end = uint64_t(address) + count;
         if (address < 4096 || end > bytes.size()) return false;

@@ -111,7 +111,7 @@ TEST(DisasmRealCode, CppLandingPadsBelongToTheFunction) {
         std::vector<uint32_t> pads = LandingPads(mem, fde);
         if (pads.empty()) continue;
         ++withPads;
-        options.extraEntries = pads;
+        options.extraEntries.assign(pads.begin(), pads.end());
         FunctionInfo f = ParseFunction(mem, fde.begin, options);
         if (!f.IsValid) continue;
         ++valid;

@@ -71,7 +71,8 @@ TEST(UnwindTables, FrameDescriptionsAndLandingPads) {
 
         // The analysis takes the pads in as part of the function.
         AnalysisOptions options;
-        options.extraEntries = LandingPads(mem, fdes[0]);
+        const std::vector<uint32_t> pads = LandingPads(mem, fdes[0]);
+        options.extraEntries.assign(pads.begin(), pads.end());
         FunctionInfo f = ParseFunction(mem, kBase, options);
         ASSERT_TRUE(f.IsValid);
         EXPECT_EQ(f.CodeLen, 0x32u);

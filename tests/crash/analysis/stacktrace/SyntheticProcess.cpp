@@ -123,11 +123,13 @@ uint8_t *SyntheticProcess::At(uint32_t address, uint32_t count) {
 
 void SyntheticProcess::Put32(uint32_t address, uint32_t value) { Put32At(At(address, 4), value); }
 
-bool SyntheticProcess::Read(uint32_t address, void *buffer, uint32_t count) const {
+bool SyntheticProcess::Read(uint64_t address, void *buffer, uint32_t count) const {
   ++reads;
   if (count == 0)
     return true;
-  const Region *r = Find(address);
+  if (address > UINT32_MAX) // a 32-bit process
+    return false;
+  const Region *r = Find(uint32_t(address));
   if (!r || uint64_t(address) + count > uint64_t(r->base) + r->bytes.size())
     return false;
   std::memcpy(buffer, r->bytes.data() + (address - r->base), count);

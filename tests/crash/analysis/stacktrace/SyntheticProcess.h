@@ -45,7 +45,7 @@ public:
   MemoryRegion Query(uint32_t address) const override;
   ModuleFacts DescribeModule(uint32_t handle) const override;
   // --- MemoryReader ---
-  bool Read(uint32_t address, void *buffer, uint32_t count) const override;
+  bool Read(uint64_t address, void *buffer, uint32_t count) const override;
 
   // Called on every Query; may throw to stand for a failing platform call.
   std::function<void(uint32_t)> onQuery;
