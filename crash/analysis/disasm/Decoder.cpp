@@ -351,6 +351,27 @@ bool Default64(uint16_t op) {
            op == 0xC8 || op == 0xC9 || op == 0x0FA0 || op == 0x0FA1 || op == 0x0FA8 || op == 0x0FA9;
 }
 
+// The lock prefix is defined only on the read-modify-write instructions with a memory
+// destination; on anything else the processor raises #UD.
+bool Lockable(uint16_t op, bool hasModRm, uint8_t modrm) {
+    if (!hasModRm || (modrm >> 6) == 3) return false;
+    const uint8_t reg = (modrm >> 3) & 7;
+    switch (op) {
+    case 0x00: case 0x01: case 0x08: case 0x09: case 0x10: case 0x11: case 0x18: case 0x19:  // add or adc sbb
+    case 0x20: case 0x21: case 0x28: case 0x29: case 0x30: case 0x31:                        // and sub xor
+    case 0x86: case 0x87:                                                                    // xchg
+    case 0x0FAB: case 0x0FB3: case 0x0FBB:                                                   // bts btr btc
+    case 0x0FB0: case 0x0FB1: case 0x0FC0: case 0x0FC1:                                      // cmpxchg xadd
+        return true;
+    case 0x80: case 0x81: case 0x82: case 0x83: return reg != 7;  // not cmp
+    case 0xF6: case 0xF7: return reg == 2 || reg == 3;            // not, neg
+    case 0xFE: case 0xFF: return reg <= 1;                        // inc, dec
+    case 0x0FBA: return reg >= 5;                                 // bts btr btc with imm8
+    case 0x0FC7: return reg == 1;                                 // cmpxchg8b / cmpxchg16b
+    default: return false;
+    }
+}
+
 bool InRanges(uint8_t op, std::initializer_list<std::pair<uint8_t, uint8_t>> ranges) {
     for (const auto& [lo, hi] : ranges)
         if (op >= lo && op <= hi) return true;
@@ -384,6 +405,7 @@ public:
         bool ok = Decode();
         d_.Next = (d_.This + c_.Consumed()) & top_;
         if (c_.Failed()) ok = false;
+        if (ok && st_.lock && !Lockable(d_.Opcode, d_.HasModRm, d_.ModRm)) ok = false;
         d_.IsValid = ok;
         if (!ok) {
             // Nothing about an undecodable instruction is trusted.

@@ -278,6 +278,24 @@ TEST(DecoderText, OperandForms) {
     EXPECT_EQ(Text({0x0F, 0x0F, 0xC1, 0x9E}), "pfadd mm0, mm1");
 }
 
+TEST(Decoder, LockOnlyOnReadModifyWriteToMemory) {
+    // The processor raises #UD for lock anywhere else.
+    EXPECT_EQ(Text({0xF0, 0x01, 0x08}), "lock add [eax], ecx");
+    EXPECT_EQ(Text({0xF0, 0x83, 0x00, 0x01}), "lock add dword ptr [eax], +1");
+    EXPECT_EQ(Text({0xF0, 0xFF, 0x00}), "lock inc dword ptr [eax]");
+    EXPECT_EQ(Text({0xF0, 0x0F, 0xC1, 0x08}), "lock xadd [eax], ecx");
+    EXPECT_TRUE(Decode({0xF0, 0x0F, 0xC7, 0x08}).IsValid);  // cmpxchg8b
+    for (const std::vector<uint8_t>& code : std::vector<std::vector<uint8_t>>{
+             {0xF0, 0x01, 0xC8},        // a register destination
+             {0xF0, 0x03, 0x08},        // add ecx, [eax]: the memory is the source
+             {0xF0, 0x83, 0x38, 0x01},  // cmp does not write
+             {0xF0, 0x8B, 0x08},        // mov
+             {0xF0, 0x06},              // push es
+             {0xF0, 0xFF, 0x10},        // call
+             {0xF0, 0x0F, 0xC7, 0x30}}) // rdrand's group, not cmpxchg8b
+        EXPECT_FALSE(Decode(code).IsValid) << Text(code);
+}
+
 TEST(DecoderText, NumberForms) {
     EXPECT_EQ(FormatNumber(9), "9");
     EXPECT_EQ(FormatNumber(-9), "-9");
