@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "crash/analysis/disasm/Decoder.h"
+#include "tests/crash/analysis/disasm/HexBytes.h"
 #include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
@@ -51,16 +52,7 @@ bool ReadPe64(const std::vector<uint8_t>& f, std::vector<CodeSection>& out) {
     return true;
 }
 
-std::string Bytes(const uint8_t* p, size_t n) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", p[i]);
-        if (i) s += ' ';
-        s += buf;
-    }
-    return s;
-}
+using test::Bytes;
 
 // Prefixes (legacy and REX), escape and opcode bytes.
 std::string ClassKey(const uint8_t* p, size_t avail) {

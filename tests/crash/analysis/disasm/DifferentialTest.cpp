@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crash/analysis/disasm/Decoder.h"
+#include "tests/crash/analysis/disasm/HexBytes.h"
 #include "crash/base/pe/PeImage.h"
 
 using namespace tidewell::disasm;
@@ -37,16 +38,7 @@ struct Tally {
     std::map<std::string, bool> known;
 };
 
-std::string Bytes(const uint8_t* p, size_t n) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", p[i]);
-        if (i) s += ' ';
-        s += buf;
-    }
-    return s;
-}
+using test::Bytes;
 
 // Leading bytes that identify the instruction class: prefixes, opcode bytes and the ModR/M
 // reg field.
