@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "crash/analysis/disasm/Decoder.h"
-#include "tests/crash/analysis/disasm/HexBytes.h"
 #include "crash/base/pe/PeImage.h"
+#include "tests/crash/analysis/disasm/HexBytes.h"
 
 using namespace tidewell::disasm;
 
