@@ -12,7 +12,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libz-mingw-w64-dev libcapstone-dev libzydis-dev clang-14 libclang-rt-14-dev
   libpng-dev pngcheck
