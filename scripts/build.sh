@@ -2,6 +2,7 @@
 # Sets up the machine, then configures and builds both trees:
 #   build/native  the portable core, its tests (AddressSanitizer, UBSan) and the host tools
 #   build/win32   the product: Tidewell.exe and TidewellSim.exe (PE32) and the Win32 tests
+#   build/win64   the same from the same sources as PE32+ (x86-64), with the same tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -29,4 +30,9 @@ configure build/native Debug
 configure build/win32 RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 if ! grep -qx "TIDEWELL_TEST_TIMEOUT:STRING=$timeout" build/win32/CMakeCache.txt; then
   cmake build/win32 -DTIDEWELL_TEST_TIMEOUT=$timeout >/dev/null
+fi
+# The 64-bit tree runs its tests directly on this processor, never in the emulated machine.
+configure build/win64 RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+if ! grep -qx "TIDEWELL_TEST_TIMEOUT:STRING=300" build/win64/CMakeCache.txt; then
+  cmake build/win64 -DTIDEWELL_TEST_TIMEOUT=300 >/dev/null
 fi

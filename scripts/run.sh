@@ -2,6 +2,7 @@
 # Sets up, builds and starts the tool (the PE32 exe) under Wine.
 #   scripts/run.sh          the tool with a simulated station (TidewellSim.exe)
 #   scripts/run.sh --real   the tool with the system's HID devices (Tidewell.exe)
+#   scripts/run.sh --x64 [--real]   the same as PE32+ (64-bit) exe from build/win64, run directly
 # With a display (and a processor that runs 32-bit code) the window opens there. Otherwise the
 # tool runs on a private Xvfb display (in the emulated machine when this processor runs no
 # 32-bit code) for a few seconds, and a screenshot of it is saved to
@@ -9,11 +10,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-source scripts/wine-env.sh
 
 name=TidewellSim
-if [ "${1:-}" = "--real" ]; then name=Tidewell; fi
-exe=build/win32/app/$name.exe
+tree=build/win32
+for arg in "$@"; do
+  case "$arg" in
+  --real) name=Tidewell ;;
+  --x64) tree=build/win64; export TIDEWELL_WINE_X64=1 ;;
+  *) echo "usage: scripts/run.sh [--x64] [--real]" >&2; exit 2 ;;
+  esac
+done
+exe=$tree/app/$name.exe
+source scripts/wine-env.sh
 mode=$(tidewell_wine_mode)
 echo "$name.exe runs under: $(bash scripts/wine-run.sh --describe)"
 

@@ -8,12 +8,20 @@
 #           software-emulated machine (qemu) that has the checkout mounted at the same path
 # TIDEWELL_WINE=<command> uses the machine's own Wine instead (any Wine that runs PE32
 # programs: 32-bit Wine, or Wine 9 or later in WoW64 mode); TIDEWELL_WINE_MODE forces a mode.
+# TIDEWELL_WINE_X64=1 says that the programs to run are PE32+ (64-bit): they run directly on any
+# x86-64 processor, never in the emulated machine, with a prefix of their own
+# (build/wine-prefix64), so that they never share a Wine server with the emulated machine's.
+# scripts/wine-run.sh sets it itself for a PE32+ program.
 TIDEWELL_ROOT=${TIDEWELL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TIDEWELL_WINE_ROOT=${TIDEWELL_WINE_ROOT:-$TIDEWELL_ROOT/build/wine-root}
 TIDEWELL_VM_DIR=${TIDEWELL_VM_DIR:-$TIDEWELL_ROOT/build/wine-vm}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
+if [ "${TIDEWELL_WINE_X64:-}" = 1 ]; then
+  export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix64}
+else
+  export WINEPREFIX=${WINEPREFIX:-$TIDEWELL_ROOT/build/wine-prefix}
+fi
 unset WINEARCH
 
 # How much slower than a PC the emulated machine runs programs, for the limits of tests.
@@ -29,11 +37,21 @@ tidewell_wine_mode() {
     echo "$TIDEWELL_WINE_MODE"
   elif [ -n "${TIDEWELL_WINE:-}" ]; then
     echo system
-  elif tidewell_cpu_runs_32bit; then
+  elif [ "${TIDEWELL_WINE_X64:-}" = 1 ] || tidewell_cpu_runs_32bit; then
     echo direct
   else
     echo vm
   fi
+}
+
+# True when FILE is a PE32+ image (its optional header's magic is 0x20b).
+tidewell_pe64() { # file
+  local offset magic
+  [ -f "$1" ] || return 1
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$offset" ] || return 1
+  magic=$(od -An -tx2 -j$((offset + 24)) -N2 "$1" 2>/dev/null | tr -d ' ')
+  [ "$magic" = 020b ]
 }
 
 # True when a 64-bit process here can run 32-bit code (a far jump into the 32-bit user code

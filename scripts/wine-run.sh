@@ -13,6 +13,15 @@
 # The program may lie anywhere in the checkout; the working directory, DISPLAY (in the vm mode
 # the machine's own Xvfb) and the exit code are kept. How the programs run: scripts/wine-env.sh.
 set -uo pipefail
+# A PE32+ program runs the 64-bit way (see TIDEWELL_WINE_X64 in scripts/wine-env.sh).
+program=${1:-}
+if [ "$program" = --through ]; then program=${3:-}; fi
+case "$program" in --* | "") ;; *)
+  if [ -z "${TIDEWELL_WINE_X64:-}" ] && (source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" && tidewell_pe64 "$program"); then
+    export TIDEWELL_WINE_X64=1
+  fi
+  ;;
+esac
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 mode=$(tidewell_wine_mode)
@@ -139,7 +148,7 @@ main() {
   --describe)
     case "$mode" in
     system) echo "the machine's own Wine: $(wine_command) ($("$(wine_command)" --version 2>/dev/null))" ;;
-    direct) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, run directly" ;;
+    direct) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, run directly${TIDEWELL_WINE_X64:+ (64-bit programs, prefix $WINEPREFIX)}" ;;
     vm) echo "Wine $(cat "$TIDEWELL_WINE_ROOT/.tidewell-wine-version" 2>/dev/null) (WoW64) from the private Debian 13 root $TIDEWELL_WINE_ROOT, booted as an emulated machine (this processor runs no 32-bit code)" ;;
     esac
     exit 0

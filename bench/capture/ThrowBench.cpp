@@ -88,7 +88,7 @@ __attribute__((noinline, optimize("no-optimize-sibling-calls", "no-omit-frame-po
     RtlCaptureContext(&context);
     kx::KXThreadRecord &record = kx::ThreadExceptionRecord();
     // The scan stops at the exception address: give one that no slot holds.
-    kx::PrepareRaisingStack(record, context.Esp, context.Ebp, reinterpret_cast<std::uintptr_t>(&PrepareAt) + 1);
+    kx::PrepareRaisingStack(record, context, reinterpret_cast<std::uintptr_t>(&PrepareAt) + 1);
     return int(record.prepared.size());
   }
   return PrepareAt(depth - 1) + locals[depth % 8] - locals[depth % 8];

@@ -74,10 +74,15 @@ struct KXExceptObject {
   }
 };
 
-// The x86 register context of a thread at the fault, as the report shows it. The Win32 shell fills
-// it from the platform's context record (on an x86-64 build from the low halves of the registers).
+// The register context of a thread at the fault, as the report shows it. The Win32 shell fills
+// it from the platform's context record. Each general register is held at its full width under
+// its 64-bit name: an x86-32 context (x64 false) uses the low halves only (rax is eax) and leaves
+// r8 to r15 at 0.
 struct KXRegisterContext {
-  uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, esp = 0, eip = 0, eflags = 0;
+  bool x64 = false;
+  uint64_t rax = 0, rbx = 0, rcx = 0, rdx = 0, rsi = 0, rdi = 0, rbp = 0, rsp = 0, rip = 0;
+  uint64_t r8 = 0, r9 = 0, r10 = 0, r11 = 0, r12 = 0, r13 = 0, r14 = 0, r15 = 0;
+  uint32_t eflags = 0;
   uint16_t cs = 0, ds = 0, es = 0, fs = 0, gs = 0, ss = 0;
 };
 

@@ -189,8 +189,8 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, KXCompos
     if (crashed) {
       hint.hasContext = snapshot.context.has_value();
       if (snapshot.context) {
-        hint.contextEsp = snapshot.context->esp;
-        hint.contextEbp = snapshot.context->ebp;
+        hint.contextEsp = snapshot.context->rsp;
+        hint.contextEbp = snapshot.context->rbp;
       }
       hint.caughtEsp = snapshot.currentEsp;
       hint.caughtEbp = snapshot.currentEbp;
@@ -339,10 +339,10 @@ void KXReportComposer::RunCompletion(TIKXException &e, State &state) {
     try {
       text.clear();
       if (context) {
-        uint64_t start = context->esp;
+        uint64_t start = context->rsp;
         text = StackDumpText(start, FFacts.RegionEnd(start), [this](uint64_t address, uint8_t *buffer, size_t count) {
           return FFacts.ReadMemory(address, buffer, count);
-        });
+        }, context->x64);
       }
     } catch (...) {
       text = InternalErrorText("GetStackDump");

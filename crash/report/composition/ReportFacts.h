@@ -40,7 +40,7 @@ struct KXThreadCapture {
 // one, else the values recorded when the exception was caught.
 struct KXCrashedStackHint {
   bool hasContext = false;
-  uint32_t contextEsp = 0, contextEbp = 0;
+  uint64_t contextEsp = 0, contextEbp = 0;
   std::uintptr_t caughtEsp = 0, caughtEbp = 0;
 };
 

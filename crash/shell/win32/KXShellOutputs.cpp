@@ -42,19 +42,24 @@ std::string KXShellOutputs::WriteMiniDump(IKXException &exception) {
   record.ExceptionAddress = reinterpret_cast<void *>(exception.GetExceptAddr());
   CONTEXT context{};
   const KXRegisterContext *registers = exception.GetContext();
-#if defined(__i386__)
   if (registers) {
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
-    context.Eax = registers->eax, context.Ebx = registers->ebx, context.Ecx = registers->ecx;
-    context.Edx = registers->edx, context.Esi = registers->esi, context.Edi = registers->edi;
-    context.Ebp = registers->ebp, context.Esp = registers->esp, context.Eip = registers->eip;
+#if defined(__x86_64__)
+    context.Rax = registers->rax, context.Rbx = registers->rbx, context.Rcx = registers->rcx;
+    context.Rdx = registers->rdx, context.Rsi = registers->rsi, context.Rdi = registers->rdi;
+    context.Rbp = registers->rbp, context.Rsp = registers->rsp, context.Rip = registers->rip;
+    context.R8 = registers->r8, context.R9 = registers->r9, context.R10 = registers->r10;
+    context.R11 = registers->r11, context.R12 = registers->r12, context.R13 = registers->r13;
+    context.R14 = registers->r14, context.R15 = registers->r15;
+#else
+    context.Eax = DWORD(registers->rax), context.Ebx = DWORD(registers->rbx), context.Ecx = DWORD(registers->rcx);
+    context.Edx = DWORD(registers->rdx), context.Esi = DWORD(registers->rsi), context.Edi = DWORD(registers->rdi);
+    context.Ebp = DWORD(registers->rbp), context.Esp = DWORD(registers->rsp), context.Eip = DWORD(registers->rip);
+#endif
     context.EFlags = registers->eflags;
     context.SegCs = registers->cs, context.SegDs = registers->ds, context.SegEs = registers->es;
     context.SegFs = registers->fs, context.SegGs = registers->gs, context.SegSs = registers->ss;
   }
-#else
-  registers = nullptr; // the recorded registers are the low halves only; no context is better
-#endif
   KXMiniDumpResult result = kx::WriteMiniDump(GetCurrentProcess(), exception.GetCrashedThreadId(), &record,
                                               registers ? &context : nullptr, MiniDumpPath(KXTempDirectory()));
   return result.written ? std::string() : result.error;

@@ -200,10 +200,14 @@ bool Report(kx::KXCaughtException &args, const std::exception_ptr &keepAlive) {
 
 // The registers a public call captured, as its caller's at the call: on x86 the capture reads the
 // caller's frame through EBP (so the public calls keep a frame pointer) and gives the registers as
-// they are when the call returns; the instruction pointer is the return address.
-kx::KXRegisterContext CallerRegisters(const CONTEXT &captured, std::uintptr_t returnAddress) {
+// they are when the call returns; on x86-64 it gives the public call's own, and one step of the
+// system's unwind makes them the caller's. The instruction pointer is the return address.
+kx::KXRegisterContext CallerRegisters(CONTEXT captured, std::uintptr_t returnAddress) {
+#if defined(__x86_64__)
+  kx::UnwindToCaller(captured);
+#endif
   kx::KXRegisterContext registers = kx::RegistersOf(captured);
-  registers.eip = uint32_t(returnAddress);
+  registers.rip = returnAddress;
   return registers;
 }
 

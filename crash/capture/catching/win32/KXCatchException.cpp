@@ -83,9 +83,9 @@ void Catch(const KXCaughtException &args) {
     if (!caught.ebp)
       caught.ebp = curEbp;
   }
-  if (hasContext && uint32_t(caught.exceptAddr) - context.eip <= 4) {
-    caught.esp = context.esp;
-    caught.ebp = context.ebp;
+  if (hasContext && uint64_t(caught.exceptAddr) - context.rip <= 4) {
+    caught.esp = std::uintptr_t(context.rsp);
+    caught.ebp = std::uintptr_t(context.rbp);
   }
 
   // 6. The thread.

@@ -29,6 +29,28 @@ extern "C" const void *_Unwind_Find_FDE(void *pc, KXEhBases *bases);
 
 // The thunk a faulting thread resumes in. The fault's address sits on the stack as the thunk's
 // return address, so the unwinder continues in the faulting function as if it had made a call.
+#if defined(__x86_64__)
+// The system's unwind reads the thunk's frame through RBP, so that the stack may be aligned
+// anyhow at the fault. The return address is the fault's address plus one: the unwinder and the
+// C++ personality take a return address for the end of a call and look up the byte before it.
+asm(R"(
+  .text
+  .globl kx_fault_thunk_sym
+  .def kx_fault_thunk_sym; .scl 2; .type 32; .endef
+  .seh_proc kx_fault_thunk_sym
+kx_fault_thunk_sym:
+  pushq %rbp
+  .seh_pushreg %rbp
+  movq %rsp, %rbp
+  .seh_setframe %rbp, 0
+  .seh_endprologue
+  andq $-16, %rsp
+  subq $32, %rsp
+  call kx_throw_mapped_fault_sym
+  nop
+  .seh_endproc
+)");
+#else
 asm(R"(
   .text
   .globl kx_fault_thunk_sym
@@ -42,6 +64,7 @@ kx_fault_thunk_sym:
   call kx_throw_mapped_fault_sym
   .cfi_endproc
 )");
+#endif
 
 namespace kx {
 
@@ -102,8 +125,13 @@ bool IsMappedFault(DWORD code) {
 bool HasOwnUnwindTables(std::uintptr_t pc) {
   if (!pc || ModuleOfAddress(pc) != ModuleOfAddress(reinterpret_cast<std::uintptr_t>(&HasOwnUnwindTables)))
     return false;
+#if defined(__x86_64__)
+  DWORD64 imageBase = 0;
+  return RtlLookupFunctionEntry(pc, &imageBase, nullptr) != nullptr;
+#else
   KXEhBases bases;
   return _Unwind_Find_FDE(reinterpret_cast<void *>(pc), &bases) != nullptr;
+#endif
 }
 
 std::string MessageOf(const EXCEPTION_RECORD &r) {
@@ -224,7 +252,7 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
   // it up, the reserve goes back first.
   EnsureHeapRoom(kObjectRoom);
   KXThreadRecord &record = ThreadExceptionRecord();
-  PrepareRaisingStack(record, ep->ContextRecord->Esp, ep->ContextRecord->Ebp, pc);
+  PrepareRaisingStack(record, *ep->ContextRecord, pc);
   record.address = pc;
   record.context = RegistersOf(*ep->ContextRecord);
   record.hasContext = true;
@@ -233,9 +261,15 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS *ep) {
   tMappedFault.accessed = r.NumberParameters >= 2 ? r.ExceptionInformation[1] : 0;
   tMappedFault.address = pc;
   CONTEXT &c = *ep->ContextRecord;
+#if defined(__x86_64__)
+  c.Rsp -= 8;
+  *reinterpret_cast<DWORD64 *>(c.Rsp) = pc + 1;
+  c.Rip = reinterpret_cast<DWORD64>(&kx_fault_thunk);
+#else
   c.Esp -= 4;
   *reinterpret_cast<DWORD *>(c.Esp) = DWORD(pc);
   c.Eip = reinterpret_cast<DWORD>(&kx_fault_thunk);
+#endif
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

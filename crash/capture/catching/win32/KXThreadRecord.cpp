@@ -19,7 +19,7 @@ void ClearThreadRecord() {
   tRecord.prepared.clear();
 }
 
-void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintptr_t ebp, std::uintptr_t exceptAddr) {
+void PrepareRaisingStack(KXThreadRecord &record, const CONTEXT &context, std::uintptr_t exceptAddr) {
   record.prepared.clear();
   // The preparation allocates: an allocation failure inside it raises again and comes back here.
   if (tPreparing)
@@ -27,10 +27,17 @@ void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintpt
   tPreparing = true;
   try {
     tidewell::stacktrace::ThreadSnapshot snapshot;
-    snapshot.sp = esp;
-    snapshot.fp = ebp;
-    if (exceptAddr <= UINT32_MAX && tidewell::stacktrace::StackRangeOf(esp, snapshot.stack))
-      record.prepared = tidewell::stacktrace::PrepareOwnStack(snapshot, uint32_t(exceptAddr));
+#if defined(__x86_64__)
+    snapshot.ip = context.Rip;
+    snapshot.sp = context.Rsp;
+    snapshot.fp = context.Rbp;
+#else
+    snapshot.ip = context.Eip;
+    snapshot.sp = context.Esp;
+    snapshot.fp = context.Ebp;
+#endif
+    if (tidewell::stacktrace::StackRangeOf(snapshot.sp, snapshot.stack))
+      record.prepared = tidewell::stacktrace::PrepareOwnStack(snapshot, exceptAddr);
   } catch (...) {
     record.prepared.clear();
   }
@@ -39,15 +46,15 @@ void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintpt
 
 KXRegisterContext RegistersOf(const CONTEXT &c) {
   KXRegisterContext r;
-  r.eax = c.Eax;
-  r.ebx = c.Ebx;
-  r.ecx = c.Ecx;
-  r.edx = c.Edx;
-  r.esi = c.Esi;
-  r.edi = c.Edi;
-  r.ebp = c.Ebp;
-  r.esp = c.Esp;
-  r.eip = c.Eip;
+#if defined(__x86_64__)
+  r.x64 = true;
+  r.rax = c.Rax, r.rbx = c.Rbx, r.rcx = c.Rcx, r.rdx = c.Rdx, r.rsi = c.Rsi, r.rdi = c.Rdi;
+  r.rbp = c.Rbp, r.rsp = c.Rsp, r.rip = c.Rip;
+  r.r8 = c.R8, r.r9 = c.R9, r.r10 = c.R10, r.r11 = c.R11, r.r12 = c.R12, r.r13 = c.R13, r.r14 = c.R14, r.r15 = c.R15;
+#else
+  r.rax = c.Eax, r.rbx = c.Ebx, r.rcx = c.Ecx, r.rdx = c.Edx, r.rsi = c.Esi, r.rdi = c.Edi;
+  r.rbp = c.Ebp, r.rsp = c.Esp, r.rip = c.Eip;
+#endif
   r.eflags = c.EFlags;
   r.cs = uint16_t(c.SegCs);
   r.ds = uint16_t(c.SegDs);
@@ -57,6 +64,24 @@ KXRegisterContext RegistersOf(const CONTEXT &c) {
   r.ss = uint16_t(c.SegSs);
   return r;
 }
+
+#if defined(__x86_64__)
+bool UnwindToCaller(CONTEXT &context) {
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+  if (!function) {
+    // A leaf function: the return address is on top of the stack.
+    context.Rip = *reinterpret_cast<const DWORD64 *>(context.Rsp);
+    context.Rsp += 8;
+    return true;
+  }
+  void *handlerData = nullptr;
+  DWORD64 establisher = 0;
+  RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
+                   nullptr);
+  return context.Rip != 0;
+}
+#endif
 
 KXExceptObject ObjectOfException(const std::exception_ptr &exception) {
   if (!exception)
@@ -82,7 +107,8 @@ extern "C" {
 
 // On x86 RtlCaptureContext reads the caller's frame through EBP and gives the registers as they
 // will be when the caller returns: here, those of the throwing code at its call. So this function
-// keeps a frame pointer in the optimised build too.
+// keeps a frame pointer in the optimised build too. On x86-64 it gives this function's own
+// registers, and one step of the system's unwind makes them the caller's.
 [[noreturn]] __attribute__((optimize("no-omit-frame-pointer"))) void
 __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *)) {
   // A throw inside the preparation of another (its memory ran out) is caught there and must
@@ -96,11 +122,21 @@ __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *
   } else {
     CONTEXT context;
     RtlCaptureContext(&context);
-    r.context = kx::RegistersOf(context);
     r.address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-    r.context.eip = uint32_t(r.address);
+#if defined(__x86_64__)
+    r.hasContext = kx::UnwindToCaller(context) && context.Rip == r.address;
+    r.context = kx::RegistersOf(context);
+    r.context.rip = r.address;
+    if (r.hasContext)
+      kx::PrepareRaisingStack(r, context, r.address);
+    else
+      r.prepared.clear();
+#else
+    r.context = kx::RegistersOf(context);
+    r.context.rip = uint32_t(r.address);
     r.hasContext = true;
-    kx::PrepareRaisingStack(r, context.Esp, context.Ebp, r.address);
+    kx::PrepareRaisingStack(r, context, r.address);
+#endif
   }
   __real___cxa_throw(object, type, destructor);
 }

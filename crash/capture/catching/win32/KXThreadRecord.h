@@ -28,13 +28,19 @@ struct KXThreadRecord {
 KXThreadRecord &ThreadExceptionRecord();
 void ClearThreadRecord();
 
-// Fills the record's prepared candidates from the calling thread's stack, from `esp` up to the
-// stack's end and stopping at the slot that holds `exceptAddr`. Never throws; a failure, or a
-// raise while one is being prepared, leaves the list empty.
-void PrepareRaisingStack(KXThreadRecord &record, std::uintptr_t esp, std::uintptr_t ebp, std::uintptr_t exceptAddr);
+// Fills the record's prepared candidates from the calling thread's stack, from the context's
+// stack pointer up to the stack's end and stopping at the slot that holds `exceptAddr`. Never
+// throws; a failure, or a raise while one is being prepared, leaves the list empty.
+void PrepareRaisingStack(KXThreadRecord &record, const CONTEXT &context, std::uintptr_t exceptAddr);
 
-// The registers of a platform context as the report shows them (the low halves on x86-64).
+// The registers of a platform context as the report shows them.
 KXRegisterContext RegistersOf(const CONTEXT &context);
+
+#if defined(__x86_64__)
+// Replaces the registers of a frame with its caller's, by the system's unwind (the leaf rule for
+// code without unwind information). False when no caller was found.
+bool UnwindToCaller(CONTEXT &context);
+#endif
 
 // The object an exception_ptr holds, with its dynamic type.
 KXExceptObject ObjectOfException(const std::exception_ptr &exception);

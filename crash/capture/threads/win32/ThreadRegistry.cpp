@@ -29,8 +29,10 @@ struct SharedThreadRecord {
   HANDLE mapping;
 };
 
-static_assert(sizeof(ThreadEntry) == 28, "thread entry layout");
-static_assert(sizeof(SharedThreadRecord) == 20, "shared thread record layout");
+// Every module of the process that carries the reporter reads the same records: their layout is
+// fixed per architecture.
+static_assert(sizeof(ThreadEntry) == (sizeof(void *) == 4 ? 28 : 56), "thread entry layout");
+static_assert(sizeof(SharedThreadRecord) == (sizeof(void *) == 4 ? 20 : 40), "shared thread record layout");
 
 constexpr char kSupportAddress[] = "support@example.com";
 constexpr DWORD kThreadRights = SYNCHRONIZE | THREAD_QUERY_INFORMATION;

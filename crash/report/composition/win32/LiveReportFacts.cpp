@@ -451,11 +451,12 @@ bool KXLiveReportFacts::ReadMemory(uint64_t address, uint8_t *buffer, size_t cou
 }
 
 std::string KXLiveReportFacts::Disassemble(uint64_t functionStart, uint64_t exceptAddr, int limit, bool format) {
-  if (functionStart > UINT32_MAX || exceptAddr > UINT32_MAX)
+  if (functionStart > UINTPTR_MAX || exceptAddr > UINTPTR_MAX)
     return {};
   static const LiveSymbols symbols;
   disasm::DisassemblyOptions options;
   options.symbols = &symbols;
+  options.analysis.mode = sizeof(void *) == 8 ? disasm::CpuMode::X64 : disasm::CpuMode::X86;
   const disasm::PageCachedMemory memory(stacktrace::LiveTraceTarget::Instance().Memory());
   return disasm::DisassembleFunction(memory, functionStart, exceptAddr, limit, format, options);
 }

@@ -63,9 +63,9 @@ protected:
 
   void SetUp() override {
     UseStream(StreamBuilder());
-    registers.eax = 0x12f5a0;
-    registers.esp = 0x12f5a0;
-    registers.eip = 0x401234;
+    registers.rax = 0x12f5a0;
+    registers.rsp = 0x12f5a0;
+    registers.rip = 0x401234;
     for (uint8_t i = 0; i < 20; ++i)
       facts.memory[0x12f5a0 + i] = uint8_t('A' + i);
 
@@ -246,7 +246,7 @@ TEST_F(Composition, ThreadSectionsWithTitlesMarksCreatorAndColumns) {
   ASSERT_EQ(facts.hints.size(), 1u);
   const KXCrashedStackHint &hint = facts.hints.at(7);
   EXPECT_TRUE(hint.hasContext);
-  EXPECT_EQ(hint.contextEsp, registers.esp);
+  EXPECT_EQ(hint.contextEsp, registers.rsp);
   EXPECT_EQ(hint.caughtEsp, 0x12ff00u); // what the host recorded when the exception was caught
   EXPECT_EQ(hint.caughtEbp, 0x12ff40u);
   EXPECT_TRUE(facts.traced[0].exceptThread);

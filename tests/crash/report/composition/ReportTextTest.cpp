@@ -234,9 +234,9 @@ TEST(ThreadTexts, MarksCreatorLineInternalErrorsAndChecksumField) {
 
 TEST(ContextSections, RegistersAndStackDumpLines) {
   KXRegisterContext c;
-  c.eax = 0x12f5a0;
-  c.ebp = 0xdeadbeef;
-  c.eip = 0x401000;
+  c.rax = 0x12f5a0;
+  c.rbp = 0xdeadbeef;
+  c.rip = 0x401000;
   EXPECT_EQ(CpuRegistersText(c), "eax = 0012f5a0\r\nebx = 00000000\r\necx = 00000000\r\nedx = 00000000\r\n"
                                  "esi = 00000000\r\nedi = 00000000\r\neip = 00401000\r\nesp = 00000000\r\n"
                                  "ebp = deadbeef");
@@ -267,6 +267,42 @@ TEST(ContextSections, RegistersAndStackDumpLines) {
   // The top of the address space ends the dump without wrapping around.
   std::string top = StackDumpText(UINT64_MAX - 31, 0, zeros);
   EXPECT_EQ(std::count(top.begin(), top.end(), '\n'), 1);
+}
+
+TEST(ContextSections, X64RegistersAndStackDumpInEightByteWords) {
+  KXRegisterContext c;
+  c.x64 = true;
+  c.rax = 0x00007ff6a1b2c3d4;
+  c.r15 = 0xfedcba9876543210;
+  c.rip = 0x0000000140001234;
+  c.rsp = 0x000000000022fd40;
+  c.eflags = 0x246;
+  c.cs = 0x33, c.ds = 0x2b, c.es = 0x2b, c.fs = 0x53, c.gs = 0x2b, c.ss = 0x2b;
+  const std::string text = CpuRegistersText(c);
+  EXPECT_EQ(text.substr(0, 48), "rax = 00007ff6a1b2c3d4\r\nrbx = 0000000000000000\r\n");
+  // The full width of every register: the upper halves are not cut.
+  EXPECT_NE(text.find("\r\nr15 = fedcba9876543210\r\nrip = 0000000140001234\r\nrsp = 000000000022fd40\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\r\nr8 = 0000000000000000\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.find("\r\neflags")),
+            "\r\neflags = 00000246\r\ncs = 0033  ds = 002b  es = 002b  fs = 0053  gs = 002b  ss = 002b");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
+
+  std::vector<uint8_t> stack = {0x34, 0x12, 0x00, 0x40, 0x01, 0, 0, 0, 'H', 'i', 0, 0, 0, 0, 0, 0x80,
+                                1,    2,    3,    4,    5,    6, 7, 8, 9};
+  const uint64_t base = 0x000000000022fd40;
+  auto read = [&](uint64_t a, uint8_t *b, size_t n) {
+    if (a < base || a + n > base + stack.size())
+      return false;
+    std::copy_n(stack.begin() + ptrdiff_t(a - base), n, b);
+    return true;
+  };
+  // Words are read little-endian; a line cut short shows only the whole words it has.
+  EXPECT_EQ(StackDumpText(base, 0, read, true),
+            "000000000022fd40  0000000140001234 - 8000000000006948  4..@....Hi......\r\n"
+            "000000000022fd50  0807060504030201                     .........");
+  EXPECT_EQ(StackDumpText(base, base + 4, read, true), "000000000022fd40" + std::string(2 + 16 + 3 + 16 + 2, ' ') + "4..@");
 }
 
 } // namespace

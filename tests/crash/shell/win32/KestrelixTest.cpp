@@ -173,8 +173,8 @@ TEST_F(KestrelixApi, InsideTheCatchBlockTheReportNamesTheRaise) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].threadId, GetCurrentThreadId());
   ASSERT_TRUE(shown[0].context);
-  EXPECT_TRUE(InFunction(shown[0].context->eip, reinterpret_cast<const void *>(&ThrowDiskError)))
-      << std::hex << shown[0].context->eip;
+  EXPECT_TRUE(InFunction(shown[0].context->rip, reinterpret_cast<const void *>(&ThrowDiskError)))
+      << std::hex << shown[0].context->rip;
 }
 
 TEST_F(KestrelixApi, StoredExceptionIsReportedWhereTheProgramReportsIt) {
@@ -197,9 +197,9 @@ TEST_F(KestrelixApi, StoredExceptionIsReportedWhereTheProgramReportsIt) {
   std::vector<Shown> shown = ShownSoFar();
   ASSERT_EQ(shown.size(), 1u);
   ASSERT_TRUE(shown[0].context);
-  EXPECT_TRUE(InFunction(shown[0].context->eip, reinterpret_cast<const void *>(&ReportFromHere)))
-      << std::hex << shown[0].context->eip;
-  EXPECT_EQ(shown[0].context->ebp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
+  EXPECT_TRUE(InFunction(shown[0].context->rip, reinterpret_cast<const void *>(&ReportFromHere)))
+      << std::hex << shown[0].context->rip;
+  EXPECT_EQ(shown[0].context->rbp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
   EXPECT_TRUE(InFunction(shown[0].address, reinterpret_cast<const void *>(&ReportFromHere)))
       << std::hex << shown[0].address;
 }
@@ -389,13 +389,13 @@ TEST_F(KestrelixApi, ReportStateShowsTheMessageAndTheCallersRegisters) {
   EXPECT_EQ(shown[0].message, "the pump stalls.");
   EXPECT_EQ(shown[0].threadId, GetCurrentThreadId());
   ASSERT_TRUE(shown[0].context);
-  EXPECT_TRUE(InFunction(shown[0].context->eip, reinterpret_cast<const void *>(&ReportStateFromHere)))
-      << std::hex << shown[0].context->eip;
-  EXPECT_EQ(shown[0].context->ebp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
+  EXPECT_TRUE(InFunction(shown[0].context->rip, reinterpret_cast<const void *>(&ReportStateFromHere)))
+      << std::hex << shown[0].context->rip;
+  EXPECT_EQ(shown[0].context->rbp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
   // The stack pointer after the call: inside this thread's stack, above the reporting frame's
   // locals and below this test's frame.
-  EXPECT_LT(shown[0].context->esp, reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
-  EXPECT_LE(shown[0].context->esp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
+  EXPECT_LT(shown[0].context->rsp, reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
+  EXPECT_LE(shown[0].context->rsp, reinterpret_cast<std::uintptr_t>(gReportingFrame));
 }
 
 } // namespace

@@ -62,7 +62,7 @@ __attribute__((noinline)) int Recurse(int depth) {
 
 bool InFunction(std::uintptr_t address, const void *function) {
   auto start = reinterpret_cast<std::uintptr_t>(function);
-  return uint32_t(address) >= uint32_t(start) && uint32_t(address) < uint32_t(start) + 0x100;
+  return address >= start && address - start < 0x100;
 }
 
 void Record(kx::IKXException &e) {
@@ -70,7 +70,7 @@ void Record(kx::IKXException &e) {
   const kx::KXRegisterContext *c = e.GetContext();
   std::string where = "none";
   if (c) {
-    std::uintptr_t eip = c->eip;
+    std::uintptr_t eip = std::uintptr_t(c->rip);
     if (InFunction(eip, reinterpret_cast<const void *>(&WriteThroughNull)) ||
         InFunction(eip, reinterpret_cast<const void *>(&DivideBy)))
       where = "fault";

@@ -64,8 +64,8 @@ TEST(HostReport, HandedOverExceptionGetsTheCompleteReport) {
     c.canContinue = true;
     c.source = TExceptSource::esManual;
     KXRegisterContext registers;
-    registers.eax = 0x12345678;
-    registers.eip = uint32_t(c.exceptAddr);
+    registers.rax = 0x12345678;
+    registers.rip = uint32_t(c.exceptAddr);
     c.context = &registers;
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     KXHandOffRecord r{&c, event};

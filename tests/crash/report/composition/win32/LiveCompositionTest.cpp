@@ -82,7 +82,12 @@ protected:
 __attribute__((noinline)) void FailingFunction(KXRegisterContext &regs) {
   CONTEXT ctx{};
   RtlCaptureContext(&ctx);
-  regs.eax = ctx.Eax, regs.ebx = ctx.Ebx, regs.esp = ctx.Esp, regs.ebp = ctx.Ebp, regs.eip = ctx.Eip;
+#if defined(__x86_64__)
+  regs.x64 = true;
+  regs.rax = ctx.Rax, regs.rbx = ctx.Rbx, regs.rsp = ctx.Rsp, regs.rbp = ctx.Rbp, regs.rip = ctx.Rip;
+#else
+  regs.rax = ctx.Eax, regs.rbx = ctx.Ebx, regs.rsp = ctx.Esp, regs.rbp = ctx.Ebp, regs.rip = ctx.Eip;
+#endif
 }
 
 std::vector<std::string> Names(IKXFields &list) {
@@ -155,9 +160,18 @@ TEST_F(LiveComposition, ReportOfAnExceptionInAWorkerWithSeveralThreads) {
     EXPECT_EQ(title.find("$" + Hex(hidden->id) + ")"), std::string::npos) << title;
   EXPECT_TRUE(Has(sections, "cpu registers"));
   auto content = [&](const std::string &title) { return e->GetBugReportSections()->GetContent(title); };
-  EXPECT_EQ(content("cpu registers").substr(0, 14), "eax = " + Hex8(regs.eax));
   std::string dump = content("stack dump");
-  EXPECT_EQ(dump.substr(0, 10), Hex8(regs.esp) + "  ") << dump;
+  if (sizeof(void *) == 4) {
+    EXPECT_EQ(content("cpu registers").substr(0, 14), "eax = " + Hex8(regs.rax));
+    EXPECT_EQ(dump.substr(0, 10), Hex8(regs.rsp) + "  ") << dump;
+  } else {
+    char rax[32], rsp[32];
+    std::snprintf(rax, sizeof rax, "rax = %016llx", static_cast<unsigned long long>(regs.rax));
+    std::snprintf(rsp, sizeof rsp, "%016llx  ", static_cast<unsigned long long>(regs.rsp));
+    EXPECT_EQ(content("cpu registers").substr(0, 22), rax);
+    EXPECT_EQ(dump.substr(0, 18), rsp) << dump;
+    EXPECT_NE(content("cpu registers").find("\r\nrip = "), std::string::npos);
+  }
 
   // Header fields from the system.
   auto header = e->GetBugReportHeader();
