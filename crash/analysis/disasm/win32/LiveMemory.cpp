@@ -30,9 +30,10 @@ bool Readable(HANDLE process, uintptr_t address, uint32_t count) {
 
 bool LiveMemory::Read(uint64_t address, void* buffer, uint32_t count) const {
     if (count == 0) return true;
-    // A 32-bit process: nothing above 4 GiB.
-    if (address == 0 || address > UINT32_MAX - (count - 1)) return false;
-    if (!Readable(static_cast<HANDLE>(process_), static_cast<uint32_t>(address), count)) return false;
+    // Nothing beyond the process's address space (4 GiB for a 32-bit one), and no range that
+    // wraps around its end.
+    if (address == 0 || address > UINTPTR_MAX - (count - 1)) return false;
+    if (!Readable(static_cast<HANDLE>(process_), static_cast<uintptr_t>(address), count)) return false;
     // ReadProcessMemory copies under the system's own fault handling, so a page that goes away
     // between the check and the copy still cannot fault.
     SIZE_T done = 0;

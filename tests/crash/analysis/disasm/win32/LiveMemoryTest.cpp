@@ -16,7 +16,7 @@ __attribute__((noinline)) int Sample(int x) {
     return y > 3 ? y * 2 : y + 1;
 }
 
-uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+uint64_t AddressOf(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
 TEST(LiveMemory, ReadsMappedMemoryAndReportsTheRest) {
     LiveMemory mem;
@@ -24,6 +24,7 @@ TEST(LiveMemory, ReadsMappedMemoryAndReportsTheRest) {
     EXPECT_TRUE(mem.Read(AddressOf(reinterpret_cast<const void*>(&Sample)), &b, 1));
     EXPECT_FALSE(mem.Read(0x10, &b, 1));
     EXPECT_FALSE(mem.Read(0xFFFFFFF0u, &b, 32));
+    EXPECT_FALSE(mem.Read(UINT64_MAX - 15, &b, 32));  // wraps around the end of the address space
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
     ASSERT_NE(page, nullptr);
     EXPECT_FALSE(mem.Read(AddressOf(page), &b, 1));

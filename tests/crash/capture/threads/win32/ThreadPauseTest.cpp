@@ -9,6 +9,16 @@
 #include "crash/capture/threads/win32/MsgWindows.h"
 #include "crash/capture/threads/win32/ThreadRegistry.h"
 
+// What this module's import slot of a user32 function holds now. On x86 taking the address of an
+// imported function reads the slot; on x86-64 it gives the module's own jump stub, which goes
+// through the slot, so the slot is read by its name.
+#if defined(__x86_64__)
+extern "C" void *__imp_PeekMessageW, *__imp_GetMessageA;
+#define IMPORT_SLOT(function) reinterpret_cast<FARPROC>(__imp_##function)
+#else
+#define IMPORT_SLOT(function) kx::AsFarProc(&function)
+#endif
+
 namespace {
 
 // How a worker retrieves messages.
@@ -236,15 +246,15 @@ TEST_F(ThreadPause, CheckKeepsLastErrorAndInterceptionsCanBeRemoved) {
 
   FARPROC peek = GetProcAddress(GetModuleHandleW(L"user32.dll"), "PeekMessageW");
   FARPROC get = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetMessageA");
-  EXPECT_NE(kx::AsFarProc(&PeekMessageW), peek);
-  EXPECT_NE(kx::AsFarProc(&GetMessageA), get);
+  EXPECT_NE(IMPORT_SLOT(PeekMessageW), peek);
+  EXPECT_NE(IMPORT_SLOT(GetMessageA), get);
   kx::RemovePauseInterceptions();
-  EXPECT_EQ(kx::AsFarProc(&PeekMessageW), peek);
-  EXPECT_EQ(kx::AsFarProc(&GetMessageA), get);
+  EXPECT_EQ(IMPORT_SLOT(PeekMessageW), peek);
+  EXPECT_EQ(IMPORT_SLOT(GetMessageA), get);
   // Pausing again puts them back.
   kx::PauseOtherThreads(true, 0);
   kx::PauseOtherThreads(false, 0);
-  EXPECT_NE(kx::AsFarProc(&PeekMessageW), peek);
+  EXPECT_NE(IMPORT_SLOT(PeekMessageW), peek);
   kx::RemovePauseInterceptions();
   kx::ReleasePauseState();
   EXPECT_FALSE(kx::ResumeMainThreadTemporarily());
