@@ -95,6 +95,17 @@ TEST_F(ReporterEndToEnd, CloseEndsWithExitCodeOne) {
   EXPECT_TRUE(first.ends_with(" StrToInt\r")) << first;
   EXPECT_NE(second.find(" TidewellSim.exe MainUnit "), std::string::npos) << second;
   EXPECT_TRUE(second.ends_with(" TForm1.btnSetClick\r")) << second;
+
+  // The registers of the exe's own architecture, and the disassembly of the failing function
+  // with its marked line.
+  const bool x64 = sizeof(void *) == 8;
+  const size_t registers = report.find("\r\ncpu registers:\r\n");
+  ASSERT_NE(registers, std::string::npos) << report;
+  EXPECT_EQ(report.compare(registers + 18, 6, x64 ? "rax = " : "eax = "), 0) << report.substr(registers, 200);
+  EXPECT_NE(report.find(x64 ? "\r\nrip = " : "\r\neip = ", registers), std::string::npos);
+  const size_t disassembly = report.find("\r\ndisassembling:\r\n");
+  ASSERT_NE(disassembly, std::string::npos) << report;
+  EXPECT_NE(report.find("\r\n>", disassembly), std::string::npos) << report.substr(disassembly, 2000);
 }
 
 TEST_F(ReporterEndToEnd, RestartEndsWithExitCodeTwoAndStartsANewInstance) {
