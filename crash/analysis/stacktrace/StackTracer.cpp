@@ -1066,13 +1066,18 @@ std::vector<PreStackItem> PrepareStackX64(const ITraceTarget &target, const X64C
   // inside the stack, so it ends after at most one step per slot.
   std::vector<uint64_t> exact;
   X64Context frame = context;
+  bool guessAtRsp = false;
   for (;;) {
     if (aborted())
       return {};
     report(frame.gpr[kX64Rsp]);
     const MemoryRegion here = target.Query(frame.rip);
-    if (!here.committed || !here.image)
-      break; // no module: nothing tells where this frame keeps its return address
+    if (!here.committed || !here.image) {
+      // No module: nothing tells where this frame keeps its return address. Right after a call
+      // through a bad pointer it lies at RSP; a value there that follows a call anchors the scan.
+      guessAtRsp = true;
+      break;
+    }
     X64Context caller = frame;
     const X64UnwindResult result = target.UnwindX64(caller);
     if (!X64UnwindSucceeded(result) || result == X64UnwindResult::NoModule)
@@ -1106,7 +1111,7 @@ std::vector<PreStackItem> PrepareStackX64(const ITraceTarget &target, const X64C
       if (!memory.Read(slot, &value, 8))
         continue;
       if (value > 8 && target.Query(value - 1).committed && CouldBeReturnAddress64(memory, value))
-        items.push_back({false, value});
+        items.push_back({guessAtRsp && slot == from, value});
     }
   }
   for (size_t i = exact.size(); i-- > 0;)

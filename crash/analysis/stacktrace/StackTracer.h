@@ -68,7 +68,9 @@ struct TraceResult {
 // stack ends at `stackTop`: the return addresses of the frames the target unwinds
 // (ITraceTarget::UnwindX64) from RIP outwards, flagged; where a step fails (RIP in no module,
 // bad unwind information, unreadable memory) every 8-byte slot from that frame's RSP up to the
-// stack's end that could be a return address, unflagged. Ordered like PrepareStack's list,
+// stack's end that could be a return address, unflagged; only when RIP lies in no module (a call
+// through a bad pointer) is the value at RSP flagged when it could be a return address (the
+// likeliest frame, which the scan's chain then ends at). Ordered like PrepareStack's list,
 // outermost first. Empty when RSP lies outside the stack or cannot be read, or on an abort.
 // `progress` receives the part of the stack done (0..1000).
 std::vector<PreStackItem> PrepareStackX64(const ITraceTarget &target, const X64Context &context, uint64_t stackTop,
