@@ -7,6 +7,7 @@
 
 #include "crash/analysis/stacktrace/CachedTraceTarget.h"
 #include "crash/analysis/stacktrace/LocationLine.h"
+#include "crash/analysis/stacktrace/ReturnAddress.h"
 #include "crash/analysis/stacktrace/StackTracer.h"
 #include "tests/crash/analysis/stacktrace/X64Program.h"
 
@@ -27,6 +28,49 @@ std::vector<std::string> Names(const TraceResult &r) {
   for (const auto &item : r.items)
     out.push_back(item.FunctionName);
   return out;
+}
+
+// The x86-64 return-address test: the call forms that end right at the value.
+TEST(X64Trace, ReturnAddressTestKnowsTheCallForms) {
+  const std::vector<std::vector<uint8_t>> calls = {
+      {0xE8, 1, 2, 3, 4},                         // call rel32
+      {0xFF, 0x15, 1, 2, 3, 4},                   // call [rip + disp32]
+      {0x48, 0xFF, 0x15, 1, 2, 3, 4},             // rex.w call [rip + disp32]
+      {0xFF, 0xD0},                               // call rax
+      {0x41, 0xFF, 0xD3},                         // call r11
+      {0xFF, 0x50, 0x08},                         // call [rax + 8]
+      {0xFF, 0x54, 0x24, 0x08},                   // call [rsp + 8]
+      {0x41, 0xFF, 0x94, 0x24, 1, 2, 0, 0},       // call [r12 + disp32]
+      {0xFF, 0x1D, 1, 2, 3, 4},                   // call far [rip + disp32]
+  };
+  const std::vector<std::vector<uint8_t>> others = {
+      {0xFF, 0x25, 1, 2, 3, 4},                   // jmp [rip + disp32]
+      {0xFF, 0xE0},                               // jmp rax
+      {0xFF, 0x15, 1, 2, 3, 4, 0x90},             // a call that ends one byte earlier
+      {0x9A, 1, 2, 3, 4, 5, 6},                   // far call ptr16:32: invalid in 64-bit mode
+      {0x48, 0x89, 0xC8},                         // mov rax, rcx
+  };
+  constexpr uint64_t kAt = 0x00007FF6'00000000ull;
+  auto test = [&](const std::vector<uint8_t> &code) {
+    std::vector<uint8_t> bytes(16, 0x90); // nops before the instruction
+    bytes.insert(bytes.end(), code.begin(), code.end());
+    bytes.push_back(0xCC);
+    const disasm::BufferMemory memory(kAt, bytes);
+    const uint64_t value = kAt + 16 + code.size();
+    return CouldBeReturnAddress64(memory, value) &&
+           CouldBeReturnAddress(memory, value, disasm::CpuMode::X64);
+  };
+  for (const auto &c : calls)
+    EXPECT_TRUE(test(c)) << int(c[0]) << " " << int(c[1]) << " " << c.size();
+  for (const auto &c : others)
+    EXPECT_FALSE(test(c)) << int(c[0]) << " " << int(c[1]) << " " << c.size();
+  // Too close to the start of memory, or with the bytes before it unreadable.
+  const std::vector<uint8_t> call = {0xE8, 1, 2, 3, 4};
+  const disasm::BufferMemory shortMemory(kAt, call);
+  EXPECT_FALSE(CouldBeReturnAddress64(shortMemory, kAt + 5));
+  EXPECT_FALSE(CouldBeReturnAddress64(shortMemory, 4));
+  // The 32-bit test never accepts an address above 4 GiB.
+  EXPECT_FALSE(CouldBeReturnAddress(shortMemory, kAt + 5));
 }
 
 TEST(X64Trace, UnwindDataGivesTheTrueChainInSixteenDigitLines) {
