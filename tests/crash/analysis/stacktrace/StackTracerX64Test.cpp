@@ -2,6 +2,7 @@
 // unwound exactly where the image has unwind data, the 8-byte scan where unwinding fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 
@@ -52,9 +53,9 @@ TEST(X64Trace, ReturnAddressTestKnowsTheCallForms) {
   };
   constexpr uint64_t kAt = 0x00007FF6'00000000ull;
   auto test = [&](const std::vector<uint8_t> &code) {
-    std::vector<uint8_t> bytes(16, 0x90); // nops before the instruction
-    bytes.insert(bytes.end(), code.begin(), code.end());
-    bytes.push_back(0xCC);
+    std::vector<uint8_t> bytes(16 + code.size() + 1, 0x90); // nops before the instruction
+    std::copy(code.begin(), code.end(), bytes.begin() + 16);
+    bytes.back() = 0xCC;
     const disasm::BufferMemory memory(kAt, bytes);
     const uint64_t value = kAt + 16 + code.size();
     return CouldBeReturnAddress64(memory, value) &&
