@@ -5,8 +5,8 @@ namespace tidewell::stacktrace {
 CachedTraceTarget::CachedTraceTarget(const ITraceTarget &target, uint32_t pages)
     : target_(target), memory_(target.Memory(), pages) {}
 
-MemoryRegion CachedTraceTarget::Query(uint32_t address) const {
-  const uint32_t page = address / disasm::PageCachedMemory::kPageSize;
+MemoryRegion CachedTraceTarget::Query(uint64_t address) const {
+  const uint64_t page = address / disasm::PageCachedMemory::kPageSize;
   auto found = regions_.find(page);
   if (found != regions_.end())
     return found->second;

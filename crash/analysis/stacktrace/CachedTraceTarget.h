@@ -15,13 +15,15 @@ class CachedTraceTarget final : public ITraceTarget {
 public:
   explicit CachedTraceTarget(const ITraceTarget &target, uint32_t pages = 32);
   const disasm::MemoryReader &Memory() const override { return memory_; }
-  MemoryRegion Query(uint32_t address) const override;
-  ModuleFacts DescribeModule(uint32_t handle) const override { return target_.DescribeModule(handle); }
+  MemoryRegion Query(uint64_t address) const override;
+  ModuleFacts DescribeModule(uint64_t handle) const override { return target_.DescribeModule(handle); }
+  // The target's own step (a live target asks the system), not the portable default.
+  X64UnwindResult UnwindX64(X64Context &context) const override { return target_.UnwindX64(context); }
 
 private:
   const ITraceTarget &target_;
   disasm::PageCachedMemory memory_;
-  mutable std::unordered_map<uint32_t, MemoryRegion> regions_; // by page number
+  mutable std::unordered_map<uint64_t, MemoryRegion> regions_; // by page number
 };
 
 } // namespace tidewell::stacktrace

@@ -10,12 +10,12 @@ namespace tidewell::stacktrace {
 
 namespace {
 
-std::string Hex(uint32_t v, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*x", width, v);
+std::string Hex(uint64_t v, int width) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%0*llx", width, static_cast<unsigned long long>(v));
   return buf;
 }
-int HexDigits(uint32_t v) {
+int HexDigits(uint64_t v) {
   int n = 1;
   while (v >>= 4)
     ++n;
@@ -52,9 +52,10 @@ std::string ReportLower(std::string_view text) {
 }
 
 uint32_t LineChecksumValue(const StackItem &item) {
+  const auto fold = [](uint64_t x) { return uint32_t(x) ^ uint32_t(x >> 32); };
   if (!item.FunctionAddr || item.ModuleName.empty() || item.FunctionName.empty())
-    return item.Addr;
-  uint32_t v = item.Addr - item.FunctionAddr;
+    return fold(item.Addr);
+  uint32_t v = uint32_t(item.Addr - item.FunctionAddr); // a distance within one function
   v = CrcUpdate(v, ReportLower(item.ModuleName));
   if (!item.UnitName.empty())
     v = CrcUpdate(v, ReportLower(item.UnitName));
@@ -97,7 +98,8 @@ std::string CallStackLines(const StackTraceItems &items, const CallStackOptions 
   std::string out;
   CallStackChecksum sum;
   bool written = false;
-  uint32_t lastAddr = 0;
+  uint64_t lastAddr = 0;
+  const int addressDigits = options.mode == disasm::CpuMode::X64 ? 16 : 8;
   for (const auto &it : items) {
     if (!passes(it))
       continue;
@@ -105,7 +107,7 @@ std::string CallStackLines(const StackTraceItems &items, const CallStackOptions 
       continue;
     if (written)
       out += "\r\n";
-    out += Hex(it.Addr, 8);
+    out += Hex(it.Addr, addressDigits);
     out += ' ';
     if (relColumn) {
       out += '+';

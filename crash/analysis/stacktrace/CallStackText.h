@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "crash/analysis/disasm/Decoder.h"
 #include "crash/analysis/stacktrace/StackItem.h"
 
 namespace tidewell::stacktrace {
@@ -13,6 +14,8 @@ struct CallStackOptions {
   bool hideUglyItems = false;
   bool showRelativeAddrs = false;
   bool showRelativeLines = false;
+  // The width of the address column: 8 hex digits for x86-32 code, 16 for x86-64.
+  disasm::CpuMode mode = disasm::CpuMode::X86;
 };
 
 struct CallStackChecksum {
@@ -32,7 +35,8 @@ std::string CallStackLines(const StackTraceItems &items, const CallStackOptions 
 uint32_t CrcUpdate(uint32_t crc, std::string_view data);
 // 'A'..'Z' and the Latin-1 letters Ä, Ö, Ü mapped to lower case; every other byte unchanged.
 std::string ReportLower(std::string_view text);
-// The checksum value of one written line.
+// The checksum value of one written line (a 64-bit address without a function counts as its
+// two halves xor-ed).
 uint32_t LineChecksumValue(const StackItem &item);
 
 } // namespace tidewell::stacktrace

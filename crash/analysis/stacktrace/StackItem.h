@@ -7,8 +7,8 @@
 namespace tidewell::stacktrace {
 
 struct StackItem {
-  uint32_t Addr = 0;         // code address of the frame (the call, or the exception address)
-  uint32_t FunctionAddr = 0; // start of the function, 0 when not known
+  uint64_t Addr = 0;         // code address of the frame (the call, or the exception address)
+  uint64_t FunctionAddr = 0; // start of the function, 0 when not known
   std::string ModuleName;    // file name without path, "???" when no module holds the address
   std::string UnitName;
   std::string FunctionName;
@@ -18,7 +18,7 @@ struct StackItem {
   bool IsCreator = false;    // the code address at which the thread was created
 
   // Distance from the function start, 0 when the address does not lie above it.
-  uint32_t RelAddr() const { return FunctionAddr && Addr > FunctionAddr ? Addr - FunctionAddr : 0; }
+  uint64_t RelAddr() const { return FunctionAddr && Addr > FunctionAddr ? Addr - FunctionAddr : 0; }
   // The two line numbers of a call-stack line: with relative lines on and the function's line
   // known, the first is relative to it and the second absolute; otherwise the first is the
   // absolute line and the second 0.

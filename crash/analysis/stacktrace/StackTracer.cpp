@@ -18,9 +18,9 @@ constexpr uint64_t kBonusMask = (uint64_t(1) << 60) - 1;
 
 struct StackLink {
   int32_t Link = -1;     // linked candidate, -1 for none yet
-  uint32_t CodeAddr = 0; // the call that produced the return address
+  uint64_t CodeAddr = 0; // the call that produced the return address
   bool HasTarget = false;
-  uint32_t Target = 0;
+  uint64_t Target = 0;
   int32_t Func = -1;     // function that holds the call, -1 when not known
   int64_t Quality = 0;   // cached score, 0 = not yet computed
 };
@@ -29,17 +29,17 @@ constexpr int kCallers = 1; // list "true": links to candidates further out
 constexpr int kCallees = 0; // list "false": links to candidates further in
 
 struct FinalOutput {
-  uint32_t Addr = 0;
+  uint64_t Addr = 0;
   std::string ModuleName, UnitName;
   int32_t Line = 0;
   std::string PublicName;
-  uint32_t PublicAddr = 0;
+  uint64_t PublicAddr = 0;
   int32_t PublicLine = 0; // line of the function's first address
 };
 
 struct Candidate {
-  uint32_t AfterInstr = 0;
-  uint32_t Lookup = 0; // top item: the address passed to the raise-call search, else 0
+  uint64_t AfterInstr = 0;
+  uint64_t Lookup = 0; // top item: the address passed to the raise-call search, else 0
   bool DontKill = false;
   bool TopItem = false;
   bool Creator = false;
@@ -47,13 +47,14 @@ struct Candidate {
   std::vector<StackLink> Links[2];
   int32_t Best[2] = {-1, -1};
   bool Invalid = false;
+  bool Exact = false; // x86-64: a frame the unwinder found (the deep check keeps it)
 };
 
 struct CallInfo {
-  uint32_t code = 0;
+  uint64_t code = 0;
   bool hasTarget = false;
-  uint32_t target = 0;
-  uint32_t after = 0; // address after the call (the raise-call search can move it)
+  uint64_t target = 0;
+  uint64_t after = 0; // address after the call (the raise-call search can move it)
 };
 
 // An exception raised by a phase; carries nothing but makes the phase's name the error.
@@ -77,25 +78,27 @@ private:
   void ComposeResult();
 
   // --- collection ---
-  bool Offer(uint32_t value, int kind, uint32_t slot, bool preparedAnchor);
-  bool FindCall(int32_t function, uint32_t after, bool top, uint32_t lookup, CallInfo &call);
-  bool DecodeCallBackwards(uint32_t after, CallInfo &call, uint32_t startFrom);
-  uint32_t NearestExportOrEntry(const ModuleEntry &m, uint32_t after, std::string &name) const;
+  bool Offer(uint64_t value, int kind, uint64_t slot, bool preparedAnchor);
+  bool FindCall(int32_t function, uint64_t after, bool top, uint64_t lookup, CallInfo &call);
+  bool DecodeCallBackwards(uint64_t after, CallInfo &call, uint64_t startFrom);
+  uint64_t NearestExportOrEntry(const ModuleEntry &m, uint64_t after, std::string &name) const;
 
   // --- links ---
   void AddLink(int32_t candidate, int list, const StackLink &link);
   void Invalidate(int32_t candidate, bool full);
   void Disprove(int32_t function);
-  void FillLinks(int32_t q, bool hasTarget, uint32_t code, uint32_t target, bool approved);
+  void FillLinks(int32_t q, bool hasTarget, uint64_t code, uint64_t target, bool approved);
   void LinkInward(int32_t q, int32_t function, bool approved);
   bool CallOfCandidate(int32_t l, CallInfo &call);
   int64_t Score(int32_t from, int32_t to, bool direct);
   int64_t WithBonus(int32_t f, int32_t b, const StackLink &link, bool direct, int64_t quality);
   void Resolve(int32_t l, int32_t h);
-  int32_t LineAt(int32_t module, uint32_t address) const;
+  int32_t LineAt(int32_t module, uint64_t address) const;
 
   bool Approved(int32_t f) const { return f >= 0 && caches_.Functions()[size_t(f)].approved; }
   bool AbortRequested() const { return req_.abort && req_.abort->load(); }
+  bool X64() const { return req_.mode == disasm::CpuMode::X64; }
+  void CollectX64(bool usePrepared);
   void Progress(int64_t perMille) {
     if (req_.progress)
       req_.progress->SetProgress(int(std::clamp<int64_t>(perMille, 0, 1000)));
@@ -108,13 +111,13 @@ private:
   const RuntimeNames &names_;
 
   std::vector<Candidate> items_;
-  std::vector<uint32_t> chain_;
+  std::vector<uint64_t> chain_;
   bool topAddedAfterPrepared_ = false;
   std::vector<std::pair<int32_t, FinalOutput>> output_; // innermost first
   TraceResult result_;
 };
 
-enum OfferKind { kSlot, kCreator, kPrepared, kTop };
+enum OfferKind { kSlot, kCreator, kPrepared, kTop, kExact };
 
 // ---------------------------------------------------------------------------------------------
 // Collection
@@ -145,7 +148,9 @@ void Tracer::CollectPossibleStackItems() {
   auto lastIsTop = [&] { return !items_.empty() && items_.back().TopItem; };
   // An empty prepared list is one whose making failed: the stack is scanned instead.
   const bool usePrepared = req_.preparedStack && !req_.preparedStack->empty();
-  if (usePrepared) {
+  if (X64()) {
+    CollectX64(usePrepared);
+  } else if (usePrepared) {
     const auto &list = *req_.preparedStack;
     for (size_t i = 0; i < list.size(); ++i) {
       if (AbortRequested() || lastIsTop())
@@ -156,7 +161,11 @@ void Tracer::CollectPossibleStackItems() {
       Offer(list[i].afterInstr, kPrepared, 0, list[i].dontKill);
     }
   } else {
-    chain_ = FramePointerSlots(mem_, req_.ebp, req_.stackBottom, req_.stackTop);
+    if (req_.stackTop <= UINT32_MAX && req_.ebp <= UINT32_MAX) {
+      const std::vector<uint32_t> slots =
+          FramePointerSlots(mem_, uint32_t(req_.ebp), uint32_t(req_.stackBottom), uint32_t(req_.stackTop));
+      chain_.assign(slots.begin(), slots.end());
+    }
     const uint64_t span = uint64_t(req_.stackTop) - req_.stackBottom;
     bool skip = false;
     for (uint64_t slot = uint64_t(req_.stackTop) - 4;
@@ -166,9 +175,9 @@ void Tracer::CollectPossibleStackItems() {
       if (!skip) {
         Progress(int64_t((uint64_t(req_.stackTop) - slot) * 25 / span));
         uint32_t value = 0;
-        if (mem_.Read(uint32_t(slot), &value, 4) &&
+        if (mem_.Read(slot, &value, 4) &&
             !(caches_.tryFinallyReturn && value == caches_.tryFinallyReturn))
-          skip = Offer(value, kSlot, uint32_t(slot), false);
+          skip = Offer(value, kSlot, uint64_t(slot), false);
         else
           skip = false;
       } else {
@@ -180,17 +189,48 @@ void Tracer::CollectPossibleStackItems() {
   }
   if (!req_.dontAddTopItem && !lastIsTop() && !AbortRequested()) {
     const size_t before = items_.size();
-    Offer(req_.currentAddr, kTop, 0, false);
+    const uint64_t current =
+        X64() && !req_.currentAddr && req_.x64Context ? req_.x64Context->rip : req_.currentAddr;
+    Offer(current, kTop, 0, false);
     if (usePrepared && items_.size() > before)
       topAddedAfterPrepared_ = true;
   }
 }
 
-uint32_t Tracer::NearestExportOrEntry(const ModuleEntry &m, uint32_t after, std::string &name) const {
-  uint32_t best = 0;
+// x86-64: the frames unwound from the start registers are anchors that no chain selection
+// removes; where unwinding fails, the slots from that frame's stack pointer up are scanned as
+// in 32-bit code and chained between the anchors. A prepared list was made the same way.
+void Tracer::CollectX64(bool usePrepared) {
+  std::vector<PreStackItem> made;
+  const std::vector<PreStackItem> *list = req_.preparedStack;
+  if (!usePrepared) {
+    X64Context start;
+    if (req_.x64Context) {
+      start = *req_.x64Context;
+    } else {
+      start.rip = req_.currentAddr;
+      start.gpr[kX64Rsp] = req_.stackBottom;
+      start.known = kX64KnownRip | (1u << kX64Rsp);
+    }
+    made = PrepareStackX64(target_, start, req_.stackTop, req_.abort,
+                           [this](int perMille) { Progress(perMille / 40); });
+    list = &made;
+  }
+  for (size_t i = 0; i < list->size(); ++i) {
+    if (AbortRequested())
+      break;
+    if (usePrepared)
+      Progress(int64_t(i) * 25 / int64_t(list->size()));
+    const PreStackItem &item = (*list)[i];
+    Offer(item.afterInstr, item.dontKill ? kExact : (usePrepared ? kPrepared : kSlot), 0, false);
+  }
+}
+
+uint64_t Tracer::NearestExportOrEntry(const ModuleEntry &m, uint64_t after, std::string &name) const {
+  uint64_t best = 0;
   name.clear();
   auto it = std::lower_bound(m.exports.begin(), m.exports.end(), after,
-                             [](const ExportEntry &e, uint32_t a) { return e.address < a; });
+                             [](const ExportEntry &e, uint64_t a) { return e.address < a; });
   if (it != m.exports.begin()) {
     --it;
     best = it->address;
@@ -204,10 +244,11 @@ uint32_t Tracer::NearestExportOrEntry(const ModuleEntry &m, uint32_t after, std:
 }
 
 // Offers one value; true when it produced an anchor that is not a top item.
-bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
-  const bool top =
-      kind == kTop || (kind != kCreator && req_.isException && req_.currentAddr && v == req_.currentAddr);
-  uint32_t lookup, after;
+bool Tracer::Offer(uint64_t v, int kind, uint64_t slot, bool preparedAnchor) {
+  // In x86-64 stacks the exception address is not searched for: the walk starts at it.
+  const bool top = kind == kTop || (!X64() && kind != kCreator && req_.isException && req_.currentAddr &&
+                                    v == req_.currentAddr);
+  uint64_t lookup, after;
   bool topReadable = false;
   if (top) {
     uint8_t probe = 0;
@@ -215,7 +256,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
     lookup = v;
     after = v;
     if (topReadable) {
-      const disasm::DecodedInstruction d = disasm::ParseCode(mem_, v, false);
+      const disasm::DecodedInstruction d = disasm::ParseCode(mem_, v, false, req_.mode);
       after = d.Next > v ? d.Next : v + 1;
     }
   } else {
@@ -228,7 +269,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
   bool accepted = false;
   const MemoryRegion region = target_.Query(lookup);
   if (region.committed && region.allocationBase != 0 && after > 7 &&
-      (testAsTop || CouldBeReturnAddress(mem_, v))) {
+      (testAsTop || kind == kExact || CouldBeReturnAddress(mem_, v, req_.mode))) {
     if (!region.image) {
       accepted = true;
     } else {
@@ -249,7 +290,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
     anchor = !chain_.empty() && chain_.back() == slot;
   } else if (kind == kPrepared) {
     anchor = preparedAnchor;
-  } else if (kind == kCreator) {
+  } else if (kind == kCreator || kind == kExact) {
     anchor = true;
   }
 
@@ -257,12 +298,12 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
   bool attempted = false, found = false;
   CallInfo call;
   int32_t function = -1;
-  const uint32_t topLookup = top && !req_.extException ? lookup : 0;
+  const uint64_t topLookup = top && !req_.extException ? lookup : 0;
   if (module >= 0 && caches_.Module(module).InCode(after)) {
     const ModuleEntry &m = caches_.Module(module);
     if (m.mapFile) {
       const std::shared_ptr<const TMapFile> model = m.mapFile;
-      const TMfPublic p = model->FindPublic(lookup);
+      const TMfPublic p = FitsModel(lookup) ? model->FindPublic(lookup) : TMfPublic{};
       if (p.IsValid) {
         attempted = true;
         function = caches_.AddFunction(target_, p.Address, p.Name, module, true, false, names_);
@@ -271,13 +312,13 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
           // Calls to labels of the same public.
           const disasm::FunctionInfo fi = caches_.Function(function).fi;
           const uint64_t codeEnd = uint64_t(fi.CodeBegin) + fi.CodeLen;
-          std::vector<uint32_t> tried;
+          std::vector<uint64_t> tried;
           for (const auto &fc : fi.FarCalls) {
             if (fc.Target <= fi.EntryPoint || std::find(tried.begin(), tried.end(), fc.Target) != tried.end())
               continue;
             tried.push_back(fc.Target);
             if (fc.Target >= codeEnd) {
-              const TMfPublic there = model->FindPublic(fc.Target);
+              const TMfPublic there = FitsModel(fc.Target) ? model->FindPublic(fc.Target) : TMfPublic{};
               if (!there.IsValid || there.Address != p.Address)
                 continue;
             }
@@ -293,7 +334,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
       }
     } else if (!m.isExecutable) {
       std::string name;
-      const uint32_t start = NearestExportOrEntry(m, after, name);
+      const uint64_t start = NearestExportOrEntry(m, after, name);
       if (start) {
         const int32_t f = caches_.AddFunction(target_, start, name, module, true, false, names_);
         if (f >= 0 && caches_.Function(f).Contains(after)) {
@@ -306,6 +347,10 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
   }
   if (!found)
     function = -1;
+  if (kind == kExact && !found && DecodeCallBackwards(after, call, 0)) {
+    // An unwound frame outside every known function still shows its call.
+    found = true;
+  }
   if (top && !found) {
     call = CallInfo{};
     call.code = v;
@@ -327,6 +372,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
   c.DontKill = top || anchor;
   c.TopItem = top && kind != kCreator;
   c.Creator = kind == kCreator;
+  c.Exact = kind == kExact;
   if (found) {
     StackLink link;
     link.Func = function;
@@ -339,7 +385,7 @@ bool Tracer::Offer(uint32_t v, int kind, uint32_t slot, bool preparedAnchor) {
   return anchor && !top;
 }
 
-bool Tracer::FindCall(int32_t function, uint32_t a, bool top, uint32_t lookup, CallInfo &call) {
+bool Tracer::FindCall(int32_t function, uint64_t a, bool top, uint64_t lookup, CallInfo &call) {
   if (function < 0)
     return false;
   const FunctionEntry &f = caches_.Function(function);
@@ -391,8 +437,8 @@ bool Tracer::FindCall(int32_t function, uint32_t a, bool top, uint32_t lookup, C
   for (const auto &area : areas) {
     if (area.CaseBlock || area.OnExceptBlock || !(area.AreaBegin < a && uint64_t(a) <= uint64_t(area.AreaEnd) + 1))
       continue;
-    for (uint32_t x = area.AreaBegin; x < a;) {
-      const disasm::DecodedInstruction d = disasm::ParseCode(mem_, x, false);
+    for (uint64_t x = area.AreaBegin; x < a;) {
+      const disasm::DecodedInstruction d = disasm::ParseCode(mem_, x, false, req_.mode);
       if (d.Next <= x)
         break;
       if (d.Next == a) {
@@ -409,12 +455,13 @@ bool Tracer::FindCall(int32_t function, uint32_t a, bool top, uint32_t lookup, C
   return false;
 }
 
-bool Tracer::DecodeCallBackwards(uint32_t after, CallInfo &call, uint32_t startFrom) {
+bool Tracer::DecodeCallBackwards(uint64_t after, CallInfo &call, uint64_t startFrom) {
   if (after < 2)
     return false;
-  const uint32_t lowest = after >= 7 ? after - 7 : 0;
-  for (uint32_t s = std::max(startFrom, lowest); s <= after - 2; ++s) {
-    const disasm::DecodedInstruction d = disasm::ParseCode(mem_, s, true);
+  const uint64_t longest = X64() ? 9 : 7; // the longest call form (x86-64: with a REX prefix)
+  const uint64_t lowest = after >= longest ? after - longest : 0;
+  for (uint64_t s = std::max(startFrom, lowest); s <= after - 2; ++s) {
+    const disasm::DecodedInstruction d = disasm::ParseCode(mem_, s, true, req_.mode);
     if (d.IsValid && d.Call && d.Next == after) {
       call = CallInfo{};
       call.code = s;
@@ -520,7 +567,7 @@ void Tracer::LinkInward(int32_t q, int32_t function, bool approved) {
   }
 }
 
-void Tracer::FillLinks(int32_t q, bool hasTarget, uint32_t code, uint32_t target, bool approved) {
+void Tracer::FillLinks(int32_t q, bool hasTarget, uint64_t code, uint64_t target, bool approved) {
   (void)code;
   bool unknown = true;
   if (hasTarget && target) {
@@ -550,7 +597,7 @@ void Tracer::RemoveRecursiveAreas(bool full) {
     // The previous candidate with the same return address, so that stacks without repeats
     // cost one pass.
     std::vector<int32_t> previousSame(items_.size(), -1);
-    std::unordered_map<uint32_t, int32_t> last;
+    std::unordered_map<uint64_t, int32_t> last;
     for (int32_t i = 0; i < int32_t(items_.size()); ++i) {
       auto [it, inserted] = last.try_emplace(items_[size_t(i)].AfterInstr, i);
       if (!inserted) {
@@ -636,7 +683,7 @@ void Tracer::InDeepChecks() {
           link.Target = call.target;
           AddLink(i, kCallers, link);
           b = firstApproved();
-        } else if (!c.TopItem) {
+        } else if (!c.TopItem && !c.Exact) {
           Invalidate(i, true);
           continue;
         }
@@ -673,10 +720,11 @@ void Tracer::InDeepChecks() {
       FillLinks(i, best.HasTarget, best.CodeAddr, best.Target, true);
     } else if (!c.TopItem) {
       // No function known: calls that end at the return address, decoded backwards.
-      const uint32_t after = items_[size_t(i)].AfterInstr;
-      const uint32_t base = target_.Query(after - 1).allocationBase;
-      const uint32_t lowest = after >= 7 ? after - 7 : 0;
-      for (uint32_t s = std::max(base, lowest); after >= 2 && s <= after - 2; ++s) {
+      const uint64_t after = items_[size_t(i)].AfterInstr;
+      const uint64_t base = target_.Query(after - 1).allocationBase;
+      const uint64_t longest = X64() ? 9 : 7;
+      const uint64_t lowest = after >= longest ? after - longest : 0;
+      for (uint64_t s = std::max(base, lowest); after >= 2 && s <= after - 2; ++s) {
         CallInfo call;
         if (DecodeCallBackwards(after, call, s) && call.code == s)
           FillLinks(i, call.hasTarget, call.code, call.target, false);
@@ -688,8 +736,8 @@ void Tracer::InDeepChecks() {
 // ---------------------------------------------------------------------------------------------
 // Chain selection
 
-int32_t Tracer::LineAt(int32_t module, uint32_t address) const {
-  if (module < 0 || !caches_.Module(module).HasDebugInfo())
+int32_t Tracer::LineAt(int32_t module, uint64_t address) const {
+  if (module < 0 || !caches_.Module(module).HasDebugInfo() || !FitsModel(address))
     return 0;
   return caches_.Module(module).mapFile->FindLine(address);
 }
@@ -858,7 +906,7 @@ void Tracer::FillFinalOutput() {
     if (c.Module >= 0) {
       const ModuleEntry &m = caches_.Module(c.Module);
       out.ModuleName = m.name;
-      if (m.mapFile) {
+      if (m.mapFile && FitsModel(out.Addr)) {
         const TMapFile &model = *m.mapFile;
         if (out.PublicName.empty()) {
           const TMfPublic p = model.FindPublic(out.Addr);
@@ -871,7 +919,7 @@ void Tracer::FillFinalOutput() {
         if (seg.IsValid)
           out.UnitName = seg.Unit_;
         out.Line = std::max<int32_t>(0, model.FindLine(out.Addr));
-        if (out.Line > 0 && out.PublicAddr)
+        if (out.Line > 0 && out.PublicAddr && FitsModel(out.PublicAddr))
           out.PublicLine = std::max<int32_t>(0, model.FindLine(out.PublicAddr));
         if (req_.minDebugInfos && !model.MinDebugInfo().empty()) {
           const std::string entry = m.name + "|" + model.MinDebugInfo();
@@ -938,15 +986,18 @@ void Tracer::ComposeResult() {
   options.hideUglyItems = req_.hideUglyItems;
   options.showRelativeAddrs = req_.showRelativeAddrs;
   options.showRelativeLines = req_.showRelativeLines;
+  options.mode = req_.mode;
   result_.text = CallStackLines(result_.items, options, &result_.checksum);
 }
 
 TraceResult Tracer::Run() {
   // A stack that cannot be read gives an empty result.
-  uint32_t probe = 0;
-  if (req_.stackTop < 4 || req_.stackBottom >= req_.stackTop ||
-      !mem_.Read(req_.stackTop - 4, &probe, 4) || !mem_.Read(req_.stackBottom, &probe, 1))
+  uint64_t probe = 0;
+  const uint32_t slotSize = X64() ? 8 : 4;
+  if (req_.stackTop < slotSize || req_.stackBottom >= req_.stackTop ||
+      !mem_.Read(req_.stackTop - slotSize, &probe, slotSize) || !mem_.Read(req_.stackBottom, &probe, 1))
     return std::move(result_);
+  caches_.defaultMode = req_.mode;
 
   auto removeFull = [](Tracer &t) { t.RemoveRecursiveAreas(true); };
   auto removeMarking = [](Tracer &t) { t.RemoveRecursiveAreas(false); };
@@ -978,11 +1029,12 @@ TraceResult Tracer::Run() {
       if (req_.isException) {
         std::string location;
         try {
-          location = LocationLineLocked(caches_, target_, req_.currentAddr,
-                                        req_.showRelativeAddrs, req_.showRelativeLines, names_);
+          location = LocationLineLocked(caches_, target_, req_.currentAddr, req_.showRelativeAddrs,
+                                        req_.showRelativeLines, names_, req_.mode);
         } catch (...) {
-          char buf[16];
-          std::snprintf(buf, sizeof buf, "%08x", req_.currentAddr);
+          char buf[24];
+          std::snprintf(buf, sizeof buf, "%0*llx", X64() ? 16 : 8,
+                        static_cast<unsigned long long>(req_.currentAddr));
           location = buf;
         }
         failed.text += "\r\n>> original exception location: \r\n" + location;
@@ -994,6 +1046,80 @@ TraceResult Tracer::Run() {
 }
 
 } // namespace
+
+std::vector<PreStackItem> PrepareStackX64(const ITraceTarget &target, const X64Context &context, uint64_t stackTop,
+                                          const std::atomic<bool> *abort,
+                                          const std::function<void(int)> &progress) {
+  const disasm::MemoryReader &memory = target.Memory();
+  const uint64_t bottom = context.gpr[kX64Rsp];
+  uint8_t probe = 0;
+  if (stackTop < 8 || bottom >= stackTop || !memory.Read(bottom, &probe, 1))
+    return {};
+  const uint64_t span = stackTop - bottom;
+  auto aborted = [&] { return abort && abort->load(); };
+  auto report = [&](uint64_t at) {
+    if (progress)
+      progress(int((at - bottom) / (span / 1000 + 1)));
+  };
+
+  // The exact frames, innermost first. Every successful step moves RSP up, and the walk stays
+  // inside the stack, so it ends after at most one step per slot.
+  std::vector<uint64_t> exact;
+  X64Context frame = context;
+  bool guessAtRsp = false;
+  for (;;) {
+    if (aborted())
+      return {};
+    report(frame.gpr[kX64Rsp]);
+    const MemoryRegion here = target.Query(frame.rip);
+    if (!here.committed || !here.image) {
+      // No module: nothing tells where this frame keeps its return address. Right after a call
+      // through a bad pointer it lies at RSP; a value there that follows a call anchors the scan.
+      guessAtRsp = true;
+      break;
+    }
+    X64Context caller = frame;
+    const X64UnwindResult result = target.UnwindX64(caller);
+    if (!X64UnwindSucceeded(result) || result == X64UnwindResult::NoModule)
+      break;
+    if (caller.gpr[kX64Rsp] <= frame.gpr[kX64Rsp] || caller.gpr[kX64Rsp] > stackTop)
+      break; // a step that leaves the stack is not believed
+    if (caller.rip == 0) {
+      frame = caller;
+      frame.gpr[kX64Rsp] = stackTop; // the outermost frame: nothing left to scan
+      break;
+    }
+    if (!target.Query(caller.rip).committed)
+      break; // a return into no memory: the frame's unwind data did not fit its stack
+    exact.push_back(caller.rip);
+    frame = caller;
+  }
+
+  // The scan from the last frame's stack pointer up, outermost first.
+  std::vector<PreStackItem> items;
+  const uint64_t from = frame.gpr[kX64Rsp];
+  if (from < stackTop && stackTop - from >= 8) {
+    const uint64_t slots = (stackTop - from) / 8;
+    for (uint64_t n = slots; n-- > 0;) {
+      const uint64_t slot = from + 8 * n;
+      if ((n & 0x3FF) == 0) {
+        if (aborted())
+          return {};
+        report(slot);
+      }
+      uint64_t value = 0;
+      if (!memory.Read(slot, &value, 8))
+        continue;
+      if (value > 8 && target.Query(value - 1).committed && CouldBeReturnAddress64(memory, value))
+        items.push_back({guessAtRsp && slot == from, value});
+    }
+  }
+  for (size_t i = exact.size(); i-- > 0;)
+    items.push_back({true, exact[i]});
+  if (progress)
+    progress(1000);
+  return items;
+}
 
 TraceResult StackTrace(const ITraceTarget &target, TraceCaches &caches, const TraceRequest &request,
                        const RuntimeNames &names) {

@@ -7,7 +7,7 @@
 
 namespace tidewell::stacktrace {
 
-bool FunctionEntry::Contains(uint32_t a) const {
+bool FunctionEntry::Contains(uint64_t a) const {
   if (!Usable())
     return false;
   if (fi.CodeLen == 0)
@@ -38,7 +38,7 @@ std::string BaseName(const std::string &path) {
 
 // Address of a public found by its name anywhere in the model (names are unique enough for
 // the run-time routines looked up here); 0 when absent.
-uint32_t PublicByName(const TMapFile &model, const std::string &name) {
+uint64_t PublicByName(const TMapFile &model, const std::string &name) {
   for (const auto &p : model.Publics())
     if (p.Code && SameRoutine(p.Name, name))
       return p.Address;
@@ -47,7 +47,7 @@ uint32_t PublicByName(const TMapFile &model, const std::string &name) {
 
 } // namespace
 
-int32_t TraceCaches::AddModule(const ITraceTarget &target, uint32_t handle,
+int32_t TraceCaches::AddModule(const ITraceTarget &target, uint64_t handle,
                                const RuntimeNames &names) {
   if (handle == 0)
     return -1;
@@ -77,6 +77,8 @@ int32_t TraceCaches::AddModule(const ITraceTarget &target, uint32_t handle,
     }
   headers.resize(got);
   if (auto pe = debuginfo::PeImage::Parse(headers.data(), headers.size())) {
+    if (pe->Pe32Plus && pe->Machine == 0x8664)
+      m.mode = disasm::CpuMode::X64;
     const auto &s = pe->Sections;
     if (!s.empty() && (s[0].Characteristics & debuginfo::kSectionCode)) {
       m.codeBegin = handle + s[0].VirtualAddress;
@@ -87,8 +89,11 @@ int32_t TraceCaches::AddModule(const ITraceTarget &target, uint32_t handle,
       m.codeBegin = handle + pe->BaseOfCode;
       m.codeEnd = m.codeBegin + pe->SizeOfCode;
     }
-    m.dataBegin = handle + pe->BaseOfData;
-    m.dataEnd = m.dataBegin + pe->SizeOfInitializedData + pe->SizeOfUninitializedData;
+    // A PE32+ header has no base of data: the data range stays empty.
+    if (!pe->Pe32Plus) {
+      m.dataBegin = handle + pe->BaseOfData;
+      m.dataEnd = m.dataBegin + pe->SizeOfInitializedData + pe->SizeOfUninitializedData;
+    }
     if (pe->AddressOfEntryPoint)
       m.entryPoint = handle + pe->AddressOfEntryPoint;
     if (!pe->DataDirectories.empty())
@@ -103,14 +108,14 @@ int32_t TraceCaches::AddModule(const ITraceTarget &target, uint32_t handle,
     m.helpers.handleAutoException = model.FindPublic(true, "System", "@HandleAutoException", true);
     m.helpers.halt = model.FindPublic(true, "System", "@Halt0", true);
     for (const auto &n : names.noReturn)
-      if (uint32_t a = PublicByName(model, n))
+      if (uint64_t a = PublicByName(model, n))
         m.noReturn.push_back(a);
   }
   modules_.push_back(std::move(m));
   return int32_t(modules_.size() - 1);
 }
 
-int32_t TraceCaches::ModuleOf(uint32_t a) const {
+int32_t TraceCaches::ModuleOf(uint64_t a) const {
   for (size_t i = 0; i < modules_.size(); ++i) {
     const auto &m = modules_[i];
     if ((m.codeBegin < a && a < m.codeEnd) || (m.dataBegin < a && a < m.dataEnd))
@@ -119,12 +124,12 @@ int32_t TraceCaches::ModuleOf(uint32_t a) const {
   return -1;
 }
 
-int32_t TraceCaches::FindFunction(uint32_t entry) const {
+int32_t TraceCaches::FindFunction(uint64_t entry) const {
   auto it = byEntry_.find(entry);
   return it == byEntry_.end() ? -1 : it->second;
 }
 
-std::string TraceCaches::NameAt(const ITraceTarget &target, uint32_t address,
+std::string TraceCaches::NameAt(const ITraceTarget &target, uint64_t address,
                                 const RuntimeNames &names) {
   int32_t mi = ModuleOf(address);
   if (mi < 0) {
@@ -135,19 +140,19 @@ std::string TraceCaches::NameAt(const ITraceTarget &target, uint32_t address,
   if (mi < 0)
     return {};
   const ModuleEntry &m = modules_[size_t(mi)];
-  if (m.mapFile) {
+  if (m.mapFile && FitsModel(address)) {
     const TMfPublic p = m.mapFile->FindPublic(address);
     if (p.IsValid && p.Address == address)
       return p.Name;
   }
   auto it = std::lower_bound(m.exports.begin(), m.exports.end(), address,
-                             [](const ExportEntry &e, uint32_t a) { return e.address < a; });
+                             [](const ExportEntry &e, uint64_t a) { return e.address < a; });
   if (it != m.exports.end() && it->address == address)
     return it->name;
   return {};
 }
 
-int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
+int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint64_t entry,
                                      const std::string &name, int32_t module, bool forceValid,
                                      const RuntimeNames &names) {
   if (module < 0)
@@ -158,11 +163,14 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
       module = AddModule(target, r.allocationBase, names);
   }
   disasm::AnalysisOptions options;
+  options.mode = defaultMode;
   std::shared_ptr<const TMapFile> model;
   if (module >= 0) {
     ModuleEntry &m = modules_[size_t(module)];
+    options.mode = m.mode;
     // The landing pads of a C++ function belong to it although no jump reaches them.
-    if (m.ehFrameEnd > m.ehFrameBegin) {
+    // The unwind table reader works on 32-bit addresses (the tables of x86-32 images).
+    if (m.ehFrameEnd > m.ehFrameBegin && m.ehFrameEnd <= UINT32_MAX) {
       if (!m.framesRead) {
         m.framesRead = true;
         m.frames = disasm::ReadFrameDescriptions(target.Memory(), m.ehFrameBegin, m.ehFrameEnd);
@@ -170,14 +178,14 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
                   [](const auto &x, const auto &y) { return x.begin < y.begin; });
       }
       auto it = std::upper_bound(m.frames.begin(), m.frames.end(), entry,
-                                 [](uint32_t a, const auto &f) { return a < f.begin; });
+                                 [](uint64_t a, const auto &f) { return a < f.begin; });
       if (it != m.frames.begin() && entry < std::prev(it)->end && std::prev(it)->lsda) {
         const std::vector<uint32_t> pads = disasm::LandingPads(target.Memory(), *std::prev(it));
         options.extraEntries.assign(pads.begin(), pads.end());
       }
     }
-    const uint32_t lo = m.dataEnd > m.dataBegin ? std::min(m.codeBegin, m.dataBegin) : m.codeBegin;
-    const uint32_t hi = m.dataEnd > m.dataBegin ? std::max(m.codeEnd, m.dataEnd) : m.codeEnd;
+    const uint64_t lo = m.dataEnd > m.dataBegin ? std::min(m.codeBegin, m.dataBegin) : m.codeBegin;
+    const uint64_t hi = m.dataEnd > m.dataBegin ? std::max(m.codeEnd, m.dataEnd) : m.codeEnd;
     if (hi > lo) {
       options.rangeBegin = lo;
       options.rangeEnd = hi;
@@ -187,7 +195,9 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
         options.helpers = m.helpers;
       options.noReturn.assign(m.noReturn.begin(), m.noReturn.end());
       model = m.mapFile;
-      options.isOtherFunction = [model, entry](uint32_t t) {
+      options.isOtherFunction = [model, entry](uint64_t t) {
+        if (!FitsModel(t))
+          return false;
         const TMfPublic p = model->FindPublic(t);
         return t != entry && p.IsValid && p.Address == t;
       };
@@ -209,7 +219,7 @@ int32_t TraceCaches::AnalyseAndStore(const ITraceTarget &target, uint32_t entry,
   return index;
 }
 
-int32_t TraceCaches::AddFunction(const ITraceTarget &target, uint32_t entry,
+int32_t TraceCaches::AddFunction(const ITraceTarget &target, uint64_t entry,
                                  const std::string &name, int32_t module, bool approve,
                                  bool forceValid, const RuntimeNames &names) {
   if (entry == 0)
@@ -228,11 +238,11 @@ int32_t TraceCaches::AddFunction(const ITraceTarget &target, uint32_t entry,
     work.pop_back();
     if (approve)
       functions_[size_t(fi)].approved = true;
-    std::vector<uint32_t> jumps;
+    std::vector<uint64_t> jumps;
     for (const auto &fc : functions_[size_t(fi)].fi.FarCalls)
       if (!fc.Call && fc.Target)
         jumps.push_back(fc.Target);
-    for (uint32_t t : jumps) {
+    for (uint64_t t : jumps) {
       if (int32_t e = FindFunction(t); e >= 0) {
         if (approve)
           Approve(e);

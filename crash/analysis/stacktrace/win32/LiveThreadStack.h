@@ -18,6 +18,9 @@ struct ThreadSnapshot {
   uintptr_t ip = 0, sp = 0, fp = 0;
   StackRange stack;
   bool wasSuspended = false; // the thread was already suspended before we looked
+  // x86-64 builds: all the general registers and RIP, the start of the unwind walk.
+  bool hasX64 = false;
+  X64Context x64;
 };
 
 // The range from a stack pointer to the end of its memory region (VirtualQuery). False when
@@ -30,23 +33,25 @@ bool ThreadStackBounds(void *thread, uintptr_t &base, uintptr_t &limit);
 
 // Registers and stack range of a thread. Another thread is suspended for the moment of reading
 // (it needs THREAD_GET_CONTEXT and THREAD_SUSPEND_RESUME); the calling thread reads its own
-// context. `context` may instead point to a CONTEXT recorded earlier (an exception's).
+// context, as it will be when this function has returned. `context` may instead point to a
+// CONTEXT recorded earlier (an exception's). x86-64 builds keep the full registers (hasX64).
 bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context = nullptr);
 
-// The addresses of a snapshot fit the tracer (an x86-32 process, or everything below 4 GiB).
+// The snapshot has a stack range to trace.
 bool Traceable(const ThreadSnapshot &snapshot);
 
-// The list prepared at catch time over the live stack; empty when it cannot be made.
+// The list prepared at catch time over the live stack; empty when it cannot be made. x86-64
+// builds unwind from the snapshot's registers (PrepareStackX64).
 std::vector<PreStackItem> PrepareLiveStack(const ThreadSnapshot &snapshot, bool isException,
-                                           uint32_t exceptAddr);
+                                           uint64_t exceptAddr);
 // The same over the calling thread's own stack at a raise (the snapshot's range lies between the
 // caller's stack pointer and the stack's end): the stack is read in place, other memory through
 // the guarded read.
-std::vector<PreStackItem> PrepareOwnStack(const ThreadSnapshot &snapshot, uint32_t exceptAddr);
+std::vector<PreStackItem> PrepareOwnStack(const ThreadSnapshot &snapshot, uint64_t exceptAddr);
 
 // Traces the snapshot with the process-wide caches. The request's stack range, frame pointer
-// and (when 0) current address are taken from the snapshot. False when the process is not an
-// x86-32 process: the tracer reads x86-32 code and stacks only.
+// and (when 0) current address are taken from the snapshot; x86-64 builds trace in x86-64 mode
+// from the snapshot's registers. False when the snapshot has no stack range.
 bool TraceLiveThread(const ThreadSnapshot &snapshot, TraceRequest request, TraceResult &result);
 
 } // namespace tidewell::stacktrace

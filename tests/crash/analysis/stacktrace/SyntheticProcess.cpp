@@ -81,10 +81,19 @@ void SyntheticProcess::AddImage(const std::string &fileName, uint32_t base, uint
   regions_[base] = std::move(r);
 }
 
-void SyntheticProcess::AddPlain(uint32_t base, uint32_t size) {
+void SyntheticProcess::AddPlain(uint64_t base, uint32_t size) {
   Region r;
   r.base = base;
   r.bytes.assign(size, 0);
+  regions_[base] = std::move(r);
+}
+
+void SyntheticProcess::AddRegion(uint64_t base, std::vector<uint8_t> bytes, bool image, const std::string &fileName) {
+  Region r;
+  r.base = base;
+  r.bytes = std::move(bytes);
+  r.image = image;
+  r.fileName = fileName;
   regions_[base] = std::move(r);
 }
 
@@ -92,8 +101,8 @@ TMapFile &SyntheticProcess::DebugInfo(uint32_t base) {
   Region &r = regions_.at(base);
   if (!r.debugInfo) {
     r.debugInfo = std::make_shared<TMapFile>();
-    const uint32_t codeEnd = base + uint32_t(r.bytes.size()) - 0x1000;
-    r.debugInfo->SetBounds(base + 0x1000, codeEnd, codeEnd, base + uint32_t(r.bytes.size()));
+    const uint64_t codeEnd = r.base + r.bytes.size() - 0x1000;
+    r.debugInfo->SetBounds(base + 0x1000, uint32_t(codeEnd), uint32_t(codeEnd), uint32_t(r.base + r.bytes.size()));
     r.debugInfo->SetModuleFileName(r.fileName);
   }
   return *r.debugInfo;
@@ -105,38 +114,43 @@ void SyntheticProcess::SetUnwindTables(uint32_t base, uint32_t begin, uint32_t e
   r.ehFrameEnd = end;
 }
 
-const SyntheticProcess::Region *SyntheticProcess::Find(uint32_t address) const {
+const SyntheticProcess::Region *SyntheticProcess::Find(uint64_t address) const {
   auto it = regions_.upper_bound(address);
   if (it == regions_.begin())
     return nullptr;
   --it;
   const Region &r = it->second;
-  return uint64_t(address) < uint64_t(r.base) + r.bytes.size() ? &r : nullptr;
+  return address - r.base < r.bytes.size() ? &r : nullptr;
 }
 
-uint8_t *SyntheticProcess::At(uint32_t address, uint32_t count) {
+uint8_t *SyntheticProcess::At(uint64_t address, uint32_t count) {
   const Region *r = Find(address);
-  if (!r || uint64_t(address) + count > uint64_t(r->base) + r->bytes.size())
+  if (!r || address - r->base + count > r->bytes.size())
     throw std::out_of_range("synthetic address not mapped");
   return const_cast<uint8_t *>(r->bytes.data()) + (address - r->base);
 }
 
-void SyntheticProcess::Put32(uint32_t address, uint32_t value) { Put32At(At(address, 4), value); }
+void SyntheticProcess::Put32(uint64_t address, uint32_t value) { Put32At(At(address, 4), value); }
+
+void SyntheticProcess::Put64(uint64_t address, uint64_t value) {
+  Put32(address, uint32_t(value));
+  Put32(address + 4, uint32_t(value >> 32));
+}
 
 bool SyntheticProcess::Read(uint64_t address, void *buffer, uint32_t count) const {
   ++reads;
   if (count == 0)
     return true;
-  if (address > UINT32_MAX) // a 32-bit process
+  if (address > UINT32_MAX && !wide) // a 32-bit process
     return false;
-  const Region *r = Find(uint32_t(address));
-  if (!r || uint64_t(address) + count > uint64_t(r->base) + r->bytes.size())
+  const Region *r = Find(address);
+  if (!r || count > r->bytes.size() - (address - r->base))
     return false;
   std::memcpy(buffer, r->bytes.data() + (address - r->base), count);
   return true;
 }
 
-MemoryRegion SyntheticProcess::Query(uint32_t address) const {
+MemoryRegion SyntheticProcess::Query(uint64_t address) const {
   if (onQuery)
     onQuery(address);
   MemoryRegion m;
@@ -148,7 +162,7 @@ MemoryRegion SyntheticProcess::Query(uint32_t address) const {
   return m;
 }
 
-ModuleFacts SyntheticProcess::DescribeModule(uint32_t handle) const {
+ModuleFacts SyntheticProcess::DescribeModule(uint64_t handle) const {
   ModuleFacts f;
   auto it = regions_.find(handle);
   if (it == regions_.end() || !it->second.image)

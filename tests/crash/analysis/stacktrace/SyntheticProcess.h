@@ -17,13 +17,13 @@ namespace tidewell::stacktrace::test {
 class SyntheticProcess : public ITraceTarget, public disasm::MemoryReader {
 public:
   struct Region {
-    uint32_t base = 0;
+    uint64_t base = 0;
     std::vector<uint8_t> bytes;
     bool image = false;
     std::string fileName;
     bool isExecutable = false;
     std::shared_ptr<TMapFile> debugInfo;
-    uint32_t ehFrameBegin = 0, ehFrameEnd = 0;
+    uint64_t ehFrameBegin = 0, ehFrameEnd = 0;
   };
 
   // An image at `base`: headers, code section at base + 0x1000 of `codeSize` bytes, and a data
@@ -31,29 +31,34 @@ public:
   void AddImage(const std::string &fileName, uint32_t base, uint32_t codeSize, bool isExecutable,
                 const std::vector<std::pair<uint32_t, std::string>> &exports = {});
   // Committed memory that belongs to no module (stacks, heap, generated code).
-  void AddPlain(uint32_t base, uint32_t size);
+  void AddPlain(uint64_t base, uint32_t size);
+  // Bytes of a region made elsewhere (a PE32+ image built by a test), as an image or plain.
+  void AddRegion(uint64_t base, std::vector<uint8_t> bytes, bool image, const std::string &fileName = {});
   // Debug information for the image at `base`, with the image's bounds; fill it and call Seal().
   TMapFile &DebugInfo(uint32_t base);
   // The unwind tables of the image at `base` lie at [begin, end).
   void SetUnwindTables(uint32_t base, uint32_t begin, uint32_t end);
 
-  uint8_t *At(uint32_t address, uint32_t count = 1);
-  void Put32(uint32_t address, uint32_t value);
+  uint8_t *At(uint64_t address, uint32_t count = 1);
+  void Put32(uint64_t address, uint32_t value);
+  void Put64(uint64_t address, uint64_t value);
 
   // --- ITraceTarget ---
   const disasm::MemoryReader &Memory() const override { return *this; }
-  MemoryRegion Query(uint32_t address) const override;
-  ModuleFacts DescribeModule(uint32_t handle) const override;
+  MemoryRegion Query(uint64_t address) const override;
+  ModuleFacts DescribeModule(uint64_t handle) const override;
   // --- MemoryReader ---
   bool Read(uint64_t address, void *buffer, uint32_t count) const override;
 
   // Called on every Query; may throw to stand for a failing platform call.
-  std::function<void(uint32_t)> onQuery;
+  std::function<void(uint64_t)> onQuery;
+  // Addresses above 4 GiB can be read (a 64-bit process); otherwise reads there fail.
+  bool wide = false;
   mutable uint64_t reads = 0;
 
 private:
-  const Region *Find(uint32_t address) const;
-  std::map<uint32_t, Region> regions_;
+  const Region *Find(uint64_t address) const;
+  std::map<uint64_t, Region> regions_;
 };
 
 // Emits x86-32 code at an address of the process.

@@ -1,5 +1,7 @@
 // The live binding: stack ranges, registers of a suspended thread, reads of its stack, and the
-// module facts of this process. The trace itself is checked natively on synthetic memory.
+// module facts of this process; in x86-64 builds the system's unwind steps against the portable
+// ones and a trace of a waiting thread. The tracer's choices are checked natively on synthetic
+// memory.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -113,6 +115,61 @@ TEST(LiveThreadStack, TracesAWaitingThread) {
   ASSERT_TRUE(traced);
   ASSERT_FALSE(result.items.empty());
   EXPECT_TRUE(result.items.front().IsTop);
+#if defined(_WIN64)
+  // The thread waits in the system, called from Waiter in this executable: a frame of the
+  // walk lies in it, further out than the top.
+  EXPECT_TRUE(snapshot.hasX64);
+  bool ownFrame = false;
+  for (size_t i = 1; i < result.items.size(); ++i)
+    ownFrame = ownFrame || result.items[i].ModuleName.find("stacktrace_win32_tests") != std::string::npos;
+  EXPECT_TRUE(ownFrame) << result.text;
+  // x86-64 lines carry 16 address digits.
+  EXPECT_EQ(result.text.find(' '), 16u) << result.text;
+#endif
 }
+
+#if defined(_WIN64)
+__attribute__((noinline)) void CaptureHere(CONTEXT &ctx) { RtlCaptureContext(&ctx); }
+
+// The system's steps and the portable ones agree on this thread's own frames.
+TEST(LiveThreadStack, SystemAndPortableUnwindAgree) {
+  CONTEXT ctx{};
+  CaptureHere(ctx);
+  X64Context system;
+  const DWORD64 gpr[16] = {ctx.Rax, ctx.Rcx, ctx.Rdx, ctx.Rbx, ctx.Rsp, ctx.Rbp, ctx.Rsi, ctx.Rdi,
+                           ctx.R8,  ctx.R9,  ctx.R10, ctx.R11, ctx.R12, ctx.R13, ctx.R14, ctx.R15};
+  for (size_t i = 0; i < 16; ++i)
+    system.gpr[i] = gpr[i];
+  system.rip = ctx.Rip;
+  X64Context portable = system;
+  const LiveTraceTarget &live = LiveTraceTarget::Instance();
+  const MemoryPeSource memory(live.Memory());
+  int steps = 0;
+  for (; steps < 8 && system.rip; ++steps) {
+    const MemoryRegion region = live.Query(portable.rip);
+    ASSERT_TRUE(region.committed && region.image) << std::hex << portable.rip;
+    const X64UnwindResult a = live.UnwindX64(system);
+    const X64UnwindResult b = UnwindX64Frame(memory, region.allocationBase, portable);
+    ASSERT_TRUE(X64UnwindSucceeded(a)) << X64UnwindResultName(a);
+    ASSERT_TRUE(X64UnwindSucceeded(b)) << X64UnwindResultName(b);
+    EXPECT_EQ(system.rip, portable.rip) << "step " << steps;
+    EXPECT_EQ(system.gpr[kX64Rsp], portable.gpr[kX64Rsp]) << "step " << steps;
+  }
+  EXPECT_GE(steps, 2); // this test, then the test framework
+}
+
+// The list made at a raise over this thread's own stack holds its callers as unwound frames.
+TEST(LiveThreadStack, OwnStackIsPreparedFromTheRegisters) {
+  ThreadSnapshot snapshot;
+  ASSERT_TRUE(CaptureThread(GetCurrentThread(), snapshot));
+  ASSERT_TRUE(snapshot.hasX64);
+  const std::vector<PreStackItem> list = PrepareOwnStack(snapshot, 0);
+  ASSERT_FALSE(list.empty());
+  EXPECT_TRUE(list.back().dontKill);
+  const std::vector<PreStackItem> guarded = PrepareLiveStack(snapshot, false, 0);
+  ASSERT_FALSE(guarded.empty());
+  EXPECT_EQ(guarded.back().afterInstr, list.back().afterInstr);
+}
+#endif
 
 } // namespace
