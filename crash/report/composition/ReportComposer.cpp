@@ -209,6 +209,8 @@ void KXReportComposer::AddThreadSection(TIKXException &e, State &state, KXCompos
       entry.stackTop = capture.stackEnd;
       entry.ebp = capture.framePointer;
       entry.currentAddr = capture.instructionPointer;
+      if (crashed && snapshot.context && snapshot.context->rsp == capture.stackPointer)
+        entry.registers = snapshot.context;
       if (auto alert = e.ProgressAlert()) {
         uint64_t size = entry.stackTop > entry.stackBottom ? entry.stackTop - entry.stackBottom : 0;
         alert->AddArea(int64_t(std::min<uint64_t>(size, uint64_t(INT64_MAX) / 100) * 100), e.GetPleaseWaitText());

@@ -58,6 +58,9 @@ struct KXThreadStack {
   uint32_t threadId = 0;
   uint32_t creatorTid = 0;
   std::vector<tidewell::stacktrace::PreStackItem> preparedStack;
+  // The crashed thread's registers at the exception, when it has a context: an x86-64 trace
+  // starts from them.
+  std::optional<KXRegisterContext> registers;
 };
 
 struct KXTraceOptions {

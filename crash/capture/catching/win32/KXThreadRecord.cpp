@@ -27,16 +27,7 @@ void PrepareRaisingStack(KXThreadRecord &record, const CONTEXT &context, std::ui
   tPreparing = true;
   try {
     tidewell::stacktrace::ThreadSnapshot snapshot;
-#if defined(__x86_64__)
-    snapshot.ip = context.Rip;
-    snapshot.sp = context.Rsp;
-    snapshot.fp = context.Rbp;
-#else
-    snapshot.ip = context.Eip;
-    snapshot.sp = context.Esp;
-    snapshot.fp = context.Ebp;
-#endif
-    if (tidewell::stacktrace::StackRangeOf(snapshot.sp, snapshot.stack))
+    if (tidewell::stacktrace::CaptureThread(GetCurrentThread(), snapshot, &context))
       record.prepared = tidewell::stacktrace::PrepareOwnStack(snapshot, exceptAddr);
   } catch (...) {
     record.prepared.clear();

@@ -93,6 +93,9 @@ public:
   }
 };
 
+// The code of this process.
+constexpr disasm::CpuMode kCpuMode = sizeof(void *) == 8 ? disasm::CpuMode::X64 : disasm::CpuMode::X86;
+
 stacktrace::ThreadSnapshot SnapshotOf(const KXThreadStack &thread) {
   stacktrace::ThreadSnapshot s;
   s.ip = uintptr_t(thread.currentAddr);
@@ -100,6 +103,19 @@ stacktrace::ThreadSnapshot SnapshotOf(const KXThreadStack &thread) {
   s.fp = uintptr_t(thread.ebp);
   s.stack.bottom = uintptr_t(thread.stackBottom);
   s.stack.top = uintptr_t(thread.stackTop);
+#if defined(_WIN64)
+  // The crashed thread is walked from the registers of its exception.
+  if (const auto &r = thread.registers; r && r->x64) {
+    using namespace stacktrace;
+    const uint64_t gpr[16] = {r->rax, r->rcx, r->rdx, r->rbx, r->rsp, r->rbp, r->rsi, r->rdi,
+                              r->r8,  r->r9,  r->r10, r->r11, r->r12, r->r13, r->r14, r->r15};
+    std::copy(std::begin(gpr), std::end(gpr), s.x64.gpr.begin());
+    s.x64.rip = r->rip;
+    s.x64.known = kX64KnownAll;
+    s.hasX64 = true;
+    s.ip = uintptr_t(r->rip);
+  }
+#endif
   return s;
 }
 } // namespace
@@ -366,10 +382,9 @@ bool KXLiveReportFacts::CaptureThread(uint32_t threadId, const KXCrashedStackHin
     return false;
 
   if (hint) {
-    // The crashed thread is traced from where the exception left it. The register context holds
-    // 32-bit registers, which are whole stack pointers only in a 32-bit process.
+    // The crashed thread is traced from where the exception left it.
     uintptr_t sp = 0, fp = 0;
-    if (hint->hasContext && sizeof(void *) == 4) {
+    if (hint->hasContext) {
       sp = hint->contextEsp;
       fp = hint->contextEbp;
     } else if (hint->caughtEsp) {
@@ -393,9 +408,9 @@ bool KXLiveReportFacts::CaptureThread(uint32_t threadId, const KXCrashedStackHin
 }
 
 std::vector<stacktrace::PreStackItem> KXLiveReportFacts::PrepareStack(const KXThreadStack &thread) {
-  if (thread.exceptAddr > UINT32_MAX || !stacktrace::Traceable(SnapshotOf(thread)))
+  if (!stacktrace::Traceable(SnapshotOf(thread)))
     return {}; // a stack that cannot be traced needs no candidates
-  return stacktrace::PrepareLiveStack(SnapshotOf(thread), thread.exceptThread, uint32_t(thread.exceptAddr));
+  return stacktrace::PrepareLiveStack(SnapshotOf(thread), thread.exceptThread, thread.exceptAddr);
 }
 
 stacktrace::TraceResult KXLiveReportFacts::TraceThread(const KXThreadStack &thread, const KXTraceOptions &options) {
@@ -403,10 +418,10 @@ stacktrace::TraceResult KXLiveReportFacts::TraceThread(const KXThreadStack &thre
   request.hideUglyItems = options.hideUglyItems;
   request.showRelativeAddrs = options.showRelativeAddrs;
   request.showRelativeLines = options.showRelativeLines;
-  request.currentAddr = thread.exceptAddr <= UINT32_MAX ? uint32_t(thread.exceptAddr) : 0;
+  request.currentAddr = thread.exceptAddr;
   request.isException = thread.exceptThread;
   request.extException = thread.extException;
-  request.creator = thread.creatorAddr <= UINT32_MAX ? uint32_t(thread.creatorAddr) : 0;
+  request.creator = thread.creatorAddr;
   request.bcbTermination = thread.bcbTermination;
   request.preparedStack = thread.preparedStack.empty() ? nullptr : &thread.preparedStack;
   request.abort = options.abort;
@@ -426,11 +441,9 @@ __attribute__((noinline)) std::string KXLiveReportFacts::LocationLine(uint64_t a
                                                                       bool showRelativeLines) {
   if (address == 0)
     address = uint64_t(uintptr_t(__builtin_return_address(0))) - 1;
-  if (address > UINT32_MAX)
-    return Hex8(address) + (showRelativeAddrs ? " +0" : "") + " ???";
   const stacktrace::CachedTraceTarget target(stacktrace::LiveTraceTarget::Instance());
-  return stacktrace::LocationLine(stacktrace::TraceCaches::Process(), target, uint32_t(address), showRelativeAddrs,
-                                  showRelativeLines);
+  return stacktrace::LocationLine(stacktrace::TraceCaches::Process(), target, address, showRelativeAddrs,
+                                  showRelativeLines, stacktrace::RuntimeNames::Default(), kCpuMode);
 }
 
 uint64_t KXLiveReportFacts::RegionEnd(uint64_t address) {
@@ -456,7 +469,7 @@ std::string KXLiveReportFacts::Disassemble(uint64_t functionStart, uint64_t exce
   static const LiveSymbols symbols;
   disasm::DisassemblyOptions options;
   options.symbols = &symbols;
-  options.analysis.mode = sizeof(void *) == 8 ? disasm::CpuMode::X64 : disasm::CpuMode::X86;
+  options.analysis.mode = kCpuMode;
   const disasm::PageCachedMemory memory(stacktrace::LiveTraceTarget::Instance().Memory());
   return disasm::DisassembleFunction(memory, functionStart, exceptAddr, limit, format, options);
 }
