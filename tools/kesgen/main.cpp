@@ -60,9 +60,10 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "kesgen: cannot read %s\n", !exe ? exePath.c_str() : outPath.c_str());
       return 1;
     }
-    // Checksum A sits right after the marker, the length and the version of a version-3 container.
-    if (container->size() < 34 || (*container)[18] != 3) {
-      std::fprintf(stderr, "kesgen: %s is not a version-3 container\n", outPath.c_str());
+    // Checksum A sits right after the marker, the length and the version of a version-3 or
+    // version-4 container.
+    if (container->size() < 34 || ((*container)[18] != 3 && (*container)[18] != 4)) {
+      std::fprintf(stderr, "kesgen: %s is not a version-3 or version-4 container\n", outPath.c_str());
       return 1;
     }
     const uint8_t *p = container->data() + 22;

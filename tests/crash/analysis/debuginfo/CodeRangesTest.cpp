@@ -10,7 +10,7 @@ namespace {
 
 using kesgen::CodeRange;
 using kesgen::InlinedCall;
-using Lines = std::vector<std::pair<int32_t, uint32_t>>;
+using Lines = std::vector<std::pair<int32_t, uint64_t>>;
 
 kesgen::Sections SectionsOf(const debuginfo_sample::Sample &s) {
   kesgen::Sections d;
@@ -139,7 +139,7 @@ TEST_F(FunctionLinesTest, TheLineInEffectReturnsAfterInlinedCode) {
 TEST_F(FunctionLinesTest, SeveralRowsAtOneAddressAndDamagedRanges) {
   // The last row at an address is the one that counts.
   rows.insert(rows.begin() + 1, {0x1000, 1, 9});
-  EXPECT_EQ(Of({})[0], (std::pair<int32_t, uint32_t>{9, 0x1000}));
+  EXPECT_EQ(Of({})[0], (std::pair<int32_t, uint64_t>{9, 0x1000}));
   // Overlapping calls (not in sound information): the earlier keeps the shared part, and the
   // rows stay in strictly ascending address order.
   code.Calls = {{0x1004, 0x100c, 12}, {0x1008, 0x1009, 21}, {0x1008, 0x1014, 20}};

@@ -65,7 +65,7 @@ TEST(Lookup, Segments) {
 
 TEST(Lookup, LinesWithNextAndSegmentCheck) {
   TMapFile m = TwoUnits(0x1200);
-  uint32_t next = 0;
+  uint64_t next = 0;
   EXPECT_EQ(m.FindLine(0x1000, next), 5);
   EXPECT_EQ(next, 0x1008u);
   EXPECT_EQ(m.FindLine(0x103F, next), 6);
@@ -191,7 +191,7 @@ TEST(Building, MergeModes) {
     std::vector<std::string> out;
     for (const auto &s : m.Segments()) {
       char buf[64];
-      std::snprintf(buf, sizeof buf, "%s:%x+%x", s.Unit_.c_str(), s.StartAddress, s.Length);
+      std::snprintf(buf, sizeof buf, "%s:%x+%x", s.Unit_.c_str(), unsigned(s.StartAddress), s.Length);
       out.push_back(buf);
     }
     return out;
@@ -291,7 +291,7 @@ TEST(Bounds, OwnResourceFromTheImageFile) {
 class FakeLocator : public IModuleLocator {
 public:
   std::map<std::string, uint32_t> Times;
-  std::optional<Module> ModuleOfAddress(uint32_t address) override {
+  std::optional<Module> ModuleOfAddress(uint64_t address) override {
     if (address >= 0x400000 && address < 0x500000)
       return Module{"/x/App.exe", 0x400000};
     return std::nullopt;
@@ -371,7 +371,7 @@ TEST(Cache, DescriptionAndHooks) {
   EXPECT_EQ(ProcedureName(minimal, 0x10), "public%0 (App.exe)");
 
   int32_t line = 0;
-  uint32_t start = 0, end = 0;
+  uint64_t start = 0, end = 0;
   UpdateLine(*model, 0x401100, line, start, end);
   EXPECT_EQ(line, 131);
   EXPECT_EQ(end, 0x401110u);
