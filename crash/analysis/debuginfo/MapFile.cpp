@@ -476,7 +476,8 @@ bool TMapFile::LoadContainer(const uint8_t *data, size_t size, bool mayUseCompan
 bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal, bool wide) {
   kx::ByteReader r(data, size);
   struct Seg {
-    uint32_t start, length;
+    uint64_t start;
+    uint32_t length;
     std::string unit;
     bool lines;
   };
