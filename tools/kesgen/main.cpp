@@ -19,7 +19,8 @@ int Usage() {
                "--source-root; give it once for each tree (the program's, the reporter's).\n"
                "Inlined code is given the line of its call. --check tells whether\n"
                "CONTAINER was made from an image with the same code as EXE (after a relink that\n"
-               "embeds it, for instance).\n");
+               "embeds it, for instance). EXE may be an i386 (PE32) or x86-64 (PE32+) image; the\n"
+               "container of an x86-64 image is always version 4, which names its machine.\n");
   return 2;
 }
 } // namespace
