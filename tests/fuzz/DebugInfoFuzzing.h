@@ -40,8 +40,9 @@ inline void ProbeModel(const TMapFile &m, const uint8_t *data, size_t size) {
   uint32_t probe = 0;
   if (size >= 4)
     std::memcpy(&probe, data + size - 4, 4);
-  for (uint32_t a : {probe, m.BaseOfCode(), m.TopOfCode(), m.BaseOfCode() + 0x10, m.EntryPoint(), 0u, 0xFFFFFFFFu}) {
-    uint32_t next = 0;
+  for (uint64_t a : {uint64_t(probe), m.BaseOfCode(), m.TopOfCode(), m.BaseOfCode() + 0x10, m.EntryPoint(),
+                     uint64_t(0), uint64_t(0xFFFFFFFFu), ~uint64_t(0)}) {
+    uint64_t next = 0;
     m.FindLine(a, next);
     m.FindLine(a);
     m.FindSegment(true, a);

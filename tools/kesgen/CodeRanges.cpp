@@ -239,13 +239,16 @@ public:
           return false;
         }
         const int32_t line = int32_t(std::min<uint64_t>(e.CallLine, std::numeric_limits<int32_t>::max()));
+        // Sums of a base and an offset can leave the unit's address width: not our code.
+        const uint8_t as = u.Encoding.AddressSize;
+        const uint64_t maxAddress = as >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * as)) - 1;
         for (const auto &[low, high] : ranges) {
-          if (low >= high || high > UINT32_MAX) // empty, or beyond 32-bit addresses: not our code
+          if (low >= high || high > maxAddress) // empty, or beyond the unit's addresses
             continue;
           if (function)
-            out.Functions.push_back({uint32_t(low), uint32_t(high)});
+            out.Functions.push_back({low, high});
           else
-            out.Calls.push_back({uint32_t(low), uint32_t(high), line});
+            out.Calls.push_back({low, high, line});
         }
       }
       if (a->Children) {

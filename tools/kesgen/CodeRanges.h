@@ -13,14 +13,14 @@
 namespace kesgen {
 
 struct CodeRange {
-  uint32_t Low = 0;  // first address of the range
-  uint32_t High = 0; // first address after it
+  uint64_t Low = 0;  // first address of the range
+  uint64_t High = 0; // first address after it
   bool operator==(const CodeRange &) const = default;
 };
 
 struct InlinedCall {
-  uint32_t Low = 0;
-  uint32_t High = 0;
+  uint64_t Low = 0;
+  uint64_t High = 0;
   int32_t CallLine = 0;
   bool operator==(const InlinedCall &) const = default;
 };

@@ -143,7 +143,7 @@ bool ReadProgram(Cursor &c, uint64_t end, bool dwarf64, const Sections &s, LineP
     isStmt = defaultIsStmt;
   };
   auto emit = [&](bool endSequence) {
-    prog.Rows.push_back({uint32_t(address), file, int32_t(line), isStmt, endSequence});
+    prog.Rows.push_back({address, file, int32_t(line), isStmt, endSequence});
   };
   while (c.Ok() && c.Pos() < end) {
     uint32_t op = uint32_t(c.Fixed(1));
@@ -254,23 +254,23 @@ std::vector<LineProgram> ReadLinePrograms(const Sections &s, std::string &error)
   return programs;
 }
 
-std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow> rows, uint32_t start,
-                                                        uint32_t end, uint32_t file, const CodeRanges &code,
+std::vector<std::pair<int32_t, uint64_t>> FunctionLines(std::span<const LineRow> rows, uint64_t start,
+                                                        uint64_t end, uint32_t file, const CodeRanges &code,
                                                         bool statementsOnly) {
   // The inlined ranges within the function; where ranges overlap (they do not in sound
   // information) the earlier one keeps the shared part.
   struct Piece {
-    uint32_t Low, High;
+    uint64_t Low, High;
     int32_t Line;
   };
   std::vector<Piece> pieces;
   auto call = std::lower_bound(code.Calls.begin(), code.Calls.end(), start,
-                               [](const InlinedCall &c, uint32_t a) { return c.Low < a; });
+                               [](const InlinedCall &c, uint64_t a) { return c.Low < a; });
   if (call != code.Calls.begin())
     --call; // one starting before the function may reach into it
-  uint32_t covered = start;
+  uint64_t covered = start;
   for (; call != code.Calls.end() && call->Low < end; ++call) {
-    const uint32_t low = std::max({call->Low, start, covered}), high = std::min(call->High, end);
+    const uint64_t low = std::max({call->Low, start, covered}), high = std::min(call->High, end);
     if (low < high) {
       pieces.push_back({low, high, call->CallLine});
       covered = high;
@@ -280,7 +280,7 @@ std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow>
   // (no .debug_info, or a damaged one), all of [start, end) counts as the function's code.
   std::vector<CodeRange> body;
   auto range = std::upper_bound(code.Functions.begin(), code.Functions.end(), start,
-                                [](uint32_t a, const CodeRange &r) { return a < r.Low; });
+                                [](uint64_t a, const CodeRange &r) { return a < r.Low; });
   if (range != code.Functions.begin())
     --range;
   for (; range != code.Functions.end() && range->Low < end; ++range)
@@ -289,14 +289,14 @@ std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow>
   if (body.empty())
     body.push_back({start, end});
 
-  auto byAddress = [](const LineRow &r, uint32_t a) { return r.Address < a; };
+  auto byAddress = [](const LineRow &r, uint64_t a) { return r.Address < a; };
   const auto first = std::lower_bound(rows.begin(), rows.end(), start, byAddress);
   const auto last = std::lower_bound(first, rows.end(), end, byAddress);
   auto usable = [&](const LineRow &r) { return !r.EndSequence && (r.IsStmt || !statementsOnly); };
 
   // The addresses where the line may change: the rows, and where inlined code and the
   // function's described code start and end.
-  std::vector<uint32_t> points;
+  std::vector<uint64_t> points;
   for (auto r = first; r != last; ++r)
     if (usable(*r))
       points.push_back(r->Address);
@@ -309,11 +309,11 @@ std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow>
   while (!points.empty() && points.back() >= end)
     points.pop_back();
 
-  std::vector<std::pair<int32_t, uint32_t>> out;
+  std::vector<std::pair<int32_t, uint64_t>> out;
   auto r = first;
   const LineRow *current = nullptr, *currentOwn = nullptr; // the last rows at or before the point
   size_t piece = 0, part = 0;
-  for (uint32_t x : points) {
+  for (uint64_t x : points) {
     bool ownRowHere = false;
     for (; r != last && r->Address <= x; ++r) {
       if (!usable(*r))
@@ -370,7 +370,7 @@ std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, co
         name.assign(reinterpret_cast<const char *>(sym), strnlen(reinterpret_cast<const char *>(sym), 8));
       }
       if (!name.empty())
-        out.push_back({uint32_t(pe.ImageBase + pe.Sections[sectionNumber - 1].VirtualAddress + value), name});
+        out.push_back({pe.ImageBase + pe.Sections[sectionNumber - 1].VirtualAddress + value, name});
     }
     i += aux;
   }
@@ -382,8 +382,9 @@ std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, co
 bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFile &model,
                 Stats &stats, std::string &error) {
   auto pe = PeImage::Parse(exe.data(), exe.size());
-  if (!pe || pe->Pe32Plus) {
-    error = "not a 32-bit PE image";
+  if (!pe || (pe->Machine == kMachineI386) == pe->Pe32Plus ||
+      (pe->Machine != kMachineI386 && pe->Machine != kMachineAmd64)) {
+    error = "not an i386 (PE32) or x86-64 (PE32+) image";
     return false;
   }
   model.SetBounds(*pe, pe->ImageBase);
@@ -451,7 +452,7 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
     return std::any_of(roots.begin(), roots.end(), [&](const std::string &root) { return path.starts_with(root); });
   };
 
-  std::vector<std::pair<int32_t, uint32_t>> lines;
+  std::vector<std::pair<int32_t, uint64_t>> lines;
   std::map<std::string, int> units;
   std::vector<bool> isOwn(functions.size(), false);
   for (const LineProgram &prog : programs) {
@@ -460,13 +461,13 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
       if (!prog.Rows[i].EndSequence)
         continue;
       // One sequence: rows [first, i), ending at Rows[i].Address.
-      const uint32_t seqStart = prog.Rows[first].Address, seqEnd = prog.Rows[i].Address;
+      const uint64_t seqStart = prog.Rows[first].Address, seqEnd = prog.Rows[i].Address;
       auto f = std::lower_bound(functions.begin(), functions.end(), seqStart,
-                                [](const CoffFunction &c, uint32_t a) { return c.Address < a; });
+                                [](const CoffFunction &c, uint64_t a) { return c.Address < a; });
       size_t row = first;
       for (; f != functions.end() && f->Address < seqEnd; ++f) {
-        const uint32_t fs = f->Address;
-        const uint32_t fe = (f + 1 != functions.end() && (f + 1)->Address < seqEnd) ? (f + 1)->Address : seqEnd;
+        const uint64_t fs = f->Address;
+        const uint64_t fe = (f + 1 != functions.end() && (f + 1)->Address < seqEnd) ? (f + 1)->Address : seqEnd;
         while (row < i && prog.Rows[row].Address < fs)
           ++row;
         if (row >= i || prog.Rows[row].Address >= fe)
@@ -475,7 +476,9 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
         if (fileIndex >= prog.Files.size() || !own(prog.Files[fileIndex]))
           continue;
         std::string unit = Stem(prog.Files[fileIndex]);
-        model.AddSegment(true, fs, fe - fs, unit, true);
+        if (fe - fs > UINT32_MAX) // no function of an image is that long: a damaged table
+          continue;
+        model.AddSegment(true, fs, uint32_t(fe - fs), unit, true);
         units[unit]++;
         isOwn[f - functions.begin()] = true;
         const auto functionLines =
@@ -489,10 +492,12 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
   model.SortSegments();
   model.MergeSegments(true);
 
+  // Only the i386 symbol table puts an underscore before every name.
+  const auto symbolSource = pe->Pe32Plus ? debuginfo::SymbolSource::Plain : debuginfo::SymbolSource::CoffTable;
   for (size_t k = 0; k < functions.size(); ++k) {
     // Units are file names here, not name qualifiers: a class named like its file keeps its
     // name ("Exception.Exception" in unit Exception).
-    model.AddPublic(true, debuginfo::ReadableFunctionName(functions[k].Symbol, debuginfo::SymbolSource::CoffTable),
+    model.AddPublic(true, debuginfo::ReadableFunctionName(functions[k].Symbol, symbolSource),
                     functions[k].Address, false);
     stats.OwnFunctions += isOwn[k] ? 1 : 0;
   }

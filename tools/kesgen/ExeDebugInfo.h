@@ -1,5 +1,6 @@
 #pragma once
-// Reads the debug information of a linked 32-bit PE executable built by GCC: the COFF symbol
+// Reads the debug information of a linked PE executable (PE32 for i386 or PE32+ for x86-64)
+// built by GCC: the COFF symbol
 // table (function names and addresses) and the DWARF line tables (versions 2 to 5), and turns
 // them into the reporter's debug-information model: one unit per source file of our own code
 // (named after the file without its extension), functions named "Class.Method", and the line
@@ -18,7 +19,7 @@
 namespace kesgen {
 
 struct LineRow {
-  uint32_t Address = 0;
+  uint64_t Address = 0;
   uint32_t File = 0;
   int32_t Line = 0;
   bool IsStmt = true;
@@ -42,12 +43,12 @@ std::vector<LineProgram> ReadLinePrograms(const Sections &sections, std::string 
 // - outside the function's described code (alignment padding after it) the rows stand as they
 //   are, whatever their file.
 // With statementsOnly only rows that begin a statement count.
-std::vector<std::pair<int32_t, uint32_t>> FunctionLines(std::span<const LineRow> rows, uint32_t start,
-                                                        uint32_t end, uint32_t file, const CodeRanges &code,
+std::vector<std::pair<int32_t, uint64_t>> FunctionLines(std::span<const LineRow> rows, uint64_t start,
+                                                        uint64_t end, uint32_t file, const CodeRanges &code,
                                                         bool statementsOnly);
 
 struct CoffFunction {
-  uint32_t Address = 0;
+  uint64_t Address = 0;
   std::string Symbol; // as stored
 };
 

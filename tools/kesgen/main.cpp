@@ -19,7 +19,8 @@ int Usage() {
                "--source-root; give it once for each tree (the program's, the reporter's).\n"
                "Inlined code is given the line of its call. --check tells whether\n"
                "CONTAINER was made from an image with the same code as EXE (after a relink that\n"
-               "embeds it, for instance).\n");
+               "embeds it, for instance). EXE may be an i386 (PE32) or x86-64 (PE32+) image; the\n"
+               "container of an x86-64 image is always version 4, which names its machine.\n");
   return 2;
 }
 } // namespace
@@ -60,9 +61,10 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "kesgen: cannot read %s\n", !exe ? exePath.c_str() : outPath.c_str());
       return 1;
     }
-    // Checksum A sits right after the marker, the length and the version of a version-3 container.
-    if (container->size() < 34 || (*container)[18] != 3) {
-      std::fprintf(stderr, "kesgen: %s is not a version-3 container\n", outPath.c_str());
+    // Checksum A sits right after the marker, the length and the version of a version-3 or
+    // version-4 container.
+    if (container->size() < 34 || ((*container)[18] != 3 && (*container)[18] != 4)) {
+      std::fprintf(stderr, "kesgen: %s is not a version-3 or version-4 container\n", outPath.c_str());
       return 1;
     }
     const uint8_t *p = container->data() + 22;

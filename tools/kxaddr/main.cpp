@@ -2,7 +2,8 @@
 //   kxaddr EXE ADDRESS...
 // For each hexadecimal address (absolute at the image base) one line:
 //   address<TAB>module<TAB>unit<TAB>line<TAB>function
-// with empty fields, and 0 for the line, where unknown.
+// with empty fields, and 0 for the line, where unknown. Addresses have 8 digits for a 32-bit
+// image and 16 for a 64-bit one.
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/base/pe/PeImage.h"
 
@@ -23,10 +24,12 @@ int main(int argc, char **argv) {
   std::optional<debuginfo::PeImage> pe;
   if (exe)
     pe = debuginfo::PeImage::Parse(exe->data(), exe->size());
-  if (!pe || pe->ImageBase > 0xFFFFFFFFull) {
-    std::fprintf(stderr, "kxaddr: %s is not a readable 32-bit PE image\n", exePath.c_str());
+  if (!pe) {
+    std::fprintf(stderr, "kxaddr: %s is not a readable PE image\n", exePath.c_str());
     return 1;
   }
+  const bool wide = pe->Pe32Plus;
+  const unsigned long long maxAddress = wide ? ~0ull : 0xFFFFFFFFull;
   TMapFile model(true, exePath, pe->ImageBase, false, true);
   int status = 0;
   if (!model.IsValid()) {
@@ -42,12 +45,12 @@ int main(int argc, char **argv) {
     char *end = nullptr;
     errno = 0;
     unsigned long long value = std::strtoull(text, &end, 16);
-    if (errno || end == text || *end || value > 0xFFFFFFFFull) {
-      std::fprintf(stderr, "kxaddr: not a 32-bit hexadecimal address: %s\n", text);
+    if (errno || end == text || *end || value > maxAddress) {
+      std::fprintf(stderr, "kxaddr: not a %s-bit hexadecimal address: %s\n", wide ? "64" : "32", text);
       status = 1;
       continue;
     }
-    const uint32_t address = uint32_t(value);
+    const uint64_t address = value;
     const bool inImage = address >= pe->ImageBase && address - pe->ImageBase < pe->SizeOfImage;
     std::string unit, function;
     int32_t line = 0;
@@ -58,8 +61,8 @@ int main(int argc, char **argv) {
       if (pub.IsValid)
         function = pub.Name;
     }
-    std::printf("%08x\t%s\t%s\t%d\t%s\n", unsigned(address), inImage ? moduleName.c_str() : "",
-                unit.c_str(), int(line), function.c_str());
+    std::printf("%0*llx\t%s\t%s\t%d\t%s\n", wide ? 16 : 8, (unsigned long long)address,
+                inImage ? moduleName.c_str() : "", unit.c_str(), int(line), function.c_str());
   }
   return status;
 }

@@ -22,6 +22,7 @@ constexpr size_t kMarkerSize = 14;
 static_assert(sizeof(kMarker) - 1 == kMarkerSize);
 constexpr size_t kHeaderV2 = kMarkerSize + 8;  // marker, length, version
 constexpr size_t kHeaderV3 = kHeaderV2 + 12;   // + checksums A, B and the flag word
+constexpr size_t kHeaderV4 = kHeaderV3 + 4;    // + the image's machine
 constexpr uint32_t kFlagMinimal = 1;
 
 // Capacity growth of the three lists: 16 first, then by half of the current count.
@@ -41,8 +42,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool Contains(const TMfSegment &s, uint32_t address) { // start to start + length, both included
-  return address >= s.StartAddress && uint64_t(address) <= uint64_t(s.StartAddress) + s.Length;
+bool Contains(const TMfSegment &s, uint64_t address) { // start to start + length, both included
+  return address >= s.StartAddress && address - s.StartAddress <= s.Length;
 }
 
 } // namespace
@@ -115,7 +116,7 @@ FileModuleFiles &FileModuleFiles::Instance() {
 
 // ---------------------------------------------------------------- construction
 
-TMapFile::TMapFile(bool valid, const std::string &moduleFileName, uint32_t hInstance,
+TMapFile::TMapFile(bool valid, const std::string &moduleFileName, uint64_t hInstance,
                    bool codeOnly, bool onlyAcceptKesFile, IModuleFiles *files)
     : FCodeOnly(codeOnly), FHInstance(hInstance) {
   SetModuleFileName(moduleFileName);
@@ -157,8 +158,9 @@ bool TMapFile::LoadCompanionKes() {
   return kes && LoadContainer(kes->data(), kes->size(), false);
 }
 
-void TMapFile::SetBounds(const PeImage &pe, uint32_t hInstance) {
+void TMapFile::SetBounds(const PeImage &pe, uint64_t hInstance) {
   FHInstance = hInstance;
+  FMachine = pe.Machine;
   FSecondCodeOffset = FSecondCodeShift = 0;
   if (!pe.Sections.empty() && (pe.Sections[0].Characteristics & kSectionCode)) {
     const PeSection &first = pe.Sections[0];
@@ -180,8 +182,8 @@ void TMapFile::SetBounds(const PeImage &pe, uint32_t hInstance) {
   FTopOfData = FBaseOfData + pe.SizeOfInitializedData + pe.SizeOfUninitializedData;
 }
 
-void TMapFile::SetBounds(uint32_t baseOfCode, uint32_t topOfCode, uint32_t baseOfData,
-                         uint32_t topOfData) {
+void TMapFile::SetBounds(uint64_t baseOfCode, uint64_t topOfCode, uint64_t baseOfData,
+                         uint64_t topOfData) {
   FBaseOfCode = baseOfCode;
   FTopOfCode = topOfCode;
   FBaseOfData = baseOfData;
@@ -189,15 +191,16 @@ void TMapFile::SetBounds(uint32_t baseOfCode, uint32_t topOfCode, uint32_t baseO
   FSecondCodeOffset = FSecondCodeShift = 0;
 }
 
-uint32_t TMapFile::CodeAddress(uint32_t offset) const {
-  uint32_t address = FBaseOfCode + offset;
+uint64_t TMapFile::CodeAddress(uint32_t offset) const {
+  uint64_t address = FBaseOfCode + offset;
   if (FSecondCodeShift && offset >= FSecondCodeOffset)
     address += FSecondCodeShift;
   return address;
 }
 
-uint32_t TMapFile::CodeOffset(uint32_t address) const {
-  uint32_t offset = address - FBaseOfCode;
+uint32_t TMapFile::CodeOffset(uint64_t address) const {
+  // Code lies within 4 GiB above its base in both kinds of image.
+  uint32_t offset = uint32_t(address - FBaseOfCode);
   if (FSecondCodeShift && offset >= FSecondCodeOffset + FSecondCodeShift)
     offset -= FSecondCodeShift;
   return offset;
@@ -205,14 +208,14 @@ uint32_t TMapFile::CodeOffset(uint32_t address) const {
 
 // ---------------------------------------------------------------- lookups
 
-TMfSegment TMapFile::FindSegment(bool code, uint32_t address) const {
+TMfSegment TMapFile::FindSegment(bool code, uint64_t address) const {
   // Code segments come first; each group is sorted by start.
   auto groupEnd = std::partition_point(FSItems.begin(), FSItems.end(),
                                        [](const TMfSegment &s) { return s.Code; });
   auto first = code ? FSItems.begin() : groupEnd;
   auto last = code ? groupEnd : FSItems.end();
   auto it = std::upper_bound(first, last, address,
-                             [](uint32_t a, const TMfSegment &s) { return a < s.StartAddress; });
+                             [](uint64_t a, const TMfSegment &s) { return a < s.StartAddress; });
   if (it == first)
     return {};
   --it;
@@ -227,9 +230,9 @@ TMfSegment TMapFile::FindSegmentAt(int index) const {
   return FSItems[index];
 }
 
-TMfPublic TMapFile::FindPublic(uint32_t address) const {
+TMfPublic TMapFile::FindPublic(uint64_t address) const {
   auto it = std::upper_bound(FPItems.begin(), FPItems.end(), address,
-                             [](uint32_t a, const TMfPublic &p) { return a < p.Address; });
+                             [](uint64_t a, const TMfPublic &p) { return a < p.Address; });
   if (it == FPItems.begin())
     return {};
   if (it == FPItems.end() && FTopOfCode != 0 && address >= FTopOfCode)
@@ -243,14 +246,14 @@ TMfPublic TMapFile::FindPublicAt(int index) const {
   return FPItems[index];
 }
 
-uint32_t TMapFile::FindPublic(bool code, const std::string &unit_, const std::string &name,
+uint64_t TMapFile::FindPublic(bool code, const std::string &unit_, const std::string &name,
                               bool caseSensitive) const {
-  auto search = [&](const std::string &unit) -> uint32_t {
+  auto search = [&](const std::string &unit) -> uint64_t {
     for (const TMfSegment &s : FSItems) {
       if (s.Code != code || !EqualNoCase(s.Unit_, unit))
         continue;
       auto it = std::lower_bound(FPItems.begin(), FPItems.end(), s.StartAddress,
-                                 [](const TMfPublic &p, uint32_t a) { return p.Address < a; });
+                                 [](const TMfPublic &p, uint64_t a) { return p.Address < a; });
       for (; it != FPItems.end() && Contains(s, it->Address); ++it) {
         if (it->Code == code && (caseSensitive ? it->Name == name : EqualNoCase(it->Name, name)))
           return it->Address;
@@ -258,22 +261,22 @@ uint32_t TMapFile::FindPublic(bool code, const std::string &unit_, const std::st
     }
     return 0;
   };
-  if (uint32_t address = search(unit_))
+  if (uint64_t address = search(unit_))
     return address;
   if (unit_.find('.') == std::string::npos) {
     for (const char *ext : {".cpp", ".h", ".c"})
-      if (uint32_t address = search(unit_ + ext))
+      if (uint64_t address = search(unit_ + ext))
         return address;
   }
   return 0;
 }
 
-int32_t TMapFile::FindLine(uint32_t address) const {
-  uint32_t next = 0;
+int32_t TMapFile::FindLine(uint64_t address) const {
+  uint64_t next = 0;
   return FindLine(address, next);
 }
 
-int32_t TMapFile::FindLine(uint32_t address, uint32_t &next) const {
+int32_t TMapFile::FindLine(uint64_t address, uint64_t &next) const {
   next = address + 1;
   TMfSegment segment = FindSegment(true, address);
   if (FLItems.empty())
@@ -281,7 +284,7 @@ int32_t TMapFile::FindLine(uint32_t address, uint32_t &next) const {
   if (!segment.IsValid)
     return 0;
   auto it = std::upper_bound(FLItems.begin(), FLItems.end(), address,
-                             [](uint32_t a, const TMfLine &l) { return a < l.Address; });
+                             [](uint64_t a, const TMfLine &l) { return a < l.Address; });
   if (it == FLItems.begin())
     return 0;
   const TMfLine &line = *(it - 1);
@@ -289,19 +292,19 @@ int32_t TMapFile::FindLine(uint32_t address, uint32_t &next) const {
     return 0;
   // The line's range ends at the next line or at the end of the segment, whichever is first,
   // so it never reaches into code that has no lines of its own.
-  const uint32_t segmentEnd = segment.StartAddress + segment.Length;
+  const uint64_t segmentEnd = segment.StartAddress + segment.Length;
   next = it != FLItems.end() && it->Address < segmentEnd ? it->Address : segmentEnd;
   if (next <= address)
     next = address + 1;
   return line.Line;
 }
 
-uint32_t TMapFile::FindAddress(const std::string &segment, const std::string &public_) const {
+uint64_t TMapFile::FindAddress(const std::string &segment, const std::string &public_) const {
   for (const TMfSegment &s : FSItems) {
     if (!EqualNoCase(s.Unit_, segment))
       continue;
     auto it = std::lower_bound(FPItems.begin(), FPItems.end(), s.StartAddress,
-                               [](const TMfPublic &p, uint32_t a) { return p.Address < a; });
+                               [](const TMfPublic &p, uint64_t a) { return p.Address < a; });
     for (; it != FPItems.end() && Contains(s, it->Address); ++it)
       if (EqualNoCase(it->Name, public_))
         return it->Address;
@@ -311,7 +314,7 @@ uint32_t TMapFile::FindAddress(const std::string &segment, const std::string &pu
 
 // ---------------------------------------------------------------- building
 
-void TMapFile::AddSegment(bool code, uint32_t start, uint32_t length, std::string unit_,
+void TMapFile::AddSegment(bool code, uint64_t start, uint32_t length, std::string unit_,
                           bool lineNumbers) {
   for (const char *ext : {".dpr", ".pas"}) {
     if (unit_.size() >= 4 && EqualNoCase(std::string_view(unit_).substr(unit_.size() - 4), ext)) {
@@ -322,7 +325,7 @@ void TMapFile::AddSegment(bool code, uint32_t start, uint32_t length, std::strin
   Append(FSItems, FSCapacity, TMfSegment{true, code, start, length, std::move(unit_), lineNumbers});
 }
 
-void TMapFile::AddPublic(bool code, const std::string &rawName, uint32_t address,
+void TMapFile::AddPublic(bool code, const std::string &rawName, uint64_t address,
                          bool applyNameRules) {
   if (!code && FCodeOnly)
     return;
@@ -355,7 +358,7 @@ void TMapFile::AddPublic(bool code, const std::string &rawName, uint32_t address
   Append(FPItems, FPCapacity, TMfPublic{true, code, std::move(name), address});
 }
 
-void TMapFile::AddLine(int32_t line, uint32_t address) {
+void TMapFile::AddLine(int32_t line, uint64_t address) {
   Append(FLItems, FLCapacity, TMfLine{line, address});
 }
 
@@ -388,9 +391,10 @@ void TMapFile::MergeSegments(bool firstMode) {
       FSItems.erase(FSItems.begin() + i);
       continue;
     }
-    if (a.Code == b.Code &&
-        (!firstMode || uint64_t(a.StartAddress) + a.Length >= b.StartAddress)) {
-      a.Length = b.StartAddress - a.StartAddress;
+    // A gap too wide for a segment's length is left open.
+    if (a.Code == b.Code && b.StartAddress - a.StartAddress <= UINT32_MAX &&
+        (!firstMode || a.StartAddress + a.Length >= b.StartAddress)) {
+      a.Length = uint32_t(b.StartAddress - a.StartAddress);
       if (EqualNoCase(a.Unit_, b.Unit_)) {
         a.Length += b.Length;
         a.LineNumbers = a.LineNumbers || b.LineNumbers;
@@ -419,19 +423,26 @@ bool TMapFile::LoadContainer(const uint8_t *data, size_t size, bool mayUseCompan
   kx::ByteReader header(data + kMarkerSize, size - kMarkerSize);
   uint32_t length = header.U32();
   uint32_t version = header.U32();
-  if (version != 2 && version != 3)
+  if (version < 2 || version > 4)
     return false;
-  // Version 2 has no checksums and no flag word: it never holds minimal information.
-  uint32_t a = 0, b = 0, flags = 0;
+  // Version 2 has no checksums and no flag word: it never holds minimal information. Versions
+  // 2 and 3 describe i386 images; version 4 names its machine.
+  uint32_t a = 0, b = 0, flags = 0, machine = kMachineI386;
   size_t headerSize = kHeaderV2;
-  if (version == 3) {
-    if (size < kHeaderV3)
+  if (version >= 3) {
+    headerSize = version == 3 ? kHeaderV3 : kHeaderV4;
+    if (size < headerSize)
       return false;
     a = header.U32();
     b = header.U32();
     flags = header.U32();
-    headerSize = kHeaderV3;
+    if (version == 4)
+      machine = header.U32();
   }
+  if (machine != kMachineI386 && machine != kMachineAmd64)
+    return false;
+  if (FMachine != 0 && FMachine != machine)
+    return false;
   if (length > size - headerSize)
     return false;
   if (size > UINT32_MAX)
@@ -454,23 +465,31 @@ bool TMapFile::LoadContainer(const uint8_t *data, size_t size, bool mayUseCompan
   std::vector<uint8_t> payload(data + headerSize, data + headerSize + length);
   ScramblePayload(payload.data(), payload.size());
   auto stream = DecompressBlock(payload.data(), payload.size());
-  if (!stream || !ParseDebugStream(stream->data(), stream->size(), minimal))
+  if (!stream || !ParseDebugStream(stream->data(), stream->size(), minimal, machine == kMachineAmd64))
     return false;
+  FMachine = uint16_t(machine);
   if (!minimal)
     FMinDebugInfo.clear();
   return true;
 }
 
-bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) {
+bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal, bool wide) {
   kx::ByteReader r(data, size);
   struct Seg {
-    uint32_t start, length;
+    uint64_t start;
+    uint32_t length;
     std::string unit;
     bool lines;
   };
   std::vector<Seg> segs;
-  std::vector<std::pair<std::string, uint32_t>> pubs;
+  std::vector<std::pair<std::string, uint64_t>> pubs;
   std::vector<TMfLine> lines;
+  // Publics and lines are stored as differences modulo 2^32 from the one before; an image's
+  // code lies within 4 GiB above its base, and an i386 image's addresses within 32 bits.
+  auto advance = [&](uint64_t from, int32_t delta) -> uint64_t {
+    const uint64_t to = FBaseOfCode + uint32_t(from - FBaseOfCode + uint32_t(delta));
+    return wide ? to : uint32_t(to);
+  };
 
   // Each record takes at least the bytes checked here, so a corrupt count cannot make the
   // reader allocate more than the stream could hold.
@@ -496,10 +515,10 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
   if (r.Failed() || (count > 0 && count - 1 > r.Remaining()))
     return false;
   pubs.reserve(count);
-  uint32_t address = 0;
+  uint64_t address = 0;
   for (uint32_t i = 0; i < count && !r.Failed(); ++i) {
     std::string name = minimal ? "public%" + std::to_string(i) : PackedString(r);
-    address = i == 0 ? CodeAddress(r.U32()) : address + uint32_t(PackedInt(r));
+    address = i == 0 ? CodeAddress(r.U32()) : advance(address, PackedInt(r));
     pubs.emplace_back(std::move(name), address);
   }
 
@@ -518,13 +537,13 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
       if (next < INT32_MIN || next > INT32_MAX)
         return false;
       line = int32_t(next);
-      address += uint32_t(PackedInt(r));
+      address = advance(address, PackedInt(r));
       lines.push_back({line, address});
     }
   }
   if (r.Failed())
     return false;
-  uint32_t entry = 0;
+  uint64_t entry = 0;
   if (r.Remaining() == 4)
     entry = CodeAddress(r.U32());
 
@@ -547,7 +566,9 @@ bool TMapFile::ParseDebugStream(const uint8_t *data, size_t size, bool minimal) 
 
 std::vector<uint8_t> TMapFile::Export(bool newFormat, bool minDebugInfoOnly, bool hideUglyItems,
                                       uint32_t checksumA, uint32_t checksumB) const {
-  const bool minimal = newFormat && minDebugInfoOnly;
+  // Versions 2 and 3 cannot say that the image is not an i386 one.
+  const bool wide = FMachine == kMachineAmd64;
+  const bool minimal = (newFormat || wide) && minDebugInfoOnly;
   ByteWriter w;
 
   std::vector<const TMfSegment *> segs;
@@ -561,7 +582,7 @@ std::vector<uint8_t> TMapFile::Export(bool newFormat, bool minDebugInfoOnly, boo
     if (minimal) {
       bool hasLines = s->LineNumbers;
       auto it = std::lower_bound(FLItems.begin(), FLItems.end(), s->StartAddress,
-                                 [](const TMfLine &l, uint32_t a) { return l.Address < a; });
+                                 [](const TMfLine &l, uint64_t a) { return l.Address < a; });
       if (it != FLItems.end() && it->Address - s->StartAddress < s->Length)
         hasLines = true;
       w.U8(hasLines ? 1 : 0);
@@ -613,12 +634,14 @@ std::vector<uint8_t> TMapFile::Export(bool newFormat, bool minDebugInfoOnly, boo
   ByteWriter out;
   out.Raw(kMarker, kMarkerSize);
   out.U32(uint32_t(payload.size()));
-  out.U32(newFormat ? 3 : 2);
-  if (newFormat) {
+  out.U32(wide ? 4 : newFormat ? 3 : 2);
+  if (wide || newFormat) {
     out.U32(checksumA);
     out.U32(checksumB);
     out.U32(minimal ? kFlagMinimal : 0);
   }
+  if (wide)
+    out.U32(kMachineAmd64);
   out.Raw(payload.data(), payload.size());
   return std::move(out.Bytes);
 }

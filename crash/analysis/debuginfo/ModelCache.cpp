@@ -24,7 +24,7 @@ void TModelCache::Clear() {
   entries_.clear();
 }
 
-TModelCache::ModelPtr TModelCache::ModelFor(IModuleLocator &locator, uint32_t address) {
+TModelCache::ModelPtr TModelCache::ModelFor(IModuleLocator &locator, uint64_t address) {
   auto module = locator.ModuleOfAddress(address);
   if (!module)
     return std::make_shared<const TMapFile>();
@@ -54,7 +54,7 @@ TModelCache::ModelPtr TModelCache::ModelFor(IModuleLocator &locator, uint32_t ad
   return model;
 }
 
-TAddressDescription DescribeAddress(TModelCache &cache, IModuleLocator &locator, uint32_t address) {
+TAddressDescription DescribeAddress(TModelCache &cache, IModuleLocator &locator, uint64_t address) {
   TAddressDescription d;
   try {
     auto model = cache.ModelFor(locator, address);
@@ -75,7 +75,7 @@ TAddressDescription DescribeAddress(TModelCache &cache, IModuleLocator &locator,
   return d;
 }
 
-std::string ProcedureName(const TMapFile &model, uint32_t address) {
+std::string ProcedureName(const TMapFile &model, uint64_t address) {
   TMfPublic pub = model.FindPublic(address);
   if (!pub.IsValid || pub.Address != address)
     return {};
@@ -89,8 +89,8 @@ std::string ProcedureName(const TMapFile &model, uint32_t address) {
   return name;
 }
 
-void UpdateLine(const TMapFile &model, uint32_t address, int32_t &line, uint32_t &rangeStart,
-                uint32_t &rangeEnd) {
+void UpdateLine(const TMapFile &model, uint64_t address, int32_t &line, uint64_t &rangeStart,
+                uint64_t &rangeEnd) {
   if (line != 0 && address >= rangeStart && address < rangeEnd)
     return;
   line = std::max(model.FindLine(address, rangeEnd), 0);

@@ -15,11 +15,11 @@ class IModuleLocator {
 public:
   struct Module {
     std::string FileName; // full path of the module file
-    uint32_t HInstance = 0;
+    uint64_t HInstance = 0;
   };
   virtual ~IModuleLocator() = default;
   // The module whose committed image memory holds the address; nullopt otherwise.
-  virtual std::optional<Module> ModuleOfAddress(uint32_t address) = 0;
+  virtual std::optional<Module> ModuleOfAddress(uint64_t address) = 0;
   // DOS date/time (date in the high word) of the file's last write; 0 when unknown.
   virtual uint32_t FileDosDateTime(const std::string &fileName) = 0;
   // Where the models read their files; nullptr for the file system.
@@ -37,7 +37,7 @@ public:
   // The model of the module that holds `address`. A cached model is reused while its module
   // file's DOS date/time is unchanged; a stale one is dropped (holders keep their copy alive).
   // An address in no module gives an empty invalid model.
-  ModelPtr ModelFor(IModuleLocator &locator, uint32_t address);
+  ModelPtr ModelFor(IModuleLocator &locator, uint64_t address);
   size_t Size() const;
   void Clear();
 
@@ -58,19 +58,19 @@ struct TAddressDescription {
   std::string Unit;
   int32_t Line = 0;
   std::string FunctionName;
-  uint32_t FunctionAddress = 0;
+  uint64_t FunctionAddress = 0;
 };
 
 // Module, unit, line and function of a code address (callers resolve a null address to their
 // own call site first). Ok is false when there is no valid model for the address.
-TAddressDescription DescribeAddress(TModelCache &cache, IModuleLocator &locator, uint32_t address);
+TAddressDescription DescribeAddress(TModelCache &cache, IModuleLocator &locator, uint64_t address);
 
 // For the disassembler: "Unit.Public" when address is exactly a public's start (just the
 // public's name when the unit is empty; names from minimal information get " (module)"
 // appended). Empty otherwise.
-std::string ProcedureName(const TMapFile &model, uint32_t address);
+std::string ProcedureName(const TMapFile &model, uint64_t address);
 
 // Keeps (line, [rangeStart, rangeEnd)) current for a walk over consecutive addresses: nothing
 // happens while a known line's range still holds the address.
-void UpdateLine(const TMapFile &model, uint32_t address, int32_t &line, uint32_t &rangeStart,
-                uint32_t &rangeEnd);
+void UpdateLine(const TMapFile &model, uint64_t address, int32_t &line, uint64_t &rangeStart,
+                uint64_t &rangeEnd);

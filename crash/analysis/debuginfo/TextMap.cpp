@@ -164,7 +164,7 @@ bool TMapFile::LoadTextMap(std::string_view text) {
       size_t cut = rest.find_last_of("=\\|");
       std::string unit(Trim(cut == rest.npos ? rest : rest.substr(cut + 1)));
       bool code = section < dataSection;
-      uint32_t start = code ? codeAddress(section, *offset) : FBaseOfData + *offset;
+      uint64_t start = code ? codeAddress(section, *offset) : FBaseOfData + *offset;
       AddSegment(code, start, *length, std::move(unit));
       segmentsSorted = false;
       added = true;
@@ -187,7 +187,7 @@ bool TMapFile::LoadTextMap(std::string_view text) {
       if (name.empty() || blank == rest.npos)
         break;
       bool code = so->first < dataSection;
-      uint32_t address = code ? codeAddress(so->first, so->second) : FBaseOfData + so->second;
+      uint64_t address = code ? codeAddress(so->first, so->second) : FBaseOfData + so->second;
       AddPublic(code, std::string(name), address);
       added = true;
       break;
@@ -213,7 +213,7 @@ bool TMapFile::LoadTextMap(std::string_view text) {
           break;
         if (so->first < 1 || so->first >= dataSection)
           continue;
-        uint32_t address = codeAddress(so->first, so->second);
+        uint64_t address = codeAddress(so->first, so->second);
         if (!firstLine && !FLItems.empty() && address <= FLItems.back().Address)
           continue;
         AddLine(int32_t(std::stoul(std::string(number))), address);

@@ -51,7 +51,7 @@ Win32ModuleFiles &Win32ModuleFiles::Instance() {
   return files;
 }
 
-std::optional<IModuleLocator::Module> Win32ModuleLocator::ModuleOfAddress(uint32_t address) {
+std::optional<IModuleLocator::Module> Win32ModuleLocator::ModuleOfAddress(uint64_t address) {
   MEMORY_BASIC_INFORMATION mbi{};
   if (!VirtualQuery(reinterpret_cast<const void *>(uintptr_t(address)), &mbi, sizeof mbi) ||
       mbi.State != MEM_COMMIT || mbi.Type != MEM_IMAGE || !mbi.AllocationBase)
@@ -60,7 +60,7 @@ std::optional<IModuleLocator::Module> Win32ModuleLocator::ModuleOfAddress(uint32
   DWORD length = GetModuleFileNameA(static_cast<HMODULE>(mbi.AllocationBase), name, MAX_PATH);
   if (length == 0 || length >= MAX_PATH)
     return std::nullopt;
-  return Module{std::string(name, length), uint32_t(uintptr_t(mbi.AllocationBase))};
+  return Module{std::string(name, length), uint64_t(uintptr_t(mbi.AllocationBase))};
 }
 
 uint32_t Win32ModuleLocator::FileDosDateTime(const std::string &fileName) {
@@ -78,8 +78,8 @@ Win32ModuleLocator &Win32ModuleLocator::Instance() {
   return locator;
 }
 
-__attribute__((noinline)) TAddressDescription DescribeCodeAddress(uint32_t address) {
+__attribute__((noinline)) TAddressDescription DescribeCodeAddress(uint64_t address) {
   if (address == 0)
-    address = uint32_t(uintptr_t(__builtin_return_address(0))) - 1;
+    address = uint64_t(uintptr_t(__builtin_return_address(0))) - 1;
   return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address);
 }

@@ -18,7 +18,7 @@ public:
 class Win32ModuleLocator : public IModuleLocator {
 public:
   // Committed image memory only; its allocation base is the module handle.
-  std::optional<Module> ModuleOfAddress(uint32_t address) override;
+  std::optional<Module> ModuleOfAddress(uint64_t address) override;
   uint32_t FileDosDateTime(const std::string &fileName) override;
   IModuleFiles *Files() override { return &Win32ModuleFiles::Instance(); }
   static Win32ModuleLocator &Instance();
@@ -26,4 +26,4 @@ public:
 
 // The description of a code address through the process-wide cache; a null address stands for
 // the caller's own call site (its return address minus one).
-TAddressDescription DescribeCodeAddress(uint32_t address);
+TAddressDescription DescribeCodeAddress(uint64_t address);

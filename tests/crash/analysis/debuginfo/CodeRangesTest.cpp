@@ -1,16 +1,19 @@
 // kesgen's reading of function and inlined-call ranges from debugging-information entries, and
 // the line rows of a function that it builds from them.
 #include "tests/crash/analysis/debuginfo/DebugInfoSample.h"
+#include "tests/crash/analysis/debuginfo/LineProgramSample.h"
 #include "tools/kesgen/CodeRanges.h"
 #include "tools/kesgen/ExeDebugInfo.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using kesgen::CodeRange;
 using kesgen::InlinedCall;
-using Lines = std::vector<std::pair<int32_t, uint32_t>>;
+using Lines = std::vector<std::pair<int32_t, uint64_t>>;
 
 kesgen::Sections SectionsOf(const debuginfo_sample::Sample &s) {
   kesgen::Sections d;
@@ -139,13 +142,102 @@ TEST_F(FunctionLinesTest, TheLineInEffectReturnsAfterInlinedCode) {
 TEST_F(FunctionLinesTest, SeveralRowsAtOneAddressAndDamagedRanges) {
   // The last row at an address is the one that counts.
   rows.insert(rows.begin() + 1, {0x1000, 1, 9});
-  EXPECT_EQ(Of({})[0], (std::pair<int32_t, uint32_t>{9, 0x1000}));
+  EXPECT_EQ(Of({})[0], (std::pair<int32_t, uint64_t>{9, 0x1000}));
   // Overlapping calls (not in sound information): the earlier keeps the shared part, and the
   // rows stay in strictly ascending address order.
   code.Calls = {{0x1004, 0x100c, 12}, {0x1008, 0x1009, 21}, {0x1008, 0x1014, 20}};
   const Lines lines = Of(code);
   EXPECT_EQ(lines, (Lines{{9, 0x1000}, {12, 0x1004}, {20, 0x100c}, {13, 0x1014}, {14, 0x1018},
                           {15, 0x101c}, {400, 0x1020}}));
+}
+
+// Units of an x86-64 image (8-byte addresses, code above 4 GiB) in DWARF 4 (.debug_ranges) and
+// DWARF 5 (.debug_rnglists), and an i386 unit whose range would run past 32 bits.
+TEST(CodeRanges, EightByteAddressesAboveFourGiB) {
+  using namespace debuginfo_sample;
+  Bytes abbrev;
+  abbrev.Uleb(1).Uleb(TAG_compile_unit).U8(1).Uleb(AT_low_pc).Uleb(FORM_addr).U8(0).U8(0);
+  abbrev.Uleb(2).Uleb(TAG_subprogram).U8(1).Uleb(AT_low_pc).Uleb(FORM_addr).Uleb(AT_high_pc).Uleb(FORM_data4).U8(0).U8(0);
+  abbrev.Uleb(3).Uleb(TAG_inlined).U8(0).Uleb(AT_ranges).Uleb(FORM_sec_offset).Uleb(AT_call_line).Uleb(FORM_data1).U8(0).U8(0);
+  abbrev.Uleb(4).Uleb(TAG_inlined).U8(0).Uleb(AT_low_pc).Uleb(FORM_addr).Uleb(AT_high_pc).Uleb(FORM_addr)
+      .Uleb(AT_call_line).Uleb(FORM_data1).U8(0).U8(0);
+  abbrev.U8(0);
+  auto u64 = [](Bytes &b, uint64_t v) -> Bytes & { return b.U32(v).U32(v >> 32); };
+
+  // .debug_ranges: a pair from the unit's base, a base selection (all ones), a pair, the end.
+  Bytes ranges;
+  u64(u64(ranges, 0x10), 0x20);
+  u64(u64(ranges, ~uint64_t(0)), 0x140001080);
+  u64(u64(ranges, 0), 8);
+  u64(u64(ranges, 0), 0);
+  // .debug_rnglists: a header, then a start and length, a base address and an offset pair.
+  Bytes list;
+  u64(list.U8(7), 0x200000000).Uleb(0x10);
+  u64(list.U8(5), 0x200000100);
+  list.U8(4).Uleb(0).Uleb(4).U8(0);
+  Bytes lists;
+  lists.U32(uint32_t(8 + list.B.size())).U16(5).U8(8).U8(0).U32(0).Raw(list.B);
+
+  Bytes dies4; // DWARF 4, base 0x140001000
+  u64(dies4.Uleb(1), 0x140001000);
+  u64(dies4.Uleb(2), 0x140001000).U32(0x100);
+  dies4.Uleb(3).U32(0).U8(7);
+  u64(u64(dies4.Uleb(4), 0x1400010C0), 0x1400010D0).U8(9);
+  dies4.U8(0).U8(0);
+  Bytes dies5; // DWARF 5, base 0x200000000
+  u64(dies5.Uleb(1), 0x200000000);
+  u64(dies5.Uleb(2), 0x200000000).U32(0x200);
+  dies5.Uleb(3).U32(12).U8(11);
+  dies5.U8(0).U8(0);
+  Bytes dies32; // DWARF 4 with 4-byte addresses: the function would end past 4 GiB
+  dies32.Uleb(1).U32(0xFFFFF000);
+  dies32.Uleb(2).U32(0xFFFFF000).U32(0x2000);
+  dies32.U8(0).U8(0);
+  Bytes info;
+  info.U32(uint32_t(2 + 4 + 1 + dies4.B.size())).U16(4).U32(0).U8(8).Raw(dies4.B);
+  info.U32(uint32_t(2 + 1 + 1 + 4 + dies5.B.size())).U16(5).U8(1).U8(8).U32(0).Raw(dies5.B);
+  info.U32(uint32_t(2 + 4 + 1 + dies32.B.size())).U16(4).U32(0).U8(4).Raw(dies32.B);
+
+  kesgen::Sections s;
+  s.Info = info.B.data(), s.InfoSize = info.B.size();
+  s.Abbrev = abbrev.B.data(), s.AbbrevSize = abbrev.B.size();
+  s.Ranges = ranges.B.data(), s.RangesSize = ranges.B.size();
+  s.RngLists = lists.B.data(), s.RngListsSize = lists.B.size();
+  std::string error;
+  const kesgen::CodeRanges code = kesgen::ReadCodeRanges(s, error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(code.Functions, (std::vector<CodeRange>{{0x140001000, 0x140001100}, {0x200000000, 0x200000200}}));
+  EXPECT_EQ(code.Calls, (std::vector<InlinedCall>{{0x140001010, 0x140001020, 7},
+                                                   {0x140001080, 0x140001088, 7},
+                                                   {0x1400010C0, 0x1400010D0, 9},
+                                                   {0x200000000, 0x200000010, 11},
+                                                   {0x200000100, 0x200000104, 11}}));
+}
+
+TEST(LinePrograms, EightByteSetAddress) {
+  // The sample program with its set_address widened to 8 bytes (0x140401000).
+  std::vector<uint8_t> bytes = LineProgramSample();
+  const std::vector<uint8_t> narrow = {0x00, 0x05, 0x02, 0x00, 0x10, 0x40, 0x00};
+  auto at = std::search(bytes.begin(), bytes.end(), narrow.begin(), narrow.end());
+  ASSERT_NE(at, bytes.end());
+  at = bytes.erase(at, at + narrow.size());
+  const std::vector<uint8_t> wide = {0x00, 0x09, 0x02, 0x00, 0x10, 0x40, 0x40, 0x01, 0, 0, 0};
+  bytes.insert(at, wide.begin(), wide.end());
+  bytes[0] += 4; // the unit length
+  kesgen::Sections s;
+  s.Line = bytes.data();
+  s.LineSize = bytes.size();
+  std::string error;
+  const auto programs = kesgen::ReadLinePrograms(s, error);
+  ASSERT_EQ(programs.size(), 1u) << error;
+  std::vector<std::pair<uint64_t, int32_t>> rows;
+  for (const auto &r : programs[0].Rows)
+    rows.emplace_back(r.Address, r.Line);
+  EXPECT_EQ(rows, (std::vector<std::pair<uint64_t, int32_t>>{
+                      {0x140401000, 1}, {0x140401001, 2}, {0x140401011, 7}, {0x140401011, 7}}));
+  // A function of those rows keeps its 64-bit addresses.
+  EXPECT_EQ(kesgen::FunctionLines(programs[0].Rows, 0x140401000, 0x140401011, 1, {}, false),
+            (Lines{{1, 0x140401000}, {2, 0x140401001}}));
 }
 
 } // namespace

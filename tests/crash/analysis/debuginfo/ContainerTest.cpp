@@ -269,3 +269,150 @@ TEST(Container, SourceOrder) {
 }
 
 } // namespace
+
+namespace {
+
+// A model of an x86-64 image whose code crosses the 4 GiB line, so that 32-bit arithmetic
+// anywhere between writer and reader loses the high part.
+TMapFile WideModel() {
+  TMapFile m;
+  m.SetMachine(kMachineAmd64);
+  m.SetBounds(0xFFFF0000, 0x100020000, 0x100020000, 0x100030000);
+  m.AddSegment(true, 0xFFFF0000, 0x18000, "Low");
+  m.AddSegment(true, 0x100008000, 0x18000, "High");
+  m.SortSegments();
+  m.AddPublic(true, "Low.First", 0xFFFF0000);
+  m.AddPublic(true, "Low.Across", 0xFFFFFF80);
+  m.AddPublic(true, "High.Start", 0x100008000);
+  m.AddPublic(true, "High.Later", 0x10001F000);
+  m.AddLine(5, 0xFFFF0000);
+  m.AddLine(9, 0xFFFFFFF0);
+  m.AddLine(2, 0x100000010);
+  m.AddLine(70, 0x100008000);
+  m.SetEntryPoint(0x100000010);
+  return m;
+}
+
+TMapFile WideReload(const std::vector<uint8_t> &container, uint16_t machine, bool &loaded) {
+  TMapFile m;
+  m.SetMachine(machine);
+  m.SetBounds(0xFFFF0000, 0x100020000, 0, 0);
+  loaded = m.LoadContainer(container.data(), container.size());
+  return m;
+}
+
+TEST(Container64, RoundTripAboveFourGiBIsVersion4NamingTheMachine) {
+  const TMapFile m = WideModel();
+  for (bool newFormat : {false, true}) {
+    SCOPED_TRACE(newFormat);
+    // Version 2 cannot name a machine: an x86-64 model is always written as version 4.
+    auto bytes = m.Export(newFormat, false, false, 0x11223344, 0x55667788);
+    ASSERT_GT(bytes.size(), 38u);
+    EXPECT_EQ(bytes[18], 4);
+    EXPECT_EQ(bytes[22], 0x44); // checksum A where version 3 has it
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 34, bytes.begin() + 38), (std::vector<uint8_t>{0x64, 0x86, 0, 0}));
+    bool loaded = false;
+    TMapFile back = WideReload(bytes, kMachineAmd64, loaded);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(CodeSegments(back), CodeSegments(m));
+    EXPECT_EQ(back.Publics(), m.Publics());
+    EXPECT_EQ(back.Lines(), m.Lines());
+    EXPECT_EQ(back.EntryPoint(), 0x100000010u);
+    EXPECT_EQ(back.FindPublic(0x100000000).Name, "Across"); // below its unit
+    EXPECT_EQ(back.FindLine(0x100000000), 9);
+    EXPECT_EQ(back.FindSegment(true, 0x100010000).Unit_, "High");
+  }
+  // Minimal information keeps its flag word, and the machine after it.
+  auto minimal = m.Export(true, true, false);
+  EXPECT_EQ(minimal[30], 1);
+  EXPECT_EQ(minimal[34], 0x64);
+  bool loaded = false;
+  TMapFile back = WideReload(minimal, kMachineAmd64, loaded);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(back.FindPublic(0x100008004).Address, 0x100008000u);
+}
+
+TEST(Container64, TheMachineDecidesWhoMayReadAContainer) {
+  const auto wide = WideModel().Export(true, false, false);
+  const auto narrow = SampleModel().Export(true, false, false);
+  bool loaded = true;
+  // An x86-64 container is refused for an i386 image, and an old one for an x86-64 image; the
+  // model stays empty.
+  TMapFile refused = WideReload(wide, kMachineI386, loaded);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(refused.SegmentCount() + refused.PublicCount() + refused.LineCount(), 0);
+  TMapFile old;
+  old.SetMachine(kMachineAmd64);
+  old.SetBounds(0x401000, 0x409000, 0, 0);
+  EXPECT_FALSE(old.LoadContainer(narrow.data(), narrow.size()));
+  EXPECT_EQ(old.PublicCount(), 0);
+  // A model of unknown machine takes the container's: versions 2 and 3 are i386.
+  TMapFile any = WideReload(wide, 0, loaded);
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(any.Machine(), kMachineAmd64);
+  TMapFile anyOld;
+  anyOld.SetBounds(0x401000, 0x409000, 0, 0);
+  EXPECT_TRUE(anyOld.LoadContainer(narrow.data(), narrow.size()));
+  EXPECT_EQ(anyOld.Machine(), kMachineI386);
+
+  // A machine of neither kind, or a header cut inside the machine word, is refused.
+  auto other = wide;
+  other[34] = 0xC0, other[35] = 0x01; // ARM
+  WideReload(other, 0, loaded);
+  EXPECT_FALSE(loaded);
+  other = wide;
+  other[36] = 1; // high half of the word
+  WideReload(other, 0, loaded);
+  EXPECT_FALSE(loaded);
+  WideReload(std::vector<uint8_t>(wide.begin(), wide.begin() + 37), 0, loaded);
+  EXPECT_FALSE(loaded);
+  // A version beyond 4 is not read.
+  other = wide;
+  other[18] = 5;
+  WideReload(other, 0, loaded);
+  EXPECT_FALSE(loaded);
+}
+
+TEST(Container64, AnI386ModelIsWrittenAsBefore) {
+  // Naming the machine of an i386 image changes nothing in the bytes written.
+  TMapFile named = SampleModel();
+  named.SetMachine(kMachineI386);
+  for (bool v3 : {false, true})
+    EXPECT_EQ(named.Export(v3, false, false, 1, 2), SampleModel().Export(v3, false, false, 1, 2));
+}
+
+TEST(Container64, AModuleReadsItsOwnMachinesCompanion) {
+  // A PE32+ image based above 4 GiB with the companion container kesgen writes for it.
+  struct Files : IModuleFiles {
+    std::map<std::string, std::vector<uint8_t>> Content;
+    std::optional<std::vector<uint8_t>> ReadFile(const std::string &path) override {
+      auto it = Content.find(path);
+      return it == Content.end() ? std::nullopt : std::optional(it->second);
+    }
+  } files;
+  files.Content["/x/App64.exe"] =
+      BuildTestImage({{".text", 0x1000, 0x2000, 0x60000020}}, 0x40000000, {}, {}, true, 1);
+  TMapFile source;
+  source.SetMachine(kMachineAmd64);
+  source.SetBounds(0x140001000, 0x140003000, 0, 0);
+  source.AddSegment(true, 0x140001000, 0x2000, "Main");
+  source.AddPublic(true, "Run", 0x140001100);
+  source.AddLine(42, 0x140001100);
+  files.Content["/x/App64.kes"] = source.Export(true, false, false);
+  TMapFile m(true, "/x/App64.exe", 0x140000000, false, true, &files);
+  ASSERT_TRUE(m.IsValid());
+  EXPECT_EQ(m.Machine(), kMachineAmd64);
+  EXPECT_EQ(m.HInstance(), 0x140000000u);
+  EXPECT_EQ(m.BaseOfCode(), 0x140001000u);
+  EXPECT_EQ(m.FindPublic(0x140001180).Name, "Run");
+  EXPECT_EQ(m.FindLine(0x140001180), 42);
+  // Loaded elsewhere (relocated), the same container follows the image.
+  TMapFile moved(true, "/x/App64.exe", 0x7FF600000000, false, true, &files);
+  ASSERT_TRUE(moved.IsValid());
+  EXPECT_EQ(moved.FindPublic(0x7FF600001180).Address, 0x7FF600001100u);
+  // The container of an i386 build beside the same image is not used.
+  files.Content["/x/App64.kes"] = SampleModel().Export(true, false, false);
+  EXPECT_FALSE(TMapFile(true, "/x/App64.exe", 0x140000000, false, true, &files).IsValid());
+}
+
+} // namespace

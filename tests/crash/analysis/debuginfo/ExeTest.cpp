@@ -105,7 +105,7 @@ TEST_F(RealExe, AgreesWithAddr2Line) {
   const auto &lines = model_.Lines();
   for (size_t i = 0; i < lines.size(); ++i) {
     sample.push_back(lines[i].Address);
-    uint32_t next = 0;
+    uint64_t next = 0;
     model_.FindLine(lines[i].Address, next);
     if (next > lines[i].Address + 1)
       sample.push_back(lines[i].Address + 1 + rng() % (next - lines[i].Address - 1));
@@ -191,9 +191,9 @@ std::pair<std::string, int> Addr2LineOutermost(uint32_t address) {
 TEST_F(RealExe, KesgenAndKxaddr) {
   // btnSetClick's first statement: the first row of the function with a line other than the one
   // the function starts on. Optimised code may repeat the opening line over several rows.
-  uint32_t start = model_.FindPublic(true, "MainUnit", "TForm1.btnSetClick", true);
+  uint64_t start = model_.FindPublic(true, "MainUnit", "TForm1.btnSetClick", true);
   ASSERT_NE(start, 0u);
-  uint32_t next = 0;
+  uint64_t next = 0;
   const int32_t headerLine = model_.FindLine(start, next);
   ASSERT_GT(headerLine, 0);
   int32_t firstStatement = headerLine;
@@ -225,14 +225,14 @@ TEST_F(RealExe, KesgenAndKxaddr) {
             std::string::npos);
 
   char args[64];
-  std::snprintf(args, sizeof args, " %x %X 10 zz", next, start);
+  std::snprintf(args, sizeof args, " %x %X 10 zz", unsigned(next), unsigned(start));
   std::string out = Shell(std::string(KXADDR) + " '" + exe + "'" + args + " 2>/dev/null");
   char expected[256];
   std::snprintf(expected, sizeof expected,
                 "%08x\tTidewell.exe\tMainUnit\t%d\tTForm1.btnSetClick\n"
                 "%08x\tTidewell.exe\tMainUnit\t%d\tTForm1.btnSetClick\n"
                 "00000010\t\t\t0\t\n",
-                next, firstStatement, start, headerLine);
+                unsigned(next), firstStatement, unsigned(start), headerLine);
   EXPECT_EQ(out, expected);
   // A stdcall window procedure, named as the model names it.
   const uint32_t formProc = model_.FindPublic(true, "Forms", "TForm.FormProc", true);

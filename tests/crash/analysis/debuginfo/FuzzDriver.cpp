@@ -37,6 +37,10 @@ std::vector<std::vector<uint8_t>> Seeds() {
   seeds.push_back(WithMode(0, m.Export(true, false, false)));
   seeds.push_back(WithMode(0, m.Export(false, false, false)));
   seeds.push_back(WithMode(0, m.Export(true, true, false)));
+  // The same model of an x86-64 image: version 4 with its machine word.
+  m.SetMachine(kMachineAmd64);
+  seeds.push_back(WithMode(0, m.Export(true, false, false)));
+  seeds.push_back(WithMode(0, m.Export(true, true, false)));
   // A raw debug stream: mode 1 wraps it into a valid container.
   std::vector<uint8_t> stream = {2, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 3, 'A', 'b', 'c',
                                  0x10, 0, 0, 0, 0x10, 0, 0, 0, 0,    1, 0, 0, 0, 1, 'f',

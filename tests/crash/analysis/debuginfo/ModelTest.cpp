@@ -65,7 +65,7 @@ TEST(Lookup, Segments) {
 
 TEST(Lookup, LinesWithNextAndSegmentCheck) {
   TMapFile m = TwoUnits(0x1200);
-  uint32_t next = 0;
+  uint64_t next = 0;
   EXPECT_EQ(m.FindLine(0x1000, next), 5);
   EXPECT_EQ(next, 0x1008u);
   EXPECT_EQ(m.FindLine(0x103F, next), 6);
@@ -191,7 +191,7 @@ TEST(Building, MergeModes) {
     std::vector<std::string> out;
     for (const auto &s : m.Segments()) {
       char buf[64];
-      std::snprintf(buf, sizeof buf, "%s:%x+%x", s.Unit_.c_str(), s.StartAddress, s.Length);
+      std::snprintf(buf, sizeof buf, "%s:%x+%x", s.Unit_.c_str(), unsigned(s.StartAddress), s.Length);
       out.push_back(buf);
     }
     return out;
@@ -204,6 +204,35 @@ TEST(Building, MergeModes) {
   second.MergeSegments(false);
   EXPECT_EQ(summary(second), (std::vector<std::string>{"A:1000+30", "B:1030+8", "C:1038+c8",
                                                        "E:1200+10", "Data:1210+10"}));
+}
+
+TEST(Lookup, AddressesAboveFourGiB) {
+  // Neighbours apart by more than a segment's 32-bit length stay apart when gaps are
+  // closed; lookups and a line's range work on whole 64-bit addresses.
+  TMapFile m;
+  m.SetBounds(0x140001000, 0x300001000, 0, 0);
+  m.AddSegment(true, 0x140001000, 0x100, "Near");
+  m.AddSegment(true, 0x300000000, 0x1000, "Far");
+  m.SortSegments();
+  m.MergeSegments(false);
+  ASSERT_EQ(m.SegmentCount(), 2);
+  EXPECT_EQ(m.FindSegmentAt(0).Length, 0x100u);
+  EXPECT_EQ(m.FindSegment(true, 0x140001080).Unit_, "Near");
+  EXPECT_FALSE(m.FindSegment(true, 0x40001080).IsValid); // the same low half, 4 GiB lower
+  EXPECT_FALSE(m.FindSegment(true, 0x200000000).IsValid);
+  m.AddPublic(true, "Near.Run", 0x140001000);
+  m.AddPublic(true, "Far.Run", 0x300000000);
+  m.AddLine(10, 0x140001000);
+  m.AddLine(11, 0x140001040);
+  m.AddLine(20, 0x300000000);
+  EXPECT_EQ(m.FindPublic(0x300000010).Name, "Run");
+  EXPECT_EQ(m.FindPublic(true, "Far", "Run", true), 0x300000000u);
+  EXPECT_EQ(m.FindAddress("Far", "Run"), 0x300000000u);
+  uint64_t next = 0;
+  EXPECT_EQ(m.FindLine(0x140001050, next), 11);
+  EXPECT_EQ(next, 0x140001100u); // the segment's end, not the next line 8 GiB on
+  EXPECT_EQ(m.FindLine(0x300000fff, next), 20);
+  EXPECT_EQ(m.FindLine(0x1400010ff + 0x100000000, next), 0);
 }
 
 TEST(Bounds, FromPeHeaders) {
@@ -273,6 +302,13 @@ TEST(Bounds, SixtyFourBitImages) {
   pe = PeImage::Parse(high.data(), high.size());
   ASSERT_TRUE(pe);
   EXPECT_EQ(pe->ImageBase, 0x140000000u); // the whole 64-bit base
+  // The model's bounds and machine come from the headers, at the base it is loaded at.
+  TMapFile m;
+  m.SetBounds(*pe, 0x7FF612340000);
+  EXPECT_EQ(m.Machine(), kMachineAmd64);
+  EXPECT_EQ(m.HInstance(), 0x7FF612340000u);
+  EXPECT_EQ(m.BaseOfCode(), 0x7FF612341000u);
+  EXPECT_EQ(m.TopOfCode(), 0x7FF612341100u);
 }
 
 TEST(Bounds, OwnResourceFromTheImageFile) {
@@ -291,7 +327,7 @@ TEST(Bounds, OwnResourceFromTheImageFile) {
 class FakeLocator : public IModuleLocator {
 public:
   std::map<std::string, uint32_t> Times;
-  std::optional<Module> ModuleOfAddress(uint32_t address) override {
+  std::optional<Module> ModuleOfAddress(uint64_t address) override {
     if (address >= 0x400000 && address < 0x500000)
       return Module{"/x/App.exe", 0x400000};
     return std::nullopt;
@@ -371,7 +407,7 @@ TEST(Cache, DescriptionAndHooks) {
   EXPECT_EQ(ProcedureName(minimal, 0x10), "public%0 (App.exe)");
 
   int32_t line = 0;
-  uint32_t start = 0, end = 0;
+  uint64_t start = 0, end = 0;
   UpdateLine(*model, 0x401100, line, start, end);
   EXPECT_EQ(line, 131);
   EXPECT_EQ(end, 0x401110u);

@@ -63,7 +63,7 @@ inline std::vector<uint8_t> BuildTestImage(std::vector<TestSection> sections, ui
   Put32(b, 0x3C, 0x80);
   Put32(b, 0x80, 0x00004550);
   size_t fh = 0x84;
-  Put16(b, fh, 0x14C);
+  Put16(b, fh, pe32plus ? 0x8664 : 0x14C); // x86-64 or i386
   Put16(b, fh + 2, uint32_t(sections.size()));
   Put32(b, fh + 4, 0x12345678);
   Put16(b, fh + 16, optSize);

@@ -11,8 +11,8 @@
 
 namespace {
 
-uint32_t Address(const void *p) { return uint32_t(uintptr_t(p)); }
-template <class F> uint32_t CodeAddress(F *f) { return Address(reinterpret_cast<const void *>(f)); }
+uint64_t Address(const void *p) { return uint64_t(uintptr_t(p)); }
+template <class F> uint64_t CodeAddress(F *f) { return Address(reinterpret_cast<const void *>(f)); }
 
 const int kMarkerLine = __LINE__ + 1;
 __attribute__((noinline)) int MarkerFunction(int x) { return x * 3 + 1; }
