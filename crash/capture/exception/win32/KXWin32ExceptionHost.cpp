@@ -171,11 +171,13 @@ std::shared_ptr<IKXModuleSettings> KXWin32ExceptionHost::CallerSettings() { retu
 std::uintptr_t KXWin32ExceptionHost::CorrectExceptAddress(std::uintptr_t address, const KXExceptObject &object) {
   if (!address || ExceptInheritsFrom(object, "EAbort"))
     return address;
-  TAddressDescription where = DescribeCodeAddress(uint32_t(address));
+  TAddressDescription where = DescribeCodeAddress(address);
   if (!where.Ok || !where.FunctionAddress)
     return address;
   tidewell::disasm::LiveMemory memory;
-  return CorrectedExceptAddress(memory, where.FunctionAddress, uint32_t(address));
+  return std::uintptr_t(CorrectedExceptAddress(memory, where.FunctionAddress, address,
+                                               sizeof(void *) == 8 ? tidewell::disasm::CpuMode::X64
+                                                                   : tidewell::disasm::CpuMode::X86));
 }
 
 void KXWin32ExceptionHost::CurrentStackPointers(std::uintptr_t &esp, std::uintptr_t &ebp) {

@@ -70,26 +70,18 @@ std::optional<int64_t> CounterMilliseconds() {
   return int64_t(count.QuadPart / frequency.QuadPart * 1000 + count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
 }
 
-// Names and lines of the live process for the disassembly. The process is 32-bit: nothing is
-// known above 4 GiB.
+// Names and lines of the live process for the disassembly.
 class LiveSymbols final : public disasm::SymbolProvider {
 public:
   std::string ProcedureName(uint64_t address) const override {
-    if (address > UINT32_MAX)
-      return {};
-    auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), uint32_t(address));
-    return model ? ::ProcedureName(*model, uint32_t(address)) : std::string();
+    auto model = TModelCache::Process().ModelFor(Win32ModuleLocator::Instance(), address);
+    return model ? ::ProcedureName(*model, address) : std::string();
   }
   int Line(uint64_t address) const override {
-    if (address > UINT32_MAX)
-      return 0;
-    return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), uint32_t(address)).Line;
+    return DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).Line;
   }
   std::string ModuleFileName(uint64_t address) const override {
-    if (address > UINT32_MAX)
-      return {};
-    return ExtractFileName(
-        DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), uint32_t(address)).ModuleFileName);
+    return ExtractFileName(DescribeAddress(TModelCache::Process(), Win32ModuleLocator::Instance(), address).ModuleFileName);
   }
 };
 
