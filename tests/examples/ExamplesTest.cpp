@@ -77,7 +77,7 @@ ExampleRun RunExample(const std::wstring &exeName, const std::wstring &request) 
 // A call-stack line of the section: module, unit, line and function as the report writes them.
 bool Names(const std::string &section, const std::string &module, const std::string &unit, int line,
            const std::string &function) {
-  const std::regex frame("(^|\n)[0-9a-f]{8} \\+[0-9a-f]+ " + module + " +" + unit + " +" + std::to_string(line) +
+  const std::regex frame("(^|\n)[0-9a-f]{8}(?:[0-9a-f]{8})? \\+[0-9a-f]+ " + module + " +" + unit + " +" + std::to_string(line) +
                          " +\\+\\d+ " + function + "\r");
   return std::regex_search(section, frame);
 }

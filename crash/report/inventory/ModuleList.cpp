@@ -47,9 +47,11 @@ std::u16string ModuleVersionText(const std::optional<KXFileVersion> &version) {
 
 std::u16string ModuleListText(const std::vector<KXModuleEntry> &modules) {
   size_t nameWidth = 0, versionWidth = 0;
+  bool wide = false; // a 64-bit process: every address gets 16 digits, so the columns line up
   for (const KXModuleEntry &m : modules) {
     nameWidth = std::max(nameWidth, m.fileName.size());
     versionWidth = std::max(versionWidth, m.version.size());
+    wide = wide || m.address > UINT32_MAX;
   }
   ++nameWidth;
   ++versionWidth;
@@ -57,7 +59,10 @@ std::u16string ModuleListText(const std::vector<KXModuleEntry> &modules) {
   for (const KXModuleEntry &m : modules) {
     if (!text.empty())
       text += u"\r\n";
-    text += AsciiToUtf16(Hex8(m.address)) + u' ' + PadRight(m.fileName, nameWidth) + PadRight(m.version, versionWidth) +
+    std::string address = Hex8(m.address);
+    if (wide)
+      address.insert(0, 16 - address.size(), '0');
+    text += AsciiToUtf16(address) + u' ' + PadRight(m.fileName, nameWidth) + PadRight(m.version, versionWidth) +
             m.path;
   }
   return text;

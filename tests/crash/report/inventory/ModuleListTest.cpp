@@ -88,6 +88,13 @@ TEST(ModuleLines, VersionTextAndColumnsPaddedToTheLongestPlusOne) {
             u"7c900000 ntdll.dll    5.1.2600.5512 C:\\WINDOWS\\system32\r\n"
             u"10000000 plain.dll                  C:\\x");
   EXPECT_EQ(ModuleListText({}), u"");
+  // A 64-bit process: one module above 4 GiB widens every address, so the columns stay aligned.
+  EXPECT_EQ(ModuleListText({{0x140000000, u"Tidewell.exe", u"C:\\Tidewell", u""},
+                            {0x10000000, u"low.dll", u"C:\\x", u""},
+                            {0x6ffffb0d0000, u"VERSION.dll", u"C:\\windows\\system32", u"5.1"}}),
+            u"0000000140000000 Tidewell.exe     C:\\Tidewell\r\n"
+            u"0000000010000000 low.dll          C:\\x\r\n"
+            u"00006ffffb0d0000 VERSION.dll  5.1 C:\\windows\\system32");
 }
 
 } // namespace

@@ -145,6 +145,12 @@ std::vector<std::string> ReportsOfAFaultWithTheMemoryUsedUp(const std::string &k
 // heap, then faults. The reserve must go back before the fault mapping or the exception object
 // needs the heap: the C++ runtime's own fallback would recurse until the stack overflows.
 TEST_F(CrashLabFaults, FaultWithTheMemoryUsedUpIsReportedFromTheEmergencyReserve) {
+  // A 64-bit address space (128 TiB) is not used up by the laboratory's 16 Ki reservations; and
+  // under Wine it is shared with Wine's own Linux side, whose threads then cannot end (glibc
+  // cannot load libgcc_s to unwind them) and take the process down before the fault. The PE32
+  // tree covers this path.
+  if (sizeof(void *) == 8)
+    GTEST_SKIP() << "the laboratory cannot use up a 64-bit address space";
   std::vector<std::string> reports = ReportsOfAFaultWithTheMemoryUsedUp("oom");
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(Field(reports[0], "exception class"), "EAccessViolation");

@@ -80,7 +80,7 @@ TEST(CrashLab, ThreadsEndAsTheirCatchingPointSays) {
       << run.Caught()[0];
   EXPECT_TRUE(run.Has("worker exit=ffffffff registered=0"));
   // The report names the failing function first, with its unit and line.
-  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8} \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ WriteThroughNull)"))
+  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8}(?:[0-9a-f]{8})? \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ WriteThroughNull)"))
       << run.Find("top ");
 
   run = RunLab("tthread");
@@ -88,7 +88,7 @@ TEST(CrashLab, ThreadsEndAsTheirCatchingPointSays) {
   EXPECT_EQ(run.Caught()[0], "EConvertError|'x' is not a valid integer value.|" + Source(kExceptProc) +
                                  "|continue=1|thread=other|registers=elsewhere");
   EXPECT_TRUE(run.Has("thread exit=0"));
-  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8} \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ Worker\.Execute)"))
+  EXPECT_TRUE(run.Matches(R"(top [0-9a-f]{8}(?:[0-9a-f]{8})? \+[0-9a-f]+ crashlab\.exe CrashLab +\d+ +\+\d+ Worker\.Execute)"))
       << run.Find("top ");
 }
 

@@ -48,8 +48,11 @@ std::pair<std::string, std::string> OwnFile() {
 TEST(LiveModules, TheExeAndTheSystemLibrariesWithVersionsAndFoldersOncePerModule) {
   const std::string text = NarrowUtf16(LoadedModulesText());
   const std::vector<std::string> lines = Lines(text);
+  // Addresses have 8 digits in a 32-bit process and 16 in a 64-bit one (its modules lie above 4 GiB).
+  const size_t kAddressDigits = sizeof(void *) == 8 ? 16 : 8;
   auto lineOf = [&](HMODULE base) {
-    const std::string address = Hex8(reinterpret_cast<uintptr_t>(base)) + " ";
+    std::string address = Hex8(reinterpret_cast<uintptr_t>(base)) + " ";
+    address.insert(0, kAddressDigits + 1 - address.size(), '0');
     auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(address, 0) == 0; });
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(address, 0) == 0; }),
               1)
@@ -58,14 +61,14 @@ TEST(LiveModules, TheExeAndTheSystemLibrariesWithVersionsAndFoldersOncePerModule
   };
   const auto [exeName, exeFolder] = OwnFile();
   const std::string exeLine = lineOf(GetModuleHandleW(nullptr));
-  ASSERT_EQ(exeLine.substr(9, exeName.size() + 1), exeName + " ") << text;
+  ASSERT_EQ(exeLine.substr(kAddressDigits + 1, exeName.size() + 1), exeName + " ") << text;
   ASSERT_EQ(exeLine.substr(exeLine.size() - exeFolder.size()), exeFolder);
   const size_t pathColumn = exeLine.size() - exeFolder.size(); // the same in every line
   for (const char *name : {"ntdll.dll", "kernel32.dll"}) {
     const std::string line = lineOf(GetModuleHandleA(name));
     ASSERT_GT(line.size(), pathColumn) << text;
-    const size_t nameEnd = line.find(' ', 9);
-    const std::string file = line.substr(9, nameEnd - 9);
+    const size_t nameEnd = line.find(' ', kAddressDigits + 1);
+    const std::string file = line.substr(kAddressDigits + 1, nameEnd - kAddressDigits - 1);
     EXPECT_EQ(Lower(file), name);
     EXPECT_NE(Trim(line.substr(nameEnd, pathColumn - nameEnd)).find_first_of("0123456789"), std::string::npos) << line;
     EXPECT_NE(GetFileAttributesA((line.substr(pathColumn) + "\\" + file).c_str()), INVALID_FILE_ATTRIBUTES) << line;
