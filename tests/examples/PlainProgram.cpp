@@ -18,8 +18,9 @@ __attribute__((noinline)) int Recurse(int depth) {
   return Recurse(depth + 1) + frame[0];
 }
 
-// Hands a bad pointer to the C runtime: the fault happens in system code.
-__attribute__((noinline)) size_t MeasureLabel(const char *label) {
+// Hands a bad pointer to the C runtime: the fault happens in system code. The call stays a call
+// (x86-64 code would otherwise jump to strlen, leaving no frame of this function behind).
+__attribute__((noinline, optimize("no-optimize-sibling-calls"))) size_t MeasureLabel(const char *label) {
   size_t (*volatile length)(const char *) = &std::strlen;
   return length(label);
 }
