@@ -136,14 +136,17 @@ bool ReadProgram(Cursor &c, uint64_t end, bool dwarf64, const Sections &s, LineP
   uint32_t file = 1;
   int64_t line = 1;
   bool isStmt = defaultIsStmt;
+  bool addressSet = false; // since the last row
   auto reset = [&] {
     address = 0;
     file = 1;
     line = 1;
     isStmt = defaultIsStmt;
+    addressSet = false;
   };
   auto emit = [&](bool endSequence) {
-    prog.Rows.push_back({address, file, int32_t(line), isStmt, endSequence});
+    prog.Rows.push_back({address, file, int32_t(line), isStmt, endSequence, addressSet});
+    addressSet = false;
   };
   while (c.Ok() && c.Pos() < end) {
     uint32_t op = uint32_t(c.Fixed(1));
@@ -168,6 +171,7 @@ bool ReadProgram(Cursor &c, uint64_t end, bool dwarf64, const Sections &s, LineP
         reset();
       } else if (sub == 2) {
         address = c.Fixed(int(std::min<uint64_t>(len - 1, 8)));
+        addressSet = true;
       }
       c.Seek(next);
       break;
@@ -345,6 +349,16 @@ std::vector<std::pair<int32_t, uint64_t>> FunctionLines(std::span<const LineRow>
   return out;
 }
 
+size_t FunctionFirstRow(std::span<const LineRow> rows, size_t first) {
+  if (first >= rows.size())
+    return first;
+  const uint64_t at = rows[first].Address;
+  for (size_t k = first; k < rows.size() && rows[k].Address == at && !rows[k].EndSequence; ++k)
+    if (rows[k].AddressSet)
+      return k;
+  return first;
+}
+
 std::vector<CoffFunction> ReadCoffFunctions(const uint8_t *file, size_t size, const PeImage &pe) {
   std::vector<CoffFunction> out;
   const uint64_t table = pe.PointerToSymbolTable;
@@ -472,6 +486,8 @@ bool BuildModel(const std::vector<uint8_t> &exe, const Options &options, TMapFil
           ++row;
         if (row >= i || prog.Rows[row].Address >= fe)
           continue;
+        // The source of the function is that of its own first row.
+        row = first + FunctionFirstRow(std::span(prog.Rows).subspan(first, i - first), row - first);
         const uint32_t fileIndex = prog.Rows[row].File;
         if (fileIndex >= prog.Files.size() || !own(prog.Files[fileIndex]))
           continue;

@@ -24,6 +24,8 @@ struct LineRow {
   int32_t Line = 0;
   bool IsStmt = true;
   bool EndSequence = false;
+  // The program set this row's address outright instead of advancing to it from the row before.
+  bool AddressSet = false;
 };
 
 struct LineProgram {
@@ -46,6 +48,13 @@ std::vector<LineProgram> ReadLinePrograms(const Sections &sections, std::string 
 std::vector<std::pair<int32_t, uint64_t>> FunctionLines(std::span<const LineRow> rows, uint64_t start,
                                                         uint64_t end, uint32_t file, const CodeRanges &code,
                                                         bool statementsOnly);
+
+// Of the rows of one sequence (in address order), with first the index of the first row at or
+// after a function's start, the index of the row that begins the function's own rows. Where the
+// code before the function ends exactly at the function's start, the program may close that code
+// with rows at that address and then set the address anew for the function: such closing rows
+// describe no code of the function and are passed over. Otherwise first itself.
+size_t FunctionFirstRow(std::span<const LineRow> rows, size_t first);
 
 struct CoffFunction {
   uint64_t Address = 0;

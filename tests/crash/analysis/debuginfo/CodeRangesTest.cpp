@@ -2,7 +2,9 @@
 // the line rows of a function that it builds from them.
 #include "tests/crash/analysis/debuginfo/DebugInfoSample.h"
 #include "tests/crash/analysis/debuginfo/LineProgramSample.h"
+#include "tests/crash/analysis/debuginfo/TestImage.h"
 #include "tools/kesgen/CodeRanges.h"
+#include "crash/analysis/debuginfo/MapFile.h"
 #include "tools/kesgen/ExeDebugInfo.h"
 
 #include <gtest/gtest.h>
@@ -238,6 +240,105 @@ TEST(LinePrograms, EightByteSetAddress) {
   // A function of those rows keeps its 64-bit addresses.
   EXPECT_EQ(kesgen::FunctionLines(programs[0].Rows, 0x140401000, 0x140401011, 1, {}, false),
             (Lines{{1, 0x140401000}, {2, 0x140401001}}));
+}
+
+// Three functions back to back with no padding between them: library code (/lib/lib.h) at
+// 0x401000, our function (/src/a.cpp) at 0x401010 and library code again at 0x401020, up to
+// 0x401030. Each function's code ends with a row at the next one's address, after which the
+// program sets the address anew for the next function, as the assembler writes it when a function
+// starts right where the previous one ends.
+std::vector<uint8_t> BackToBackProgram() {
+  std::vector<uint8_t> header = {
+      1, 1, 1, 0xFB, 14, 13,                  // min inst, max ops, is_stmt, line base -5, range, opcode base
+      0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1,     // standard opcode lengths
+      '/', 's', 'r', 'c', 0, '/', 'l', 'i', 'b', 0, 0,                         // directories
+      'a', '.', 'c', 'p', 'p', 0, 1, 0, 0, 'l', 'i', 'b', '.', 'h', 0, 2, 0, 0, 0, // files 1, 2
+  };
+  auto setAddress = [](uint32_t a) {
+    return std::vector<uint8_t>{0x00, 0x05, 0x02, uint8_t(a), uint8_t(a >> 8), uint8_t(a >> 16), uint8_t(a >> 24)};
+  };
+  std::vector<uint8_t> program;
+  auto add = [&](std::vector<uint8_t> bytes) { program.insert(program.end(), bytes.begin(), bytes.end()); };
+  add({0x04, 2});                               // file lib.h
+  add(setAddress(0x401000));
+  add({0x03, 9, 0x01});                         // line 10, copy
+  add({0x02, 0x10, 0x01});                      // the library code ends at 0x401010
+  add({0x04, 1});                               // file a.cpp
+  add(setAddress(0x401010));
+  add({0x03, 10, 0x01});                        // line 20, copy
+  add({0x02, 8, 0x03, 1, 0x01});                // 0x401018 line 21
+  add({0x02, 8, 0x01});                         // our code ends at 0x401020
+  add({0x04, 2});
+  add(setAddress(0x401020));
+  add({0x03, 9, 0x01});                         // line 30, copy
+  add({0x02, 0x10, 0x00, 0x01, 0x01});          // end of the sequence at 0x401030
+  std::vector<uint8_t> unit = {0, 0, 0, 0, 4, 0, 0, 0, 0, 0};
+  Put32(unit, 6, uint32_t(header.size()));
+  unit.insert(unit.end(), header.begin(), header.end());
+  unit.insert(unit.end(), program.begin(), program.end());
+  Put32(unit, 0, uint32_t(unit.size() - 4));
+  return unit;
+}
+
+TEST(LinePrograms, RowsClosingThePreviousFunctionAtAFunctionsStart) {
+  const std::vector<uint8_t> line = BackToBackProgram();
+  kesgen::Sections s;
+  s.Line = line.data();
+  s.LineSize = line.size();
+  std::string error;
+  const auto programs = kesgen::ReadLinePrograms(s, error);
+  ASSERT_EQ(programs.size(), 1u) << error;
+  const std::vector<kesgen::LineRow> &rows = programs[0].Rows;
+  ASSERT_EQ(rows.size(), 7u);
+  std::vector<bool> set;
+  for (const auto &r : rows)
+    set.push_back(r.AddressSet);
+  EXPECT_EQ(set, (std::vector<bool>{true, false, true, false, false, true, false}));
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 0), 0u);
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 1), 2u); // 0x401010: the closing row of lib.h is passed
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 3), 3u); // 0x401018: one row
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 4), 5u);
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 6), 6u); // the end of the sequence
+  EXPECT_EQ(kesgen::FunctionFirstRow(rows, 7), 7u); // past the rows
+  // Several rows at one address without the address set anew: the first stands.
+  const std::vector<kesgen::LineRow> same = {{0x10, 1, 1}, {0x10, 2, 2}, {0x10, 1, 3}, {0x20, 1, 0, true, true}};
+  EXPECT_EQ(kesgen::FunctionFirstRow(same, 0), 0u);
+
+  // The image: the three functions in .text, the line program in .debug_line (a long section
+  // name, from the symbol table's string table).
+  std::vector<uint8_t> exe = BuildTestImage({{".text", 0x1000, 0x30, 0x60000020},
+                                             {"/4", 0x2000, uint32_t(line.size()), 0x42000040}},
+                                            0x400000);
+  ASSERT_LE(line.size(), 0x200u);
+  std::copy(line.begin(), line.end(), exe.begin() + 0x600);
+  const size_t table = exe.size();
+  const std::vector<std::pair<std::string, uint32_t>> symbols = {{"_lib", 0}, {"_own", 0x10}, {"_lib2", 0x20}};
+  for (const auto &[name, value] : symbols) {
+    std::vector<uint8_t> sym(18, 0);
+    std::copy(name.begin(), name.end(), sym.begin());
+    Put32(sym, 8, value);
+    Put16(sym, 12, 1);    // section .text
+    Put16(sym, 14, 0x20); // a function
+    sym[16] = 2;          // external
+    exe.insert(exe.end(), sym.begin(), sym.end());
+  }
+  const std::string strings = std::string(4, '\0') + ".debug_line" + '\0';
+  exe.insert(exe.end(), strings.begin(), strings.end());
+  Put32(exe, exe.size() - strings.size(), uint32_t(strings.size()));
+  Put32(exe, 0x84 + 8, uint32_t(table));
+  Put32(exe, 0x84 + 12, uint32_t(symbols.size()));
+
+  TMapFile model;
+  kesgen::Stats stats;
+  ASSERT_TRUE(kesgen::BuildModel(exe, {{"/src"}, false}, model, stats, error)) << error;
+  EXPECT_EQ(stats.OwnFunctions, 1);
+  EXPECT_EQ(model.FindSegment(true, 0x401008).Unit_, "");
+  EXPECT_EQ(model.FindSegment(true, 0x401010).Unit_, "a");
+  EXPECT_EQ(model.FindSegment(true, 0x40101f).Unit_, "a");
+  EXPECT_EQ(model.FindSegment(true, 0x401020).Unit_, ""); // not ours, though our code ends there
+  EXPECT_EQ(model.FindLine(0x401010), 20);
+  EXPECT_EQ(model.FindLine(0x401018), 21);
+  EXPECT_LE(model.FindLine(0x401020), 0);
 }
 
 } // namespace
