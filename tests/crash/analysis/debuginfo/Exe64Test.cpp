@@ -5,6 +5,7 @@
 // compiler or addr2line is not there (the exes are then not built).
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
+#include "tests/support/CommandOutput.h"
 #include "tools/kesgen/ExeDebugInfo.h"
 
 #include <gtest/gtest.h>
@@ -26,17 +27,7 @@ namespace {
 const std::string kAddr2Line = ADDR2LINE64;
 const std::string kSourceRoot = SOURCE_ROOT;
 
-std::string Shell(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-      out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+std::string Shell(const std::string &command) { return tidewell_test::CommandOutput(command); }
 
 struct Reply {
   std::string Function; // outermost of the inlined chain

@@ -5,6 +5,7 @@
 #include "crash/analysis/debuginfo/MapFile.h"
 #include "crash/analysis/debuginfo/SymbolNames.h"
 #include "tests/crash/analysis/debuginfo/LineProgramSample.h"
+#include "tests/support/CommandOutput.h"
 #include "tests/support/MangledNames.h"
 #include "tools/kesgen/ExeDebugInfo.h"
 
@@ -31,17 +32,7 @@ const std::string kAddr2Line = ADDR2LINE;
 const std::string kSourceRoot = Env("TIDEWELL_DEBUGINFO_SOURCE_ROOT", SOURCE_ROOT);
 constexpr auto kCoff = debuginfo::SymbolSource::CoffTable;
 
-std::string Shell(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-      out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+std::string Shell(const std::string &command) { return tidewell_test::CommandOutput(command); }
 
 // addr2line prints a COFF symbol without its leading i386 underscore, or the bare name the
 // DWARF information gives (no parameter list).
