@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "crash/analysis/stacktrace/win32/LiveThreadStack.h"
 #include "crash/base/settings/KXDefaults.h"
 #include "crash/base/settings/KXSettingsObject.h"
 #include "crash/capture/catching/win32/KXCatchException.h"
@@ -204,7 +205,7 @@ bool Report(kx::KXCaughtException &args, const std::exception_ptr &keepAlive) {
 // system's unwind makes them the caller's. The instruction pointer is the return address.
 kx::KXRegisterContext CallerRegisters(CONTEXT captured, std::uintptr_t returnAddress) {
 #if defined(__x86_64__)
-  kx::UnwindToCaller(captured);
+  tidewell::stacktrace::UnwindToCaller(captured);
 #endif
   kx::KXRegisterContext registers = kx::RegistersOf(captured);
   registers.rip = returnAddress;

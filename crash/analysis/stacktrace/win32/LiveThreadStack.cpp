@@ -64,6 +64,22 @@ bool ThreadStackBounds(void *thread, uintptr_t &base, uintptr_t &limit) {
 }
 
 #if defined(_WIN64)
+bool UnwindToCaller(CONTEXT &context) {
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+  if (!function) {
+    // A leaf function: the return address is on top of the stack.
+    context.Rip = *reinterpret_cast<const DWORD64 *>(context.Rsp);
+    context.Rsp += 8;
+    return context.Rip != 0;
+  }
+  void *handlerData = nullptr;
+  DWORD64 establisher = 0;
+  RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
+                   nullptr);
+  return context.Rip != 0;
+}
+
 namespace {
 
 void KeepX64(const CONTEXT &ctx, ThreadSnapshot &snapshot) {
@@ -91,13 +107,8 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) bool CaptureThread(
   } else if (GetThreadId(static_cast<HANDLE>(thread)) == GetCurrentThreadId()) {
     RtlCaptureContext(&ctx);
 #if defined(_WIN64)
-    DWORD64 imageBase = 0;
-    PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(ctx.Rip, &imageBase, nullptr);
-    if (!function)
-      return false; // this function always has unwind data; without it the caller is unknown
-    PVOID handlerData = nullptr;
-    DWORD64 establisher = 0;
-    RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx.Rip, function, &ctx, &handlerData, &establisher, nullptr);
+    if (!UnwindToCaller(ctx))
+      return false;
 #endif
   } else {
     const DWORD previous = SuspendThread(static_cast<HANDLE>(thread));

@@ -37,6 +37,13 @@ bool ThreadStackBounds(void *thread, uintptr_t &base, uintptr_t &limit);
 // CONTEXT recorded earlier (an exception's). x86-64 builds keep the full registers (hasX64).
 bool CaptureThread(void *thread, ThreadSnapshot &snapshot, const void *context = nullptr);
 
+#if defined(_WIN64)
+// Replaces the registers of a frame of this process with its caller's, by one step of the
+// system's unwind (the leaf rule for code without unwind information). False when no caller was
+// found.
+bool UnwindToCaller(struct _CONTEXT &context);
+#endif
+
 // The snapshot has a stack range to trace.
 bool Traceable(const ThreadSnapshot &snapshot);
 

@@ -56,24 +56,6 @@ KXRegisterContext RegistersOf(const CONTEXT &c) {
   return r;
 }
 
-#if defined(__x86_64__)
-bool UnwindToCaller(CONTEXT &context) {
-  DWORD64 imageBase = 0;
-  PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
-  if (!function) {
-    // A leaf function: the return address is on top of the stack.
-    context.Rip = *reinterpret_cast<const DWORD64 *>(context.Rsp);
-    context.Rsp += 8;
-    return true;
-  }
-  void *handlerData = nullptr;
-  DWORD64 establisher = 0;
-  RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
-                   nullptr);
-  return context.Rip != 0;
-}
-#endif
-
 KXExceptObject ObjectOfException(const std::exception_ptr &exception) {
   if (!exception)
     return {};
@@ -115,7 +97,7 @@ __wrap___cxa_throw(void *object, std::type_info *type, void (*destructor)(void *
     RtlCaptureContext(&context);
     r.address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
 #if defined(__x86_64__)
-    r.hasContext = kx::UnwindToCaller(context) && context.Rip == r.address;
+    r.hasContext = tidewell::stacktrace::UnwindToCaller(context) && context.Rip == r.address;
     r.context = kx::RegistersOf(context);
     r.context.rip = r.address;
     if (r.hasContext)

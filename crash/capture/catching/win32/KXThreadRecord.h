@@ -36,11 +36,6 @@ void PrepareRaisingStack(KXThreadRecord &record, const CONTEXT &context, std::ui
 // The registers of a platform context as the report shows them.
 KXRegisterContext RegistersOf(const CONTEXT &context);
 
-#if defined(__x86_64__)
-// Replaces the registers of a frame with its caller's, by the system's unwind (the leaf rule for
-// code without unwind information). False when no caller was found.
-bool UnwindToCaller(CONTEXT &context);
-#endif
 
 // The object an exception_ptr holds, with its dynamic type.
 KXExceptObject ObjectOfException(const std::exception_ptr &exception);
