@@ -1,18 +1,13 @@
 #include "crash/report/composition/ContextTexts.h"
 
+#include "crash/analysis/disasm/Decoder.h"
 #include "crash/report/composition/ReportText.h"
 
 namespace kx {
 
 namespace {
 
-std::string Hex16(uint64_t value) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4)
-    text[size_t(i)] = digits[value & 15];
-  return text;
-}
+using tidewell::disasm::Hex16;
 
 std::string Hex4(uint16_t value) {
   static const char digits[] = "0123456789abcdef";
